@@ -1,0 +1,144 @@
+#include "protocol.h"
+
+#include "ansi.h"
+
+#include <QRegularExpression>
+
+namespace protocol {
+
+std::optional<int> payloadLength(quint8 code)
+{
+    switch (static_cast<Command>(code)) {
+    case Command::Segments:
+    case Command::Text:
+        return DisplayPositions;
+    case Command::DecimalPoints:
+        return 1;
+    case Command::LongUnsigned:
+    case Command::LongSigned:
+        return 4;
+    case Command::ShortUnsigned:
+    case Command::ShortSigned:
+        return 2;
+    case Command::Brightness:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> commandName(quint8 code)
+{
+    switch (static_cast<Command>(code)) {
+    case Command::Segments:
+        return QStringLiteral("segments");
+    case Command::Text:
+        return QStringLiteral("text");
+    case Command::DecimalPoints:
+        return QStringLiteral("decimal points");
+    case Command::LongUnsigned:
+        return QStringLiteral("long unsigned");
+    case Command::LongSigned:
+        return QStringLiteral("long signed");
+    case Command::ShortUnsigned:
+        return QStringLiteral("short unsigned");
+    case Command::ShortSigned:
+        return QStringLiteral("short signed");
+    case Command::Brightness:
+        return QStringLiteral("brightness");
+    }
+    return std::nullopt;
+}
+
+QByteArray commandFrame(quint8 uid, quint8 code, const QByteArray& payload)
+{
+    QByteArray frame;
+    frame.reserve(2 + payload.size());
+    frame.append(static_cast<char>(uid));
+    frame.append(static_cast<char>(code));
+    frame.append(payload);
+    return frame;
+}
+
+std::optional<quint8> uidFromText(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^([+-]?)(\\d*)(?:\\.(\\d*))?$"));
+    const QRegularExpressionMatch match = number.match(text.trimmed());
+    if (!match.hasMatch())
+        return std::nullopt;
+    const bool negative = match.captured(1) == QLatin1String("-");
+    QString whole = match.captured(2);
+    const QString fraction = match.captured(3);
+    if (whole.isEmpty() && fraction.isEmpty())
+        return std::nullopt;
+
+    // Decide the rounding on the digits themselves, so that no binary
+    // fraction can turn a tie into a near-tie.
+    while (whole.size() > 1 && whole.front() == QLatin1Char('0'))
+        whole.remove(0, 1);
+    if (whole.size() > 3)
+        return std::nullopt;
+    int value = whole.isEmpty() ? 0 : whole.toInt();
+    if (!fraction.isEmpty()) {
+        const QChar first = fraction.front();
+        const bool restIsZero = fraction.mid(1).count(QLatin1Char('0')) == fraction.size() - 1;
+        if (first > QLatin1Char('5') || (first == QLatin1Char('5') && !restIsZero) ||
+            (first == QLatin1Char('5') && restIsZero && value % 2 == 1))
+            ++value;
+    }
+    if (negative && value != 0)
+        return std::nullopt;
+    if (value > 255)
+        return std::nullopt;
+    return static_cast<quint8>(value);
+}
+
+QString padText(const QString& text)
+{
+    if (text.size() >= DisplayPositions)
+        return text;
+    return QString(DisplayPositions - text.size(), QLatin1Char(' ')) + text;
+}
+
+QByteArray textPayload(const QString& text)
+{
+    return toAnsi(padText(text));
+}
+
+quint8 baudCode(Baud baud)
+{
+    switch (baud) {
+    case Baud::B9600:
+        return 0x24;
+    case Baud::B19200:
+        return 0x12;
+    case Baud::B38400:
+        return 0x09;
+    }
+    return 0x24;
+}
+
+std::optional<int> baudRateForCode(quint8 code)
+{
+    for (auto [baud, rate] : {std::pair{Baud::B9600, 9600}, std::pair{Baud::B19200, 19200},
+                              std::pair{Baud::B38400, 38400}}) {
+        if (baudCode(baud) == code)
+            return rate;
+    }
+    return std::nullopt;
+}
+
+QByteArray configPayload(Baud baud, quint8 newUid)
+{
+    QByteArray payload;
+    payload.append(static_cast<char>(ConfigMarker));
+    payload.append(static_cast<char>(baudCode(baud)));
+    payload.append(static_cast<char>(newUid));
+    return payload;
+}
+
+QByteArray configFrame(const QByteArray& configPayload)
+{
+    return QByteArray(1, static_cast<char>(ConfigMarker)) + configPayload;
+}
+
+} // namespace protocol

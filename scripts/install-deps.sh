@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages the panel needs to build, test and run, and
+# only those that are missing. Uses sudo when not run as root.
+set -e
+
+PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth"
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+echo "Installing:$missing"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "LineSettings.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// The one serial port the panel writes to. It offers exactly what the panel
+// needs of a port: a port number and line settings that the next open uses,
+// open, close, whether it is open, and writing one frame. Nothing is ever
+// read from the line.
+class MSComm : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MSComm(QObject* parent = nullptr);
+    ~MSComm() override;
+
+    // n stands for COMn. Taken by the next open.
+    void setCommPort(qint16 n) { m_commPort = n; }
+    qint16 commPort() const { return m_commPort; }
+
+    // The line-settings text, such as "9600,n,8,1". Taken by the next open.
+    void setSettings(const QString& settings) { m_settings = settings; }
+    QString settings() const { return m_settings; }
+
+    // Opens the device of the current port number for writing with the
+    // current line settings. On failure the port stays closed and
+    // errorString() says why, naming the device.
+    bool open();
+    void close();
+    bool isOpen() const;
+
+    // Hands the whole frame to the operating system, or returns false with
+    // errorString() set. On a failure of the device the port is closed, so
+    // the operator can pick a port again.
+    bool write(const QByteArray& frame);
+
+    QString errorString() const { return m_error; }
+
+    // The device the current port number stands for.
+    QString devicePath() const { return devicePathFor(m_commPort); }
+
+    // COMn maps to the device named by key "COMn" in section "Ports" of the
+    // settings file (relative paths count from the program's folder), else
+    // to the platform's own name for that port.
+    static QString devicePathFor(int n);
+
+    // The line settings the open port really runs at, as the device reports
+    // them; none while closed.
+    std::optional<LineSettings> activeSettings() const;
+
+signals:
+    // The device failed while open (unplugged, for example); the port has
+    // already been closed.
+    void failed(const QString& reason);
+
+private:
+    void fail(const QString& reason);
+
+    qint16 m_commPort = 0; // no port until one is chosen
+    QString m_settings = QStringLiteral("9600,n,8,1");
+    QSerialPort m_port;
+    QString m_error;
+};

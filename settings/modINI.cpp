@@ -1,0 +1,113 @@
+#include "modINI.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
+namespace modINI {
+
+namespace {
+
+QString& folderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
+QString executableFolder()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    // Tools that run before (or without) an application object still find
+    // their folder through the kernel's link to the running executable.
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+QByteArray trimmed(QByteArray text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+bool sameName(const QByteArray& raw, const QString& name)
+{
+    return QString::fromUtf8(raw).compare(name, Qt::CaseInsensitive) == 0;
+}
+
+QString valueText(QByteArray raw)
+{
+    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
+        raw.back() == raw.front())
+        raw = raw.mid(1, raw.size() - 2);
+    return QString::fromUtf8(raw).left(MaxValueLength);
+}
+
+} // namespace
+
+QString withTrailingSeparator(const QString& folder)
+{
+    if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\')))
+        return folder;
+    return folder + QLatin1Char('/');
+}
+
+void setAppFolderOverride(const QString& folder)
+{
+    folderOverride() = folder;
+}
+
+QString AppFolder()
+{
+    const QString& forced = folderOverride();
+    return withTrailingSeparator(forced.isEmpty() ? executableFolder() : forced);
+}
+
+QString iniValue(const QByteArray& content, const QString& section, const QString& key)
+{
+    static const QByteArray bom("\xEF\xBB\xBF");
+    qsizetype pos = content.startsWith(bom) ? bom.size() : 0;
+    bool inSection = false;
+    while (pos <= content.size()) {
+        qsizetype end = content.indexOf('\n', pos);
+        if (end < 0)
+            end = content.size();
+        const QByteArray line = trimmed(content.mid(pos, end - pos));
+        pos = end + 1;
+
+        if (line.isEmpty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            const qsizetype close = line.indexOf(']');
+            inSection = close > 0 && sameName(trimmed(line.mid(1, close - 1)), section);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const qsizetype equals = line.indexOf('=');
+        if (equals <= 0 || !sameName(trimmed(line.left(equals)), key))
+            continue;
+        // The first line with the key decides, even when its value is empty.
+        return valueText(trimmed(line.mid(equals + 1)));
+    }
+    return {};
+}
+
+QString ReadINI(const QString& section, const QString& key)
+{
+    QFile file(AppFolder() + QLatin1String(FileName));
+    if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
+        return {};
+    return iniValue(file.readAll(), section, key);
+}
+
+} // namespace modINI

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The settings file "quendra.ini" that lies beside the program. It is read
+// anew on every call and never written.
+namespace modINI {
+
+inline constexpr char FileName[] = "quendra.ini";
+
+// Longest value handed back: longer values are cut to this many characters,
+// as the settings have always been read.
+inline constexpr int MaxValueLength = 254;
+
+// The folder that holds the running program's executable, ending in exactly
+// one separator. A launcher symlink is followed to the real executable.
+QString AppFolder();
+
+// The value stored under key in section of AppFolder() + "quendra.ini", or an
+// empty text when the file, the section or the key is missing.
+QString ReadINI(const QString& section, const QString& key);
+
+// The same lookup over the file's bytes; ReadINI is this over the file.
+QString iniValue(const QByteArray& content, const QString& section, const QString& key);
+
+// Appends one separator unless the path already ends in one.
+QString withTrailingSeparator(const QString& folder);
+
+// Makes AppFolder() answer folder instead of the executable's folder, for
+// tests and tools that keep their settings elsewhere; an empty text undoes it.
+void setAppFolderOverride(const QString& folder);
+
+} // namespace modINI

@@ -1,0 +1,9 @@
+#include "modVariable.h"
+
+namespace modVariable {
+
+QString strCommPort;
+QString strSettings;
+QString strSlaveID;
+
+} // namespace modVariable

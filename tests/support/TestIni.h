@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+// A private program folder holding a quendra.ini of the test's own, so that
+// no test reads a file another test wrote. The folder stands in for the
+// program's folder while the object lives.
+class TestIni
+{
+public:
+    explicit TestIni(const QByteArray& content = {});
+    ~TestIni();
+
+    void write(const QByteArray& content);
+    QString folder() const { return m_dir.path(); }
+    QString filePath() const;
+
+private:
+    QTemporaryDir m_dir;
+};

@@ -1,0 +1,125 @@
+#include "frmMain.h"
+
+#include "ListBox.h"
+#include "modINI.h"
+#include "modVariable.h"
+#include "protocol.h"
+#include "ui_frmMain.h"
+
+#include <QMenuBar>
+#include <QMessageBox>
+
+namespace {
+
+const QString AppTitle = QStringLiteral("QuendraAPP");
+
+// The lists that stand for one byte each, in the order in which start-up
+// fills and selects them.
+constexpr const char* ByteLists[] = {"cbolm4", "cbolm3", "cbolm2", "cbolm1",
+                                     "cbosi2", "cbosi1", "cboSeg6", "cboSeg5",
+                                     "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"};
+
+QStringList numberTexts(int count, int base, int width)
+{
+    QStringList texts;
+    texts.reserve(count);
+    for (int i = 0; i < count; ++i)
+        texts.append(QStringLiteral("%1").arg(i, width, base, QLatin1Char('0')).toUpper());
+    return texts;
+}
+
+} // namespace
+
+frmMain::frmMain(MessageSink sink, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()), m_sink(std::move(sink))
+{
+    ui->setupUi(this);
+    mnuCOM = {nullptr,         ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
+              ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
+    mnuBR = {nullptr, ui->mnuBR_1, ui->mnuBR_2, ui->mnuBR_3};
+
+    // The layout is fixed: the client area under the menu bar never changes.
+    ui->centralwidget->setFixedSize(639, 458);
+    setFixedSize(639, 458 + menuBar()->sizeHint().height());
+
+    connectHandlers();
+    Form_Load();
+}
+
+frmMain::~frmMain() = default;
+
+ListBox* frmMain::list(const char* name) const
+{
+    return findChild<ListBox*>(QLatin1String(name));
+}
+
+void frmMain::connectHandlers()
+{
+    connect(ui->cmdTransmit, &QPushButton::clicked, this, &frmMain::cmdTransmit_Click);
+    connect(ui->cmdDP, &QPushButton::clicked, this, &frmMain::cmdDP_Click);
+    connect(ui->cmdDecimal, &QPushButton::clicked, this, &frmMain::cmdDecimal_Click);
+    connect(ui->cmdShort, &QPushButton::clicked, this, &frmMain::cmdShort_Click);
+    connect(ui->cmdSEG, &QPushButton::clicked, this, &frmMain::cmdSEG_Click);
+    connect(ui->cmdDIM, &QPushButton::clicked, this, &frmMain::cmdDIM_Click);
+    connect(ui->cmdConfig, &QPushButton::clicked, this, &frmMain::cmdConfig_Click);
+    for (int i = 1; i < int(mnuCOM.size()); ++i)
+        connect(mnuCOM[i], &QAction::triggered, this, [this, i] { mnuCOM_Click(i); });
+    for (int i = 1; i < int(mnuBR.size()); ++i)
+        connect(mnuBR[i], &QAction::triggered, this, [this, i] { mnuBR_Click(i); });
+}
+
+void frmMain::showMessage(const QString& text, const QString& detail) const
+{
+    if (m_sink) {
+        m_sink(text, detail);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, AppTitle, text, QMessageBox::Ok,
+                    const_cast<frmMain*>(this));
+    box.setInformativeText(detail);
+    box.exec();
+}
+
+void frmMain::Form_Load()
+{
+    using modINI::ReadINI;
+    using namespace modVariable;
+    const QString section = QStringLiteral("Settings");
+    strCommPort = ReadINI(section, QStringLiteral("CommPort"));
+    strSettings = ReadINI(section, QStringLiteral("Setting"));
+    strSlaveID = ReadINI(section, QStringLiteral("SlaveID"));
+
+    bool isNumber = false;
+    const int number = strCommPort.toInt(&isNumber);
+    const bool hasEntry = isNumber && number >= 1 && number < int(mnuCOM.size());
+    if (hasEntry)
+        MSComm1.setCommPort(qint16(number));
+    MSComm1.setSettings(strSettings);
+    if (hasEntry)
+        mnuCOM[number]->setChecked(true);
+
+    if (!hasEntry) {
+        showMessage(QStringLiteral("COMM PORT ERROR"),
+                    QStringLiteral("quendra.ini: CommPort \"%1\" is not a port from 1 to %2")
+                        .arg(strCommPort)
+                        .arg(mnuCOM.size() - 1));
+    } else if (!MSComm1.open()) {
+        showMessage(QStringLiteral("COMM PORT ERROR"), MSComm1.errorString());
+    }
+
+    // The lists are filled whether or not the port opened: a port chosen
+    // later from the menu must find every button ready to send.
+    list("cboDP")->addItems(numberTexts(protocol::DecimalPointsMax + 1, 10, 1));
+    const QStringList bytes = numberTexts(256, 16, 2);
+    for (const char* name : ByteLists)
+        list(name)->addItems(bytes);
+    const QStringList uids = numberTexts(256, 10, 1);
+    list("cboUID")->addItems(uids);
+    list("cboCuid")->addItems(uids);
+
+    list("cboUID")->setShownText(strSlaveID);
+    list("cboCuid")->setShownText(strSlaveID);
+    for (const char* name : ByteLists)
+        list(name)->setCurrentIndex(0);
+    list("cboDP")->setCurrentIndex(0);
+}

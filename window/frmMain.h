@@ -1,0 +1,64 @@
+#pragma once
+
+#include "MSComm.h"
+#include "MessageSink.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class ListBox;
+
+namespace Ui {
+class frmMain;
+}
+
+// The panel's one window. It holds the controls, the port MSComm1 and the
+// payload buffer; its handlers read controls and hand the work to the
+// protocol, serial and settings libraries.
+class frmMain : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Builds the window and runs its start-up sequence, so that any message
+    // comes before the window is shown. Without a sink, messages go to a
+    // modal box titled "QuendraAPP".
+    explicit frmMain(MessageSink sink = {}, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    MSComm& port() { return MSComm1; }
+    const QByteArray& payload() const { return strPayload; }
+
+    // The operator's choices from the two menus, by entry index (1..6, 1..3).
+    void mnuCOM_Click(int Index);
+    void mnuBR_Click(int Index);
+
+private:
+    void Form_Load();
+    void connectHandlers();
+    void showMessage(const QString& text, const QString& detail = {}) const;
+    // Every list that stands for a value, by its name.
+    ListBox* list(const char* name) const;
+
+    // Display and configuration commands.
+    void cmdTransmit_Click();
+    void cmdDP_Click();
+    void cmdDecimal_Click();
+    void cmdShort_Click();
+    void cmdSEG_Click();
+    void cmdDIM_Click();
+    void cmdConfig_Click();
+    void SendCommand(quint8 code);
+    void PadText();
+
+    std::unique_ptr<Ui::frmMain> ui;
+    MessageSink m_sink;
+    MSComm MSComm1;
+    QByteArray strPayload;
+    std::array<QAction*, 7> mnuCOM{};  // entries 1..6; 0 unused
+    std::array<QAction*, 4> mnuBR{};   // entries 1..3; 0 unused
+};
