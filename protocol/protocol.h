@@ -10,7 +10,8 @@
 namespace protocol {
 
 // Command codes, the second byte of every command frame.
-enum class Command : quint8 {
+enum class Command : quint8
+{
     Segments = 0x61,      // 'a': six segment patterns
     Text = 0x62,          // 'b': six characters
     DecimalPoints = 0x63, // 'c': one value 0..63
@@ -48,7 +49,12 @@ QString padText(const QString& text);
 QByteArray textPayload(const QString& text);
 
 // Line rates a module can be told to take, and their codes on the line.
-enum class Baud { B9600, B19200, B38400 };
+enum class Baud
+{
+    B9600,
+    B19200,
+    B38400
+};
 inline constexpr quint8 ConfigMarker = 0x1E;
 quint8 baudCode(Baud baud);
 // The rate behind a baud code, or none for a code that no module knows.

@@ -15,8 +15,8 @@ const QString AppTitle = QStringLiteral("QuendraAPP");
 
 // The lists that stand for one byte each, in the order in which start-up
 // fills and selects them.
-constexpr const char* ByteLists[] = {"cbolm4", "cbolm3", "cbolm2", "cbolm1",
-                                     "cbosi2", "cbosi1", "cboSeg6", "cboSeg5",
+constexpr const char* ByteLists[] = {"cbolm4",  "cbolm3",  "cbolm2",  "cbolm1",
+                                     "cbosi2",  "cbosi1",  "cboSeg6", "cboSeg5",
                                      "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"};
 
 QStringList numberTexts(int count, int base, int width)
@@ -34,7 +34,7 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()), m_sink(std::move(sink))
 {
     ui->setupUi(this);
-    mnuCOM = {nullptr,         ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
+    mnuCOM = {nullptr,      ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
               ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
     mnuBR = {nullptr, ui->mnuBR_1, ui->mnuBR_2, ui->mnuBR_3};
 

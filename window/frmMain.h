@@ -59,6 +59,6 @@ private:
     MessageSink m_sink;
     MSComm MSComm1;
     QByteArray strPayload;
-    std::array<QAction*, 7> mnuCOM{};  // entries 1..6; 0 unused
-    std::array<QAction*, 4> mnuBR{};   // entries 1..3; 0 unused
+    std::array<QAction*, 7> mnuCOM{}; // entries 1..6; 0 unused
+    std::array<QAction*, 4> mnuBR{};  // entries 1..3; 0 unused
 };

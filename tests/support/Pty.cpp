@@ -54,5 +54,6 @@ QByteArray Pty::read(int timeoutMs, int idleMs)
 
 bool Pty::write(const QByteArray& bytes)
 {
-    return m_master >= 0 && ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    return m_master >= 0 &&
+           ::write(m_master, bytes.constData(), size_t(bytes.size())) == bytes.size();
 }
