@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -10,7 +11,8 @@
 namespace protocol {
 
 // Command codes, the second byte of every command frame.
-enum class Command : quint8 {
+enum class Command : quint8
+{
     Segments = 0x61,      // 'a': six segment patterns
     Text = 0x62,          // 'b': six characters
     DecimalPoints = 0x63, // 'c': one value 0..63
@@ -40,6 +42,17 @@ QByteArray commandFrame(quint8 uid, quint8 code, const QByteArray& payload);
 // to the even one. None when it is not a number or does not land in 0..255.
 std::optional<quint8> uidFromText(const QString& text);
 
+// The payload of a row of lists, leftmost first: each list's selected
+// position is the byte it stands for. A list with no selected item (-1) or a
+// position beyond one byte gives no payload at all, and missing says which
+// list it was, counted from 1.
+struct ListBytes
+{
+    std::optional<QByteArray> bytes;
+    int missing = 0;
+};
+ListBytes bytesFromPositions(const QList<int>& positions);
+
 // Blanks go in front up to six characters: the module shows text
 // right-aligned. Nothing is ever cut.
 QString padText(const QString& text);
@@ -48,7 +61,12 @@ QString padText(const QString& text);
 QByteArray textPayload(const QString& text);
 
 // Line rates a module can be told to take, and their codes on the line.
-enum class Baud { B9600, B19200, B38400 };
+enum class Baud
+{
+    B9600,
+    B19200,
+    B38400
+};
 inline constexpr quint8 ConfigMarker = 0x1E;
 quint8 baudCode(Baud baud);
 // The rate behind a baud code, or none for a code that no module knows.
