@@ -92,6 +92,18 @@ std::optional<quint8> uidFromText(const QString& text)
     return static_cast<quint8>(value);
 }
 
+ListBytes bytesFromPositions(const QList<int>& positions)
+{
+    QByteArray bytes;
+    bytes.reserve(positions.size());
+    for (int i = 0; i < positions.size(); ++i) {
+        if (positions[i] < 0 || positions[i] > 0xFF)
+            return {std::nullopt, i + 1};
+        bytes.append(static_cast<char>(positions[i]));
+    }
+    return {bytes, 0};
+}
+
 QString padText(const QString& text)
 {
     if (text.size() >= DisplayPositions)

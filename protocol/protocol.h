@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -40,6 +41,17 @@ QByteArray commandFrame(quint8 uid, quint8 code, const QByteArray& payload);
 // around it allowed, a fraction rounded to the nearest whole number with ties
 // to the even one. None when it is not a number or does not land in 0..255.
 std::optional<quint8> uidFromText(const QString& text);
+
+// The payload of a row of lists, leftmost first: each list's selected
+// position is the byte it stands for. A list with no selected item (-1) or a
+// position beyond one byte gives no payload at all, and missing says which
+// list it was, counted from 1.
+struct ListBytes
+{
+    std::optional<QByteArray> bytes;
+    int missing = 0;
+};
+ListBytes bytesFromPositions(const QList<int>& positions);
 
 // Blanks go in front up to six characters: the module shows text
 // right-aligned. Nothing is ever cut.

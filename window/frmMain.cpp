@@ -66,6 +66,7 @@ void frmMain::connectHandlers()
         connect(mnuCOM[i], &QAction::triggered, this, [this, i] { mnuCOM_Click(i); });
     for (int i = 1; i < int(mnuBR.size()); ++i)
         connect(mnuBR[i], &QAction::triggered, this, [this, i] { mnuBR_Click(i); });
+    connect(&MSComm1, &MSComm::failed, this, &frmMain::portFailed);
 }
 
 void frmMain::showMessage(const QString& text, const QString& detail) const

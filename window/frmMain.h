@@ -7,7 +7,9 @@
 #include <QMainWindow>
 
 #include <array>
+#include <initializer_list>
 #include <memory>
+#include <optional>
 
 class QAction;
 class ListBox;
@@ -52,13 +54,22 @@ private:
     void cmdSEG_Click();
     void cmdDIM_Click();
     void cmdConfig_Click();
-    void SendCommand(quint8 code);
+    // True when the frame was handed to the port; false when the operator
+    // has been told why nothing went out.
+    bool SendCommand(quint8 code);
     void PadText();
+    // The bytes chosen in a row of lists of one group, leftmost first; none,
+    // after telling the operator which list lacks a value.
+    std::optional<QByteArray> listPayload(const QString& group,
+                                          std::initializer_list<const char*> names) const;
+    bool writeFrame(const QByteArray& frame);
+    void portFailed(const QString& reason);
 
     std::unique_ptr<Ui::frmMain> ui;
     MessageSink m_sink;
     MSComm MSComm1;
     QByteArray strPayload;
+    bool m_writing = false;           // a failure inside a write is reported by the writer
     std::array<QAction*, 7> mnuCOM{}; // entries 1..6; 0 unused
     std::array<QAction*, 4> mnuBR{};  // entries 1..3; 0 unused
 };

@@ -1,11 +1,163 @@
 #include "frmMain.h"
 
-void frmMain::cmdTransmit_Click() {}
-void frmMain::cmdDP_Click() {}
-void frmMain::cmdDecimal_Click() {}
-void frmMain::cmdShort_Click() {}
-void frmMain::cmdSEG_Click() {}
-void frmMain::cmdDIM_Click() {}
-void frmMain::cmdConfig_Click() {}
-void frmMain::SendCommand(quint8) {}
-void frmMain::PadText() {}
+#include "ListBox.h"
+#include "modVariable.h"
+#include "protocol.h"
+#include "ui_frmMain.h"
+
+using protocol::Command;
+
+namespace {
+
+const QString UidNotValid =
+    QStringLiteral("Nothing sent: Device UID must be a number from 0 to 255");
+const QString NoValueSelected = QStringLiteral("%1: list %2 has no value selected");
+const QString PortNotOpen = QStringLiteral("Nothing sent: the port is not open");
+const QString FrameNotSent = QStringLiteral("Frame not sent: the port failed and was closed");
+const QString PortFailed = QStringLiteral("The port failed and was closed");
+
+const QString Dim = QStringLiteral("Dim");
+const QString FullBrightness = QStringLiteral("Full Brightness");
+
+quint8 byteOf(Command command)
+{
+    return static_cast<quint8>(command);
+}
+
+} // namespace
+
+void frmMain::cmdTransmit_Click()
+{
+    PadText();
+    if (!SendCommand(byteOf(Command::Text)))
+        return; // the padded text stays, so pressing again sends the same bytes
+    ui->txtdata->setText(QString());
+}
+
+void frmMain::cmdDP_Click()
+{
+    const std::optional<QByteArray> bytes = listPayload(ui->Frame2->title(), {"cboDP"});
+    if (!bytes)
+        return;
+    strPayload = *bytes;
+    SendCommand(byteOf(Command::DecimalPoints));
+}
+
+void frmMain::cmdDecimal_Click()
+{
+    const std::optional<QByteArray> bytes =
+        listPayload(ui->Frame3->title(), {"cbolm4", "cbolm3", "cbolm2", "cbolm1"});
+    if (!bytes)
+        return;
+    strPayload = *bytes;
+    if (ui->optSigned->isChecked())
+        SendCommand(byteOf(Command::LongSigned));
+    if (ui->optUnsigned->isChecked())
+        SendCommand(byteOf(Command::LongUnsigned));
+}
+
+void frmMain::cmdShort_Click()
+{
+    const std::optional<QByteArray> bytes = listPayload(ui->Frame4->title(), {"cbosi2", "cbosi1"});
+    if (!bytes)
+        return;
+    strPayload = *bytes;
+    if (ui->optSignedS->isChecked())
+        SendCommand(byteOf(Command::ShortSigned));
+    if (ui->optUnsignedS->isChecked())
+        SendCommand(byteOf(Command::ShortUnsigned));
+}
+
+void frmMain::cmdSEG_Click()
+{
+    const std::optional<QByteArray> bytes = listPayload(
+        ui->Frame6->title(), {"cboSeg6", "cboSeg5", "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"});
+    if (!bytes)
+        return;
+    strPayload = *bytes;
+    SendCommand(byteOf(Command::Segments));
+}
+
+void frmMain::cmdDIM_Click()
+{
+    // The caption follows the module: it changes only once the frame is out.
+    if (!SendCommand(byteOf(Command::Brightness)))
+        return;
+    const QString caption = ui->cmdDIM->text();
+    if (caption == Dim)
+        ui->cmdDIM->setText(FullBrightness);
+    else if (caption == FullBrightness)
+        ui->cmdDIM->setText(Dim);
+}
+
+void frmMain::cmdConfig_Click()
+{
+    protocol::Baud baud = protocol::Baud::B9600;
+    if (ui->opt9600->isChecked())
+        baud = protocol::Baud::B9600;
+    if (ui->opt19200->isChecked())
+        baud = protocol::Baud::B19200;
+    if (ui->opt38400->isChecked())
+        baud = protocol::Baud::B38400;
+    const std::optional<QByteArray> newUid = listPayload(ui->Frame5->title(), {"cboCuid"});
+    if (!newUid)
+        return;
+    // The payload buffer takes the configuration only once the frame is out,
+    // so a brightness press after a failed configuration repeats the last
+    // command that did reach the module.
+    const QByteArray payload = protocol::configPayload(baud, quint8(newUid->front()));
+    if (writeFrame(protocol::configFrame(payload)))
+        strPayload = payload;
+}
+
+bool frmMain::SendCommand(quint8 code)
+{
+    // The UID shown is the one remembered, even when it turns out unusable.
+    modVariable::strSlaveID = list("cboUID")->currentText();
+    const std::optional<quint8> uid = protocol::uidFromText(modVariable::strSlaveID);
+    if (!uid) {
+        showMessage(UidNotValid, QStringLiteral("\"%1\"").arg(modVariable::strSlaveID));
+        return false;
+    }
+    return writeFrame(protocol::commandFrame(*uid, code, strPayload));
+}
+
+void frmMain::PadText()
+{
+    ui->txtdata->setText(protocol::padText(ui->txtdata->text()));
+    strPayload = protocol::textPayload(ui->txtdata->text());
+}
+
+std::optional<QByteArray> frmMain::listPayload(const QString& group,
+                                               std::initializer_list<const char*> names) const
+{
+    QList<int> positions;
+    for (const char* name : names)
+        positions.append(list(name)->currentIndex());
+    const protocol::ListBytes chosen = protocol::bytesFromPositions(positions);
+    if (!chosen.bytes)
+        showMessage(NoValueSelected.arg(group).arg(chosen.missing));
+    return chosen.bytes;
+}
+
+bool frmMain::writeFrame(const QByteArray& frame)
+{
+    if (!MSComm1.isOpen()) {
+        showMessage(PortNotOpen);
+        return false;
+    }
+    m_writing = true;
+    const bool sent = MSComm1.write(frame);
+    m_writing = false;
+    if (!sent)
+        showMessage(FrameNotSent, MSComm1.errorString());
+    return sent;
+}
+
+void frmMain::portFailed(const QString& reason)
+{
+    // The port is closed by now, so a vanished device raises this once; a
+    // failure during a write has already been reported by the writer.
+    if (!m_writing)
+        showMessage(PortFailed, reason);
+}
