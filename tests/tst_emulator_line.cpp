@@ -1,12 +1,14 @@
 #include "EmulatorProcess.h"
 #include "MSComm.h"
 #include "ModuleLine.h"
+#include "Pty.h"
 #include "TestIni.h"
 
 #include <QFileInfo>
 #include <QtTest>
 
 #include <csignal>
+#include <termios.h>
 
 // The emulator program on its own pseudo-terminal, fed by the panel's port
 // object through a link, as `make run` wires them.
@@ -82,6 +84,24 @@ private slots:
             }
             QCOMPARE(got, lines[i]);
         }
+    }
+
+    // A device given with --port (here the far end of a pseudo-terminal) is
+    // reopened at the rate a configuration frame names.
+    void realDeviceFollowsConfiguration()
+    {
+        Pty pty;
+        EmulatorProcess emulator;
+        QVERIFY(emulator.start({"--port", pty.devicePath(), "--settings", "9600,n,8,1"}));
+        QCOMPARE(emulator.device(), pty.devicePath());
+        QVERIFY(pty.write(QByteArray::fromHex("1e1e1205")));
+        QCOMPARE(emulator.nextLine().mid(14),
+                 QStringLiteral("1E 1E 12 05  configuration: UID 1 -> 5, 19200 baud"));
+        QVERIFY(pty.write(QByteArray::fromHex("056301")));
+        QCOMPARE(emulator.nextLine().mid(14), QStringLiteral("05 63 01  UID 5 decimal points 1"));
+        termios line{};
+        QCOMPARE(::tcgetattr(pty.masterFd(), &line), 0);
+        QCOMPARE(::cfgetospeed(&line), speed_t(B19200));
     }
 
     void linkGoesOnTerminate()
