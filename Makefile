@@ -14,11 +14,11 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-# A sample quendra.ini goes beside the panel only when none is there: an
+# The panel and the module emulator, wired together on a pseudo-terminal. A
+# sample quendra.ini goes beside the panel only when none is there: an
 # operator's own settings are never overwritten.
 run: build
-	@[ -f $(BUILD)/bin/quendra.ini ] || cp resources/quendra.ini $(BUILD)/bin/quendra.ini
-	$(BUILD)/bin/quendra-panel
+	@sh tools/emulator/run-with-panel.sh $(BUILD)
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)

@@ -1,0 +1,82 @@
+#include "Decoder.h"
+
+#include "decode.h"
+#include "protocol.h"
+
+namespace {
+
+ReceivedFrame malformed(const QByteArray& bytes, const QString& problem)
+{
+    ReceivedFrame frame;
+    frame.kind = ReceivedFrame::Kind::Malformed;
+    frame.bytes = bytes;
+    frame.problem = problem;
+    return frame;
+}
+
+QString hexByte(quint8 value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16).toUpper().rightJustified(2, '0');
+}
+
+} // namespace
+
+QList<ReceivedFrame> decodeBurst(const QByteArray& burst)
+{
+    using namespace protocol;
+    QList<ReceivedFrame> frames;
+    qsizetype pos = 0;
+    while (pos < burst.size()) {
+        const QByteArray rest = burst.mid(pos);
+
+        if (opensConfigFrame(rest)) {
+            const QByteArray bytes = rest.left(ConfigFrameLength);
+            const std::optional<ConfigRequest> request = parseConfigFrame(bytes);
+            if (!request) {
+                frames.append(malformed(rest, QStringLiteral("configuration frame of %1 bytes, "
+                                                             "needs %2")
+                                                  .arg(rest.size())
+                                                  .arg(ConfigFrameLength)));
+                break;
+            }
+            ReceivedFrame frame;
+            frame.kind = ReceivedFrame::Kind::Configuration;
+            frame.bytes = bytes;
+            frame.baudCode = request->baudCode;
+            frame.newUid = request->newUid;
+            frames.append(frame);
+            pos += bytes.size();
+            continue;
+        }
+
+        if (rest.size() < CommandHeaderLength) {
+            frames.append(malformed(rest, QStringLiteral("a lone byte, no command code")));
+            break;
+        }
+        const quint8 code = quint8(rest[1]);
+        const std::optional<QString> name = commandName(code);
+        if (!name) {
+            frames.append(
+                malformed(rest, QStringLiteral("unknown command code %1").arg(hexByte(code))));
+            break;
+        }
+        const std::optional<int> length = payloadLength(code);
+        const qsizetype size = length ? CommandHeaderLength + *length : rest.size();
+        if (rest.size() < size) {
+            frames.append(malformed(rest, QStringLiteral("%1 needs %2 payload bytes, got %3")
+                                              .arg(*name)
+                                              .arg(*length)
+                                              .arg(rest.size() - CommandHeaderLength)));
+            break;
+        }
+        ReceivedFrame frame;
+        frame.kind = ReceivedFrame::Kind::Command;
+        frame.bytes = rest.left(size);
+        frame.uid = quint8(rest[0]);
+        frame.code = code;
+        frame.payload = frame.bytes.mid(CommandHeaderLength);
+        frames.append(frame);
+        pos += size;
+    }
+    return frames;
+}

@@ -1,0 +1,241 @@
+#include "ModuleLine.h"
+
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// Where a symbolic link points, or an empty text when path is none.
+QString linkTarget(const QString& path)
+{
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer - 1);
+    return n < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(n)));
+}
+
+} // namespace
+
+ModuleLine::ModuleLine(QObject* parent) : QObject(parent)
+{
+    m_idle.setSingleShot(true);
+    m_idle.setTimerType(Qt::PreciseTimer);
+    connect(&m_idle, &QTimer::timeout, this, &ModuleLine::endBurst);
+    connect(&m_port, &QSerialPort::readyRead, this, [this] { received(m_port.readAll()); });
+    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::ResourceError && m_port.isOpen()) {
+            const QString reason = m_device + QStringLiteral(": ") + m_port.errorString();
+            m_port.close();
+            emit failed(reason);
+        }
+    });
+}
+
+ModuleLine::~ModuleLine()
+{
+    removeLink();
+    delete m_notifier;
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool ModuleLine::openPty(const QString& linkPath, QString* error)
+{
+    char name[PATH_MAX] = {};
+    termios raw{};
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, B9600);
+    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
+        *error = QStringLiteral("cannot create a pseudo-terminal: ") + systemError();
+        m_master = m_slave = -1;
+        return false;
+    }
+    // The slave stays open here as well: otherwise the master reads an error
+    // whenever no panel has the line open.
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+    m_device = QFile::decodeName(name);
+    m_settings = LineSettings{};
+    m_notifier = new QSocketNotifier(qintptr(m_master), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ModuleLine::readPty);
+
+    if (linkPath.isEmpty())
+        return true;
+    const QByteArray link = QFile::encodeName(linkPath);
+    struct stat st;
+    if (::lstat(link.constData(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            *error = linkPath + QStringLiteral(" exists and is not a link; left alone");
+            return false;
+        }
+        // A link to a missing device or to a pseudo-terminal is what an
+        // earlier emulator leaves when it is killed; a link to anything else
+        // is someone's own.
+        const QString target = linkTarget(linkPath);
+        if (QFileInfo::exists(target) && !target.startsWith(QLatin1String("/dev/pts/"))) {
+            *error =
+                linkPath + QStringLiteral(" links to ") + target + QStringLiteral("; left alone");
+            return false;
+        }
+    }
+    // Made beside it and renamed over it, so the path never lacks a link.
+    const QByteArray fresh = link + ".new" + QByteArray::number(::getpid());
+    ::unlink(fresh.constData());
+    if (::symlink(name, fresh.constData()) != 0 ||
+        ::rename(fresh.constData(), link.constData()) != 0) {
+        *error = QStringLiteral("cannot link %1 to %2: %3").arg(linkPath, m_device, systemError());
+        ::unlink(fresh.constData());
+        return false;
+    }
+    m_link = linkPath;
+    return true;
+}
+
+void ModuleLine::removeLink()
+{
+    // Only our own link: another emulator may have taken the path over.
+    if (!m_link.isEmpty() && linkTarget(m_link) == m_device)
+        ::unlink(QFile::encodeName(m_link).constData());
+    m_link.clear();
+}
+
+bool ModuleLine::openPort(const QString& device, const LineSettings& settings, QString* error)
+{
+    m_device = device;
+    m_settings = settings;
+    return reopenPort(error);
+}
+
+bool ModuleLine::reopenPort(QString* error)
+{
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.setPortName(m_device);
+    if (!m_port.open(QIODevice::ReadOnly)) {
+        *error = m_device + QStringLiteral(": ") + m_port.errorString();
+        return false;
+    }
+    if (!m_port.setBaudRate(m_settings.baudRate) || !m_port.setParity(m_settings.parity) ||
+        !m_port.setDataBits(m_settings.dataBits) || !m_port.setStopBits(m_settings.stopBits) ||
+        !m_port.setFlowControl(QSerialPort::NoFlowControl)) {
+        *error = m_device + QStringLiteral(": line settings refused: ") + m_port.errorString();
+        m_port.close();
+        return false;
+    }
+    return true;
+}
+
+bool ModuleLine::setBaudRate(int rate, QString* error)
+{
+    m_settings.baudRate = rate;
+    if (isPty())
+        return true;
+    return reopenPort(error);
+}
+
+void ModuleLine::setGapMs(int ms)
+{
+    m_gapOverrideMs = ms;
+}
+
+int ModuleLine::gapMs() const
+{
+    if (m_gapOverrideMs > 0)
+        return m_gapOverrideMs;
+    return gapFor(m_settings, isPty() ? PtyMinimumGapMs : PortMinimumGapMs);
+}
+
+int ModuleLine::gapFor(const LineSettings& settings, int minimumMs)
+{
+    // Start bit, data bits, parity bit, stop bits (1.5 counts as 2).
+    const int bits = 1 + int(settings.dataBits) +
+                     (settings.parity == QSerialPort::NoParity ? 0 : 1) +
+                     (settings.stopBits == QSerialPort::OneStop ? 1 : 2);
+    const int ms = int(std::ceil(3.5 * bits * 1000.0 / settings.baudRate));
+    return std::max(ms, minimumMs);
+}
+
+QString ModuleLine::settingsText() const
+{
+    QChar parity = QLatin1Char('n');
+    switch (m_settings.parity) {
+    case QSerialPort::EvenParity:
+        parity = QLatin1Char('e');
+        break;
+    case QSerialPort::OddParity:
+        parity = QLatin1Char('o');
+        break;
+    case QSerialPort::MarkParity:
+        parity = QLatin1Char('m');
+        break;
+    case QSerialPort::SpaceParity:
+        parity = QLatin1Char('s');
+        break;
+    default:
+        break;
+    }
+    const QString stop = m_settings.stopBits == QSerialPort::OneStop ? QStringLiteral("1")
+                         : m_settings.stopBits == QSerialPort::OneAndHalfStop
+                             ? QStringLiteral("1.5")
+                             : QStringLiteral("2");
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(m_settings.baudRate)
+        .arg(parity)
+        .arg(int(m_settings.dataBits))
+        .arg(stop);
+}
+
+void ModuleLine::readPty()
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n > 0) {
+            received(QByteArray(buffer, int(n)));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        m_notifier->setEnabled(false);
+        emit failed(m_device + QStringLiteral(": ") +
+                    (n == 0 ? QStringLiteral("closed") : systemError()));
+        return;
+    }
+}
+
+void ModuleLine::received(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_pending.isEmpty())
+        m_firstByte = QTime::currentTime();
+    m_pending.append(bytes);
+    m_idle.start(gapMs());
+}
+
+void ModuleLine::endBurst()
+{
+    const QByteArray bytes = m_pending;
+    m_pending.clear();
+    if (!bytes.isEmpty())
+        emit burst(bytes, m_firstByte);
+}

@@ -1,0 +1,156 @@
+#include "ModuleState.h"
+
+#include "SegmentFont.h"
+#include "ansi.h"
+#include "protocol.h"
+
+namespace {
+
+// Big-endian: the first byte is the most significant.
+quint64 bigEndian(const QByteArray& bytes)
+{
+    quint64 value = 0;
+    for (char byte : bytes)
+        value = (value << 8) | quint8(byte);
+    return value;
+}
+
+// Two's complement over the given number of bytes.
+qint64 signedValue(const QByteArray& bytes)
+{
+    const quint64 raw = bigEndian(bytes);
+    const int bits = int(bytes.size()) * 8;
+    const quint64 sign = quint64(1) << (bits - 1);
+    return (raw & sign) ? qint64(raw) - qint64(quint64(1) << bits) : qint64(raw);
+}
+
+// Text as it came, one byte per character; bytes that would not print
+// appear as escapes so that a log line stays one line.
+QString quotedText(const QByteArray& bytes)
+{
+    QString out;
+    for (char byte : bytes) {
+        const QString ch = protocol::fromAnsi(QByteArray(1, byte));
+        if (quint8(byte) < 0x20 || quint8(byte) == 0x7F)
+            out += QStringLiteral("\\x") + QString::number(quint8(byte), 16).rightJustified(2, '0');
+        else
+            out += ch;
+    }
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+} // namespace
+
+ModuleState::ModuleState(std::optional<quint8> uid, int baudRate) : m_uid(uid), m_baudRate(baudRate)
+{
+}
+
+QString ModuleState::uidText() const
+{
+    return m_uid ? QString::number(*m_uid) : QStringLiteral("any");
+}
+
+quint8 ModuleState::shown(int position) const
+{
+    const bool point = m_decimalPoints & (1 << (Positions - 1 - position));
+    return m_patterns[size_t(position)] | (point ? segment::DP : 0);
+}
+
+QString ModuleState::numberText(qint64 value)
+{
+    QString text = QString::number(value);
+    if (text.size() > Positions)
+        text = value < 0 ? QStringLiteral("-OFL") : QStringLiteral("OFL");
+    return text.rightJustified(Positions, QLatin1Char(' '));
+}
+
+void ModuleState::showText(const QByteArray& characters)
+{
+    for (int i = 0; i < Positions; ++i)
+        m_patterns[size_t(i)] = segment::glyph(quint8(characters[i]));
+}
+
+QString ModuleState::apply(const ReceivedFrame& frame)
+{
+    switch (frame.kind) {
+    case ReceivedFrame::Kind::Malformed:
+        return QStringLiteral("malformed: ") + frame.problem;
+    case ReceivedFrame::Kind::Configuration:
+        return applyConfiguration(frame);
+    case ReceivedFrame::Kind::Command:
+        break;
+    }
+    return applyCommand(frame);
+}
+
+QString ModuleState::applyConfiguration(const ReceivedFrame& frame)
+{
+    const std::optional<int> rate = protocol::baudRateForCode(frame.baudCode);
+    if (!rate) {
+        // Taking the UID alone would leave the module half-configured.
+        return QStringLiteral("configuration with unknown baud code 0x%1, ignored")
+            .arg(QString::number(frame.baudCode, 16).toUpper().rightJustified(2, '0'));
+    }
+    const QString before = uidText();
+    m_uid = frame.newUid;
+    m_baudRate = *rate;
+    return QStringLiteral("configuration: UID %1 -> %2, %3 baud")
+        .arg(before)
+        .arg(frame.newUid)
+        .arg(*rate);
+}
+
+QString ModuleState::applyCommand(const ReceivedFrame& frame)
+{
+    using protocol::Command;
+    const QString name = protocol::commandName(frame.code).value_or(QStringLiteral("?"));
+    if (m_uid && *m_uid != frame.uid)
+        return QStringLiteral("%1 for UID %2, ignored").arg(name).arg(frame.uid);
+
+    const QString prefix = QStringLiteral("UID %1 %2").arg(frame.uid).arg(name);
+    const QByteArray& payload = frame.payload;
+    auto showNumber = [&](qint64 value) {
+        const QString text = numberText(value);
+        showText(text.toLatin1());
+        const bool overflow = text.trimmed() != QString::number(value);
+        return prefix + QLatin1Char(' ') + QString::number(value) +
+               (overflow ? QStringLiteral(", overflow: shows ") + text.trimmed() : QString());
+    };
+
+    switch (static_cast<Command>(frame.code)) {
+    case Command::Text:
+        showText(payload);
+        return prefix + QLatin1Char(' ') + quotedText(payload);
+    case Command::Segments:
+        for (int i = 0; i < Positions; ++i)
+            m_patterns[size_t(i)] = quint8(payload[i]);
+        return prefix;
+    case Command::DecimalPoints: {
+        const quint8 value = quint8(payload[0]);
+        if (value > protocol::DecimalPointsMax) {
+            // Bits beyond the six positions would light nothing; the whole
+            // value is kept out rather than shown in part.
+            return QStringLiteral("%1 %2, beyond %3, ignored")
+                .arg(prefix)
+                .arg(value)
+                .arg(protocol::DecimalPointsMax);
+        }
+        m_decimalPoints = value;
+        return prefix + QLatin1Char(' ') + QString::number(value);
+    }
+    case Command::LongUnsigned:
+    case Command::ShortUnsigned:
+        return showNumber(qint64(bigEndian(payload)));
+    case Command::LongSigned:
+    case Command::ShortSigned:
+        return showNumber(signedValue(payload));
+    case Command::Brightness: {
+        m_dim = !m_dim;
+        QString meaning = prefix + (m_dim ? QStringLiteral(": dim") : QStringLiteral(": full"));
+        if (!payload.isEmpty())
+            meaning += QStringLiteral(" (%1 payload bytes ignored)").arg(payload.size());
+        return meaning;
+    }
+    }
+    return prefix;
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+
+// Six seven-segment digits with decimal points, drawn as segment shapes:
+// lit segments glow, unlit ones stay faintly visible, and the dim state
+// lowers the glow.
+class SevenSegmentDisplay : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SevenSegmentDisplay(QWidget* parent = nullptr);
+
+    // Patterns in the module's bit order, leftmost position first.
+    void setPatterns(const std::array<quint8, 6>& patterns, bool dim);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::array<quint8, 6> m_patterns{};
+    bool m_dim = false;
+};

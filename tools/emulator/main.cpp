@@ -1,0 +1,168 @@
+#include "Emulator.h"
+#include "EmulatorWindow.h"
+#include "LineSettings.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const Notes = R"(
+Exactly one of --pty or --port. With --pty the first line on standard output
+is the pseudo-terminal's device path; point the panel's COMn at it (or at the
+--link path) in the "Ports" section of quendra.ini.
+
+Every frame gives one log line: time of its first byte, the bytes in hex, and
+what the module made of it, for example
+  12:04:31.207  01 62 20 20 20 20 48 49  UID 1 text '    HI'
+  12:04:33.610  07 63 05  decimal points for UID 7, ignored
+  12:04:35.002  01 41  malformed: unknown command code 0x41
+
+A frame ends where the line falls idle for 3.5 character times, at least
+5 ms on a pseudo-terminal and 20 ms on a real device (--gap overrides).
+Numbers are shown right-justified; one that needs more than six positions
+shows "OFL" ("-OFL" when negative), and the log gives its value.
+A configuration frame sets the UID and the rate; with an unknown baud code
+it is ignored whole. The link is replaced only when an earlier emulator
+left it (it points to a missing device or a pseudo-terminal), and removed
+on exit, also on SIGINT and SIGTERM.
+)";
+
+int quitPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(quitPipe[1], &byte, 1);
+}
+
+// SIGINT, SIGTERM and SIGHUP end the event loop, so that the link is
+// removed on the way out like on any other exit.
+void quitOnSignals(QCoreApplication& app)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, quitPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
+}
+
+int fail(const QString& message)
+{
+    std::fprintf(stderr, "quendra-emulator: %s\n", qPrintable(message));
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Plays a six-digit LED module on a serial line: shows what the module "
+                       "would show and logs every frame it receives."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help."));
+    const QCommandLineOption pty(QStringLiteral("pty"),
+                                 QStringLiteral("Create a pseudo-terminal and listen on it."));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("With --pty, also make a symbolic link to it."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Listen on an existing serial device."),
+                                  QStringLiteral("device"));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("Line settings (default 9600,n,8,1)."),
+                                      QStringLiteral("text"), QStringLiteral("9600,n,8,1"));
+    const QCommandLineOption uid(QStringLiteral("uid"),
+                                 QStringLiteral("The module's UID 0..255, or \"any\" (default 1)."),
+                                 QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption gap(QStringLiteral("gap"),
+                                 QStringLiteral("Idle time that ends a frame, in milliseconds."),
+                                 QStringLiteral("ms"));
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("No window: print the log lines to standard output."));
+    parser.addOptions({help, pty, link, port, settings, uid, gap, headless});
+
+    if (!parser.parse(arguments))
+        return fail(parser.errorText());
+    if (parser.isSet(help)) {
+        std::printf("%s%s", qPrintable(parser.helpText()), Notes);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty())
+        return fail(
+            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    if (parser.isSet(pty) == parser.isSet(port))
+        return fail(QStringLiteral("give exactly one of --pty or --port (see --help)"));
+    if (parser.isSet(link) && !parser.isSet(pty))
+        return fail(QStringLiteral("--link goes with --pty"));
+
+    std::optional<quint8> moduleUid;
+    const QString uidText = parser.value(uid).trimmed();
+    if (uidText.compare(QLatin1String("any"), Qt::CaseInsensitive) != 0) {
+        bool ok = false;
+        const uint value = uidText.toUInt(&ok);
+        if (!ok || value > 255)
+            return fail(QStringLiteral("--uid \"%1\" is neither 0..255 nor any").arg(uidText));
+        moduleUid = quint8(value);
+    }
+    const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
+    if (!line)
+        return fail(QStringLiteral("--settings \"%1\" not understood; write it like 9600,n,8,1")
+                        .arg(parser.value(settings)));
+    int gapMs = 0;
+    if (parser.isSet(gap)) {
+        bool ok = false;
+        gapMs = parser.value(gap).toInt(&ok);
+        if (!ok || gapMs < 1 || gapMs > 10000)
+            return fail(QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(parser.value(gap)));
+    }
+
+    std::unique_ptr<QCoreApplication> app;
+    if (parser.isSet(headless))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("quendra-emulator"));
+    quitOnSignals(*app);
+
+    ModuleLine moduleLine;
+    QString error;
+    const bool opened = parser.isSet(pty) ? moduleLine.openPty(parser.value(link), &error)
+                                          : moduleLine.openPort(parser.value(port), *line, &error);
+    if (!opened)
+        return fail(error);
+    moduleLine.setGapMs(gapMs);
+    std::printf("%s\n", qPrintable(moduleLine.devicePath()));
+    std::fflush(stdout);
+
+    Emulator emulator(moduleLine, ModuleState(moduleUid, moduleLine.settings().baudRate));
+    std::unique_ptr<EmulatorWindow> window;
+    if (parser.isSet(headless)) {
+        QObject::connect(&emulator, &Emulator::logged, [](const QString& text) {
+            std::printf("%s\n", qPrintable(text));
+            std::fflush(stdout);
+        });
+    } else {
+        window = std::make_unique<EmulatorWindow>(emulator);
+        window->show();
+    }
+    return app->exec();
+}
