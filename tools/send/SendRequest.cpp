@@ -18,15 +18,15 @@ namespace {
 constexpr char DefaultSettings[] = "9600,n,8,1";
 
 // The options each command takes besides the ones every command takes.
-struct CommandSpec
+struct CommandEntry
 {
     const char* name;
     QStringList options;
 };
 
-const QList<CommandSpec>& commands()
+const QList<CommandEntry>& commands()
 {
-    static const QList<CommandSpec> list = {
+    static const QList<CommandEntry> list = {
         {"text", {}},
         {"dp", {}},
         {"long", {QStringLiteral("--signed")}},
@@ -356,17 +356,17 @@ Parsed parseArguments(const QStringList& args, const Defaults& defaults)
 
     const QString command = p.positional.front();
     const QStringList words = p.positional.mid(1);
-    const CommandSpec* spec = nullptr;
-    for (const CommandSpec& c : commands()) {
+    const CommandEntry* entry = nullptr;
+    for (const CommandEntry& c : commands()) {
         if (command == QLatin1String(c.name))
-            spec = &c;
+            entry = &c;
     }
-    if (!spec)
+    if (!entry)
         return UsageError{
             QStringLiteral("unknown command \"%1\"; see quendra-send --help").arg(command)};
     for (const QString& option : {QStringLiteral("--signed"), QStringLiteral("--payload"),
                                   QStringLiteral("--baud"), QStringLiteral("--new-uid")}) {
-        if (p.given.contains(option) && !spec->options.contains(option))
+        if (p.given.contains(option) && !entry->options.contains(option))
             return UsageError{QStringLiteral("%1 is not an option of %2").arg(option, command)};
     }
 
