@@ -2,8 +2,11 @@
 # Installs the Debian packages the panel needs to build, test and run, and
 # only those that are missing. Uses sudo when not run as root.
 set -e
+# dpkg-dev and file: the Debian package (make package) works out its library
+# dependencies with dpkg-shlibdeps, which CPack runs on what file says is ELF.
+# CPack writes root ownership into the package itself; fakeroot is not needed.
 
-PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth"
+PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth dpkg-dev file"
 
 missing=""
 for p in $PACKAGES; do

@@ -49,7 +49,7 @@ bool MSComm::open()
     if (m_port.isOpen())
         return true;
     const QString device = devicePath();
-    if (m_commPort < 1) {
+    if (m_device.isEmpty() && m_commPort < 1) {
         m_error = QStringLiteral("COM%1: no such port number").arg(m_commPort);
         return false;
     }

@@ -40,8 +40,13 @@ public:
 
     QString errorString() const { return m_error; }
 
-    // The device the current port number stands for.
-    QString devicePath() const { return devicePathFor(m_commPort); }
+    // A device to open in place of the port number's, for tools that are
+    // given a device path; an empty text goes back to the port number.
+    void setDevice(const QString& path) { m_device = path; }
+
+    // The device the next open uses: the one set by setDevice, else the one
+    // the current port number stands for.
+    QString devicePath() const { return m_device.isEmpty() ? devicePathFor(m_commPort) : m_device; }
 
     // COMn maps to the device named by key "COMn" in section "Ports" of the
     // settings file (relative paths count from the program's folder), else
@@ -61,6 +66,7 @@ private:
     void fail(const QString& reason);
 
     qint16 m_commPort = 0; // no port until one is chosen
+    QString m_device;
     QString m_settings = QStringLiteral("9600,n,8,1");
     QSerialPort m_port;
     QString m_error;

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <variant>
+
+// quendra-send: one frame from the command line, built by the same protocol
+// functions as the panel's buttons. Parsing is apart from sending so that
+// scripts' mistakes can be tested without a port.
+namespace send {
+
+// What the process ends with; scripts branch on it.
+enum ExitStatus : int
+{
+    Sent = 0,
+    BadUsage = 2,   // unknown command or option, value out of range, no port or UID
+    PortFailure = 3 // the port would not open, or the write failed
+};
+
+// What the settings file beside the program offers when the command line
+// says nothing: texts exactly as the panel reads them at start.
+struct Defaults
+{
+    QString commPort; // "1" stands for COM1
+    QString settings; // "9600,n,8,1"
+    QString slaveId;  // "5"
+
+    // Section "Settings" of quendra.ini in the program's folder.
+    static Defaults fromIni();
+};
+
+// One frame and where it goes.
+struct Request
+{
+    QByteArray frame;
+    QString portName; // "COM1" or the device path as given; empty when none is known
+    QString device;   // the device that portName stands for
+    QString settings; // line settings for the open
+    bool dryRun = false;
+    bool verbose = false;
+};
+
+struct HelpWanted
+{
+};
+
+struct UsageError
+{
+    QString message; // one line, naming what was wrong
+};
+
+using Parsed = std::variant<Request, HelpWanted, UsageError>;
+
+// args without the program's own name.
+Parsed parseArguments(const QStringList& args, const Defaults& defaults);
+
+// Every command with an example.
+QString helpText();
+
+// Parses, then prints, sends or reports; returns the exit status. Errors are
+// one line on err.
+int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err);
+
+} // namespace send
