@@ -15,8 +15,8 @@ const QString AppTitle = QStringLiteral("QuendraAPP");
 
 // The lists that stand for one byte each, in the order in which start-up
 // fills and selects them.
-constexpr const char* ByteLists[] = {"cbolm4", "cbolm3", "cbolm2", "cbolm1",
-                                     "cbosi2", "cbosi1", "cboSeg6", "cboSeg5",
+constexpr const char* ByteLists[] = {"cbolm4",  "cbolm3",  "cbolm2",  "cbolm1",
+                                     "cbosi2",  "cbosi1",  "cboSeg6", "cboSeg5",
                                      "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"};
 
 QStringList numberTexts(int count, int base, int width)
@@ -34,7 +34,7 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()), m_sink(std::move(sink))
 {
     ui->setupUi(this);
-    mnuCOM = {nullptr,         ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
+    mnuCOM = {nullptr,      ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
               ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
     mnuBR = {nullptr, ui->mnuBR_1, ui->mnuBR_2, ui->mnuBR_3};
 
@@ -42,6 +42,7 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
     ui->centralwidget->setFixedSize(639, 458);
     setFixedSize(639, 458 + menuBar()->sizeHint().height());
 
+    setUpKeyboard();
     connectHandlers();
     Form_Load();
 }
@@ -62,10 +63,18 @@ void frmMain::connectHandlers()
     connect(ui->cmdSEG, &QPushButton::clicked, this, &frmMain::cmdSEG_Click);
     connect(ui->cmdDIM, &QPushButton::clicked, this, &frmMain::cmdDIM_Click);
     connect(ui->cmdConfig, &QPushButton::clicked, this, &frmMain::cmdConfig_Click);
+    // A checkable entry flips its own mark before it reports the click; the
+    // flip is undone first, so that only the handler decides where marks go.
     for (int i = 1; i < int(mnuCOM.size()); ++i)
-        connect(mnuCOM[i], &QAction::triggered, this, [this, i] { mnuCOM_Click(i); });
+        connect(mnuCOM[i], &QAction::triggered, this, [this, i](bool checked) {
+            mnuCOM[i]->setChecked(!checked);
+            mnuCOM_Click(i);
+        });
     for (int i = 1; i < int(mnuBR.size()); ++i)
-        connect(mnuBR[i], &QAction::triggered, this, [this, i] { mnuBR_Click(i); });
+        connect(mnuBR[i], &QAction::triggered, this, [this, i](bool checked) {
+            mnuBR[i]->setChecked(!checked);
+            mnuBR_Click(i);
+        });
 }
 
 void frmMain::showMessage(const QString& text, const QString& detail) const

@@ -39,6 +39,7 @@ public:
 
 private:
     void Form_Load();
+    void setUpKeyboard();
     void connectHandlers();
     void showMessage(const QString& text, const QString& detail = {}) const;
     // Every list that stands for a value, by its name.
@@ -59,6 +60,6 @@ private:
     MessageSink m_sink;
     MSComm MSComm1;
     QByteArray strPayload;
-    std::array<QAction*, 7> mnuCOM{};  // entries 1..6; 0 unused
-    std::array<QAction*, 4> mnuBR{};   // entries 1..3; 0 unused
+    std::array<QAction*, 7> mnuCOM{}; // entries 1..6; 0 unused
+    std::array<QAction*, 4> mnuBR{};  // entries 1..3; 0 unused
 };
