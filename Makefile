@@ -25,3 +25,8 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# docs/screenshot.png: the real panel photographed on a virtual X display.
+.PHONY: screenshot
+screenshot: build
+	cmake --build $(BUILD) --target screenshot

@@ -3,7 +3,7 @@
 # only those that are missing. Uses sudo when not run as root.
 set -e
 
-PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth"
+PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth python3"
 
 missing=""
 for p in $PACKAGES; do

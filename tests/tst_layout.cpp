@@ -99,15 +99,15 @@ private slots:
             QTest::newRow(name) << kind << parent << text << QRect(l, t, w, h);
         };
         const char* Window = "centralwidget";
-        row("Frame1", "QGroupBox", Window, "Display ASCII Characters", 16, 16, 337, 73);
+        row("Frame1", "GroupFrame", Window, "Display ASCII Characters", 16, 16, 337, 73);
         row("cmdTransmit", "QPushButton", Window, "SEND", 128, 40, 65, 25);
-        row("Frame2", "QGroupBox", Window, "Decimal Point Control", 272, 200, 209, 73);
-        row("Frame3", "QGroupBox", Window, "Display Long Integer Number", 16, 96, 337, 89);
-        row("Frame4", "QGroupBox", Window, "Display Short Integer Number", 16, 192, 241, 81);
-        row("Frame5", "QGroupBox", Window, "Configure LED Module", 368, 16, 249, 121);
+        row("Frame2", "GroupFrame", Window, "Decimal Point Control", 272, 200, 209, 73);
+        row("Frame3", "GroupFrame", Window, "Display Long Integer Number", 16, 96, 337, 89);
+        row("Frame4", "GroupFrame", Window, "Display Short Integer Number", 16, 192, 241, 81);
+        row("Frame5", "GroupFrame", Window, "Configure LED Module", 368, 16, 249, 121);
         row("cboUID", "ListBox", Window, "", 440, 152, 65, 21);
         row("Label1", "QLabel", Window, "Device UID", 368, 152, 65, 25);
-        row("Frame6", "QGroupBox", Window, "Segment Control", 16, 280, 601, 161);
+        row("Frame6", "GroupFrame", Window, "Segment Control", 16, 280, 601, 161);
         row("cmdDIM", "QPushButton", Window, "Dim", 504, 224, 89, 25);
 
         row("txtdata", "QLineEdit", "Frame1", "", 16, 24, 81, 25);
@@ -207,6 +207,31 @@ private slots:
         QCOMPARE(picture->pixmap().size(), QSize(100, 120));
         QCOMPARE(picture->frameWidth(), 2);
         QCOMPARE(picture->contentsRect().size(), QSize(100, 120));
+    }
+
+    // The border's top line runs through the middle of the caption and out to
+    // both sides; nothing is drawn above it.
+    void groupCaptionInTopEdge_data()
+    {
+        QTest::addColumn<QString>("group");
+        for (int i = 1; i <= 6; ++i)
+            QTest::newRow(qPrintable(QStringLiteral("Frame%1").arg(i)))
+                << QStringLiteral("Frame%1").arg(i);
+    }
+    void groupCaptionInTopEdge()
+    {
+        QFETCH(QString, group);
+        Panel panel;
+        QWidget* frame = panel.control(group);
+        const QImage image = frame->grab().toImage();
+        const int edge = frame->fontMetrics().height() / 2;
+        const QRgb line = frame->palette().color(QPalette::Dark).rgb();
+        const QRgb ground = frame->palette().color(QPalette::Window).rgb();
+        QCOMPARE(image.pixel(2, edge), line);
+        QCOMPARE(image.pixel(frame->width() - 3, edge), line);
+        QCOMPARE(image.pixel(2, edge - 2), ground);
+        QCOMPARE(image.pixel(frame->width() - 3, edge - 2), ground);
+        QCOMPARE(image.pixel(0, frame->height() - 2), line);
     }
 
     void options_data()
