@@ -29,3 +29,8 @@ package: build
 
 clean:
 	rm -rf $(BUILD)
+
+# docs/screenshot.png: the real panel photographed on a virtual X display.
+.PHONY: screenshot
+screenshot: build
+	cmake --build $(BUILD) --target screenshot

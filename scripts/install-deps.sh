@@ -6,7 +6,7 @@ set -e
 # dependencies with dpkg-shlibdeps, which CPack runs on what file says is ELF.
 # CPack writes root ownership into the package itself; fakeroot is not needed.
 
-PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth dpkg-dev file"
+PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth dpkg-dev file python3"
 
 missing=""
 for p in $PACKAGES; do

@@ -42,6 +42,7 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
     ui->centralwidget->setFixedSize(639, 458);
     setFixedSize(639, 458 + menuBar()->sizeHint().height());
 
+    setUpKeyboard();
     connectHandlers();
     Form_Load();
 }
@@ -62,10 +63,18 @@ void frmMain::connectHandlers()
     connect(ui->cmdSEG, &QPushButton::clicked, this, &frmMain::cmdSEG_Click);
     connect(ui->cmdDIM, &QPushButton::clicked, this, &frmMain::cmdDIM_Click);
     connect(ui->cmdConfig, &QPushButton::clicked, this, &frmMain::cmdConfig_Click);
+    // A checkable entry flips its own mark before it reports the click; the
+    // flip is undone first, so that only the handler decides where marks go.
     for (int i = 1; i < int(mnuCOM.size()); ++i)
-        connect(mnuCOM[i], &QAction::triggered, this, [this, i] { mnuCOM_Click(i); });
+        connect(mnuCOM[i], &QAction::triggered, this, [this, i](bool checked) {
+            mnuCOM[i]->setChecked(!checked);
+            mnuCOM_Click(i);
+        });
     for (int i = 1; i < int(mnuBR.size()); ++i)
-        connect(mnuBR[i], &QAction::triggered, this, [this, i] { mnuBR_Click(i); });
+        connect(mnuBR[i], &QAction::triggered, this, [this, i](bool checked) {
+            mnuBR[i]->setChecked(!checked);
+            mnuBR_Click(i);
+        });
     connect(&MSComm1, &MSComm::failed, this, &frmMain::portFailed);
 }
 

@@ -41,6 +41,7 @@ public:
 
 private:
     void Form_Load();
+    void setUpKeyboard();
     void connectHandlers();
     void showMessage(const QString& text, const QString& detail = {}) const;
     // Every list that stands for a value, by its name.
