@@ -6,6 +6,7 @@
 #include "protocol.h"
 #include "ui_frmMain.h"
 
+#include <QFont>
 #include <QMenuBar>
 #include <QMessageBox>
 
@@ -33,6 +34,10 @@ QStringList numberTexts(int count, int base, int width)
 frmMain::frmMain(MessageSink sink, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()), m_sink(std::move(sink))
 {
+    // The layout was drawn for a small dialog font; the desktop's default
+    // (often a wide 9- or 10-point face) would cut captions off. Controls
+    // without a font of their own take this one; txtdata keeps its own.
+    setFont(QFont(QStringLiteral("Arial"), 8));
     ui->setupUi(this);
     mnuCOM = {nullptr,      ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
               ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
