@@ -4,6 +4,7 @@
 #include "modVariable.h"
 
 #include <QAction>
+#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -158,6 +159,31 @@ private slots:
         choose(*w, "mnuBR", 3);
         QVERIFY(w->port().isOpen());
         QCOMPARE(whereFramesArrive(*w), QList<int>{2});
+    }
+
+    void afterAFailedStartEveryButtonSends_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("text") << "cmdTransmit" << QByteArray::fromHex("0562202020202020");
+        QTest::newRow("decimal points") << "cmdDP" << QByteArray::fromHex("056300");
+        QTest::newRow("long") << "cmdDecimal" << QByteArray::fromHex("056400000000");
+        QTest::newRow("short") << "cmdShort" << QByteArray::fromHex("05660000");
+        QTest::newRow("segments") << "cmdSEG" << QByteArray::fromHex("0561000000000000");
+        QTest::newRow("brightness") << "cmdDIM" << QByteArray::fromHex("056e");
+        QTest::newRow("configure") << "cmdConfig" << QByteArray::fromHex("1e1e2405");
+    }
+    void afterAFailedStartEveryButtonSends()
+    {
+        QFETCH(QString, button);
+        QFETCH(QByteArray, frame);
+        TestIni ini(portsIni("4", m_ptys));
+        auto w = start();
+        QCOMPARE(m_messages.size(), 1);
+        choose(*w, "mnuCOM", 2);
+        w->findChild<QPushButton*>(button)->click();
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_ptys[1].read().toHex(' '), frame.toHex(' '));
     }
 
     void menusNeverWriteTheSettingsFile()
