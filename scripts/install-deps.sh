@@ -4,6 +4,8 @@
 set -e
 
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth"
+# Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
+PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
 
 missing=""
 for p in $PACKAGES; do
