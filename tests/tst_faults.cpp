@@ -98,6 +98,8 @@ private slots:
 
     void brokenSettingsFile_data()
     {
+        constexpr qsizetype KB = 1024;
+        constexpr qsizetype MB = 1024 * KB;
         QTest::addColumn<FileFault>("fault");
         QTest::addColumn<QByteArray>("content"); // "@PTY@" stands for the pty's path
         QTest::addColumn<QString>("commPort");
@@ -125,7 +127,7 @@ private slots:
                                             << ""
                                             << "" << false;
 
-        QTest::newRow("binary") << FileFault::Content << binaryNoise(64 * 1024) << ""
+        QTest::newRow("binary") << FileFault::Content << binaryNoise(64 * KB) << ""
                                 << ""
                                 << "" << false;
         QTest::newRow("binary around the settings")
@@ -144,19 +146,19 @@ private slots:
             << "" << false;
 
         QByteArray manyLines;
-        manyLines.reserve(10 * 1024 * 1024 + 200);
+        manyLines.reserve(10 * MB + 200);
         manyLines += "[Other]\n";
-        while (manyLines.size() < 10 * 1024 * 1024)
+        while (manyLines.size() < 10 * MB)
             manyLines += "Key=some value that is not wanted\n";
         QTest::newRow("10 MB before the settings") << FileFault::Content << manyLines + usual << "1"
                                                    << "9600,n,8,1"
                                                    << "9" << true;
         QTest::newRow("10 MB without a line break")
-            << FileFault::Content << QByteArray(10 * 1024 * 1024, 'x') << ""
+            << FileFault::Content << QByteArray(10 * MB, 'x') << ""
             << ""
             << "" << false;
 
-        const QByteArray longLine(100 * 1024, '9');
+        const QByteArray longLine(100 * KB, '9');
         QTest::newRow("100 KB value")
             << FileFault::Content
             << "[Settings]\nCommPort=1\nSetting=" + longLine + "\nSlaveID=7\n[Ports]\nCOM1=@PTY@\n"
