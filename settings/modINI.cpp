@@ -46,8 +46,7 @@ bool sameName(const QByteArray& raw, const QString& name)
 
 QString valueText(QByteArray raw)
 {
-    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
-        raw.back() == raw.front())
+    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front())
         raw = raw.mid(1, raw.size() - 2);
     return QString::fromUtf8(raw).left(MaxValueLength);
 }
