@@ -7,6 +7,8 @@ set -e
 # CPack writes root ownership into the package itself; fakeroot is not needed.
 
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth dpkg-dev file python3"
+# Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
+PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
 
 missing=""
 for p in $PACKAGES; do

@@ -28,7 +28,7 @@ bool isBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-QByteArray trimmed(QByteArray text)
+QByteArray trimmed(const QByteArray& text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();

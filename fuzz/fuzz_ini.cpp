@@ -1,0 +1,66 @@
+// The settings reader over arbitrary file bytes. Someone may have edited
+// quendra.ini by hand, saved it in another encoding or pointed the panel at
+// the wrong file: the reader must hand back a value or nothing, never crash,
+// never return more than the 254 characters a value may have, and give back a
+// value it was written with.
+#include "modINI.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+const QString Section = QStringLiteral("Settings");
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+void valueIsBounded(const QString& value)
+{
+    check(value.size() <= modINI::MaxValueLength);
+    // A value ends at its line: no line break may leak into it.
+    check(!value.contains(QLatin1Char('\n')));
+}
+
+// The fuzzer's bytes as one line's value: a line break would end it early.
+QByteArray oneLine(QByteArray bytes)
+{
+    bytes.replace('\n', ' ');
+    return bytes;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+
+    // Any file: the three keys the panel reads, and a key named by the file's
+    // own first bytes, all come back bounded.
+    for (const char* key : {"CommPort", "Setting", "SlaveID"})
+        valueIsBounded(modINI::iniValue(bytes, Section, QLatin1String(key)));
+    valueIsBounded(modINI::iniValue(bytes, Section, QString::fromUtf8(bytes.left(8))));
+    valueIsBounded(modINI::iniValue(bytes, QString::fromUtf8(bytes.left(4)), Section));
+
+    // A value written in quotes comes back whole, inner blanks and all, cut
+    // to 254 characters, whatever follows the line in the file.
+    const QByteArray value = oneLine(bytes.left(400));
+    const QByteArray file = "[Settings]\nSetting=\"" + value + "\"\n" + bytes;
+    const QString expected = QString::fromUtf8(value).left(modINI::MaxValueLength);
+    check(modINI::iniValue(file, Section, QStringLiteral("Setting")) == expected);
+
+    // The same value behind arbitrary bytes, in a section of its own that
+    // those bytes do not name: the reader finds it past whatever came first.
+    const QByteArray name("Quendra\x01"
+                          "Fuzz");
+    if (!bytes.toLower().contains(name.toLower())) {
+        const QByteArray behind = bytes + "\n[" + name + "]\nSetting=\"" + value + "\"\n";
+        check(modINI::iniValue(behind, QString::fromLatin1(name), QStringLiteral("Setting")) ==
+              expected);
+    }
+    return 0;
+}

@@ -1,0 +1,76 @@
+// The line-settings text comes from the settings file, where anyone may have
+// typed anything. An accepted text must stand for settings a serial port can
+// take, and the same settings written out again must read back unchanged.
+#include "LineSettings.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+QString parityLetter(QSerialPort::Parity parity)
+{
+    switch (parity) {
+    case QSerialPort::NoParity:
+        return QStringLiteral("n");
+    case QSerialPort::EvenParity:
+        return QStringLiteral("e");
+    case QSerialPort::OddParity:
+        return QStringLiteral("o");
+    case QSerialPort::MarkParity:
+        return QStringLiteral("m");
+    case QSerialPort::SpaceParity:
+        return QStringLiteral("s");
+    }
+    check(false);
+    return {};
+}
+
+QString stopText(QSerialPort::StopBits stop)
+{
+    switch (stop) {
+    case QSerialPort::OneStop:
+        return QStringLiteral("1");
+    case QSerialPort::OneAndHalfStop:
+        return QStringLiteral("1.5");
+    case QSerialPort::TwoStop:
+        return QStringLiteral("2");
+    }
+    check(false);
+    return {};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    const std::optional<LineSettings> parsed = parseLineSettings(text);
+    if (!parsed)
+        return 0;
+
+    check(parsed->baudRate > 0);
+    check(parsed->dataBits >= QSerialPort::Data5 && parsed->dataBits <= QSerialPort::Data8);
+    // Exactly four fields, so exactly three commas.
+    check(text.count(QLatin1Char(',')) == 3);
+
+    const QString again = QStringLiteral("%1,%2,%3,%4")
+                              .arg(parsed->baudRate)
+                              .arg(parityLetter(parsed->parity))
+                              .arg(int(parsed->dataBits))
+                              .arg(stopText(parsed->stopBits));
+    const std::optional<LineSettings> reparsed = parseLineSettings(again);
+    check(reparsed && *reparsed == *parsed);
+    // Upper-case letters and blanks around the fields mean the same settings.
+    check(parseLineSettings(QStringLiteral(" ") +
+                            again.toUpper().replace(QLatin1Char(','), QStringLiteral(" , "))) ==
+          parsed);
+    return 0;
+}
