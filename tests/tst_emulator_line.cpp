@@ -81,7 +81,6 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no line") << QStringList{};
-        QTest::newRow("uid 256") << QStringList{"--pty", "--uid", "256"};
         QTest::newRow("settings") << QStringList{"--pty", "--settings", "fast"};
         QTest::newRow("a plain file at the link") << QStringList{"--pty", "--link", "@"};
     }

@@ -24,6 +24,14 @@ QByteArray shown(const ModuleState& state)
     return bytes.toHex(' ');
 }
 
+QByteArray glyphs(const QString& text)
+{
+    QByteArray bytes;
+    for (QChar c : text)
+        bytes.append(char(segment::glyph(quint8(c.toLatin1()))));
+    return bytes.toHex(' ');
+}
+
 } // namespace
 
 // What the module shows and keeps after frames reach it.
@@ -32,28 +40,49 @@ class tst_EmulatorState : public QObject
     Q_OBJECT
 
 private slots:
-    // Patterns worked out by hand from the bit order f c g b dp e d a, so a
-    // wrong bit or a wrong shape both show.
-    void text_data()
+    // shown: patterns worked out by hand from the bit order f c g b dp e d a,
+    // so a wrong bit or a wrong shape both show; or "=text" in the font.
+    void shows_data()
     {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QByteArray>("patterns");
-        QTest::newRow("    HI") << QByteArray("    HI") << QByteArray("00 00 00 00 f4 84");
-        QTest::newRow("012345") << QByteArray("012345") << QByteArray("d7 50 37 73 f0 e3");
-        QTest::newRow("minus underscore 8")
-            << QByteArray("- _  8") << QByteArray("20 00 02 00 00 f7");
-        QTest::newRow("b and B alike, c and C apart")
-            << QByteArray("bBcC  ") << QByteArray("e6 e6 26 87 00 00");
-        QTest::newRow("undrawable and control bytes")
-            << QByteArray("KM?\x00\x1e\xff", 6) << QByteArray("00 00 00 00 00 00");
+        QTest::addColumn<QByteArray>("burst");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("meaning"); // part of the last frame's meaning
+        const auto row = [](const char* name, const char* burst, const char* shown,
+                            const char* meaning) {
+            QTest::newRow(name) << QByteArray(burst) << QString(shown) << QString(meaning);
+        };
+        row("    HI", "0162202020204849", "00 00 00 00 f4 84", "UID 1 text '    HI'");
+        row("012345", "0162303132333435", "d7 50 37 73 f0 e3", "");
+        row("minus underscore 8", "01622d205f202038", "20 00 02 00 00 f7", "");
+        row("b and B alike, c and C apart", "0162624263432020", "e6 e6 26 87 00 00", "");
+        row("undrawable and control bytes", "01624b4d3f001eff", "00 00 00 00 00 00", "");
+        row("long unsigned 999999", "0164000f423f", "=999999", "unsigned 999999");
+        row("long unsigned 1000000", "0164000f4240", "=   OFL", " 1000000");
+        row("long, high byte first", "016400000102", "=   258", " 258");
+        row("long signed -1", "0165ffffffff", "=    -1", "signed -1");
+        row("long signed -99999", "0165fffe7961", "=-99999", " -99999");
+        row("long signed -100000", "0165fffe7960", "=  -OFL", " -100000");
+        row("long signed top", "01657fffffff", "=   OFL", " 2147483647");
+        row("short unsigned top", "0166ffff", "= 65535", "unsigned 65535");
+        row("short signed bottom", "01678000", "=-32768", "signed -32768");
+        row("short signed top", "01677fff", "= 32767", " 32767");
+        // Frames for other modules, or malformed, change nothing.
+        const QByteArray first = "0162313233343536";
+        row("text for UID 7", first + "0762202020204849", "=123456", "text for UID 7, ignored");
+        row("brightness for UID 255", first + "ff6e", "=123456", "brightness for UID 255, ignored");
+        row("malformed", first + "0162", "=123456", "malformed: text needs 6 payload bytes, got 0");
     }
-    void text()
+    void shows()
     {
-        QFETCH(QByteArray, payload);
-        QFETCH(QByteArray, patterns);
+        QFETCH(QByteArray, burst);
+        QFETCH(QString, shown);
+        QFETCH(QString, meaning);
         ModuleState state(1);
-        feed(state, "0162" + payload.toHex());
-        QCOMPARE(shown(state), patterns);
+        const QString got = feed(state, burst);
+        QCOMPARE(::shown(state), shown.startsWith('=') ? glyphs(shown.mid(1)) : shown.toLatin1());
+        QVERIFY2(got.contains(meaning), qPrintable(got));
+        QCOMPARE(got.contains("overflow"), shown.contains("OFL"));
+        QVERIFY(!state.isDim());
     }
 
     // One bit at a time, at every position, lands on its segment; the font
@@ -78,7 +107,6 @@ private slots:
     {
         QTest::addColumn<int>("value");
         QTest::addColumn<QByteArray>("points"); // per position, leftmost first
-        QTest::newRow("0 none") << 0 << QByteArray("000000000000");
         QTest::newRow("1 rightmost") << 1 << QByteArray("000000000008");
         QTest::newRow("32 leftmost") << 32 << QByteArray("080000000000");
         QTest::newRow("5 third and first from right") << 5 << QByteArray("000000080008");
@@ -89,53 +117,19 @@ private slots:
         QFETCH(int, value);
         QFETCH(QByteArray, points);
         ModuleState state(1);
-        feed(state, "0162" + QByteArray("888888").toHex());
+        feed(state, "0162383838383838");
         feed(state, "0163" + QByteArray(1, char(value)).toHex());
         QByteArray expected = QByteArray(6, char(segment::glyph('8')));
         for (int i = 0; i < 6; ++i)
             expected[i] = char(expected[i] | QByteArray::fromHex(points)[i]);
         QCOMPARE(shown(state), expected.toHex(' '));
         // The points stay over whatever the digits show next.
-        feed(state, "0162" + QByteArray("     1").toHex());
-        QCOMPARE(int(state.shown(0) & segment::DP) + int(state.shown(5) & segment::DP),
-                 int(QByteArray::fromHex(points)[0]) + int(QByteArray::fromHex(points)[5]));
+        feed(state, "0162202020202031");
+        QCOMPARE(int(state.shown(0) & segment::DP), int(QByteArray::fromHex(points)[0]));
+        QCOMPARE(int(state.shown(5) & segment::DP), int(QByteArray::fromHex(points)[5]));
         // Bits above the six positions change nothing.
         QVERIFY(feed(state, "016340").contains("ignored"));
         QCOMPARE(int(state.decimalPoints()), value);
-    }
-
-    void numbers_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("value");
-        const auto row = [](const char* hex, const char* text, const char* value) {
-            QTest::newRow(value) << QByteArray(hex) << QString(text) << QString(value);
-        };
-        row("0164000f423f", "999999", "999999");
-        row("0164000f4240", "   OFL", "1000000");
-        row("016400000102", "   258", "258"); // most significant byte first
-        row("0165ffffffff", "    -1", "-1");
-        row("0165fffe7961", "-99999", "-99999");
-        row("0165fffe7960", "  -OFL", "-100000");
-        row("01657fffffff", "   OFL", "2147483647");
-        row("0166ffff", " 65535", "65535");
-        row("01678000", "-32768", "-32768");
-        row("01677fff", " 32767", "32767");
-    }
-    void numbers()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(QString, text);
-        QFETCH(QString, value);
-        ModuleState state(1);
-        const QString meaning = feed(state, frame);
-        QByteArray glyphs;
-        for (QChar c : text)
-            glyphs.append(char(segment::glyph(quint8(c.toLatin1()))));
-        QCOMPARE(shown(state), glyphs.toHex(' '));
-        QVERIFY2(meaning.contains(' ' + value), qPrintable(meaning));
-        QCOMPARE(meaning.contains("overflow"), text.contains("OFL"));
     }
 
     void brightnessToggles()
@@ -171,33 +165,11 @@ private slots:
         feed(state, frame);
         QCOMPARE(state.uid(), std::optional<quint8>(quint8(uid)));
         QCOMPARE(state.baudRate(), baud);
-        const QByteArray text =
-            QByteArray("62202020202031").prepend(QByteArray(1, char(uid + 1)).toHex());
-        QVERIFY(feed(state, text).endsWith("ignored"));
+        const auto text = [](int to) { return QByteArray(1, char(to)).toHex() + "62202020202031"; };
+        QVERIFY(feed(state, text(uid + 1)).endsWith("ignored"));
         QCOMPARE(shown(state), QByteArray("00 00 00 00 00 00"));
-        feed(state, QByteArray(1, char(uid)).toHex() + text.mid(2));
+        feed(state, text(uid));
         QCOMPARE(state.shown(5), segment::glyph('1'));
-    }
-
-    void otherUidsChangeNothing_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QString>("meaning");
-        QTest::newRow("text") << QByteArray("0762202020204849") << "text for UID 7, ignored";
-        QTest::newRow("brightness") << QByteArray("ff6e") << "brightness for UID 255, ignored";
-        QTest::newRow("malformed")
-            << QByteArray("0162") << "malformed: text needs 6 payload bytes, got 0";
-    }
-    void otherUidsChangeNothing()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(QString, meaning);
-        ModuleState state(1);
-        feed(state, "0162313233343536016305");
-        const QByteArray before = shown(state);
-        QCOMPARE(feed(state, frame), meaning);
-        QCOMPARE(shown(state), before);
-        QVERIFY(!state.isDim());
     }
 
     void anyUidTakesEveryFrameUntilConfigured()

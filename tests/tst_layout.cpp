@@ -255,11 +255,8 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::newRow("Enter in text field") << "txtdata" << int(Qt::Key_Return);
         QTest::newRow("keypad Enter in text field") << "txtdata" << int(Qt::Key_Enter);
-        QTest::newRow("Escape in text field") << "txtdata" << int(Qt::Key_Escape);
         QTest::newRow("Enter in byte list") << "cbolm4" << int(Qt::Key_Return);
         QTest::newRow("Enter in UID list") << "cboUID" << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter in DP list") << "cboDP" << int(Qt::Key_Enter);
-        QTest::newRow("Enter on an option") << "opt19200" << int(Qt::Key_Return);
         QTest::newRow("Enter on a focused button") << "cmdDIM" << int(Qt::Key_Return);
     }
     void enterPressesNothing()

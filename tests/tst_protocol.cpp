@@ -25,6 +25,7 @@ private slots:
         }
     }
 
+    // Beyond the texts the panel tests type into cboUID.
     void uid_data()
     {
         QTest::addColumn<QString>("text");
@@ -32,7 +33,6 @@ private slots:
         const auto row = [](const char* name, const QString& text, int uid) {
             QTest::newRow(name) << text << uid;
         };
-        row("0", "0", 0);
         row("255", "255", 255);
         row("2.5 ties down to even", "2.5", 2);
         row("3.5 ties up to even", "3.5", 4);
@@ -42,9 +42,6 @@ private slots:
         row("blanks around", " 7 ", 7);
         row("leading zeros", "0007", 7);
         row("-0.4 rounds to 0", "-0.4", 0);
-        row("256", "256", -1);
-        row("-1", "-1", -1);
-        row("empty", "", -1);
         row("blanks only", "   ", -1);
         row("number then letters", "12ab", -1);
         row("very long number", "100000000000000000007", -1);

@@ -62,8 +62,8 @@ struct Panel
     // The operator's keys into txtdata or a list's field, after emptying it.
     void type(const QString& field, const QString& text) const
     {
-        QLineEdit* edit = field == QLatin1String("txtdata") ? get<QLineEdit>(field)
-                                                            : list(field)->lineEdit();
+        QLineEdit* edit =
+            field == QLatin1String("txtdata") ? get<QLineEdit>(field) : list(field)->lineEdit();
         edit->clear();
         QTest::keyClicks(edit, text);
     }
