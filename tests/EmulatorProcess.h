@@ -8,32 +8,23 @@
 class EmulatorProcess
 {
 public:
-    // Generous: only a broken emulator takes this long to answer.
-    static constexpr int WaitMs = 10000;
+    static constexpr int WaitMs = 10000; // only a broken emulator takes this long
 
     ~EmulatorProcess()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(WaitMs))
-                m_process.kill();
-            m_process.waitForFinished(WaitMs);
-        }
+        m_process.terminate();
+        if (!finished())
+            m_process.kill();
+        m_process.waitForFinished(WaitMs);
     }
 
-    // Starts it with --headless and the given arguments; true once it has
-    // told its device.
+    // Starts it with --headless and the arguments; true once it told its device.
     bool start(const QStringList& arguments)
     {
-        m_process.setProgram(QStringLiteral(QUENDRA_EMULATOR_PATH));
-        m_process.setArguments(QStringList{QStringLiteral("--headless")} + arguments);
-        m_process.start();
-        if (!m_process.waitForStarted(WaitMs))
-            return false;
-        m_device = nextLine();
+        m_process.start(QUENDRA_EMULATOR_PATH, QStringList{"--headless"} + arguments);
+        m_device = m_process.waitForStarted(WaitMs) ? nextLine() : QString();
         return !m_device.isEmpty();
     }
-
     QString device() const { return m_device; }
 
     // The next line it prints, or an empty text when none comes.
@@ -46,15 +37,10 @@ public:
         return QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }
 
-    // Whether it prints anything within ms: for checking that nothing came.
-    bool printsWithin(int ms) { return m_process.canReadLine() || m_process.waitForReadyRead(ms); }
-
-    // Waits for it to end, if it has not already; true once it has.
     bool finished()
     {
         return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(WaitMs);
     }
-
     QProcess& process() { return m_process; }
 
 private:

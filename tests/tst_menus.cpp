@@ -1,206 +1,131 @@
-#include "Pty.h"
-#include "TestIni.h"
-#include "frmMain.h"
+#include "Panel.h"
 #include "modVariable.h"
-
-#include <QAction>
-#include <QPushButton>
-#include <QtTest>
-
-namespace {
-
-struct Message
-{
-    QString text;
-    QString detail;
-};
-
-// COM1..COM3 on pseudo-terminals of the test's own; COM4 names no device.
-QByteArray portsIni(const QByteArray& port, Pty ptys[3])
-{
-    QByteArray ini = "[Settings]\nCommPort=" + port + "\nSetting=9600,n,8,1\nSlaveID=5\n[Ports]\n";
-    for (int i = 0; i < 3; ++i)
-        ini += "COM" + QByteArray::number(i + 1) + "=" + ptys[i].devicePath().toUtf8() + "\n";
-    return ini + "COM4=/dev/quendra-missing\n";
-}
-
-} // namespace
 
 // The "Comm Port" and "Baud Rate" menus move the line while the panel runs.
 class tst_Menus : public QObject
 {
     Q_OBJECT
 
-private:
-    Pty m_ptys[3];
-    QList<Message> m_messages;
-
-    std::unique_ptr<frmMain> start()
-    {
-        m_messages.clear();
-        return std::make_unique<frmMain>([this](const QString& text, const QString& detail) {
-            m_messages.append({text, detail});
-        });
-    }
-
-    static void choose(frmMain& w, const char* menu, int index)
-    {
-        auto* entry = w.findChild<QAction*>(QStringLiteral("%1_%2").arg(menu).arg(index));
-        QVERIFY(entry);
-        entry->trigger();
-    }
-
-    static QList<int> marked(frmMain& w, const char* menu, int count)
-    {
-        QList<int> marks;
-        for (int i = 1; i <= count; ++i) {
-            if (w.findChild<QAction*>(QStringLiteral("%1_%2").arg(menu).arg(i))->isChecked())
-                marks.append(i);
-        }
-        return marks;
-    }
-
-    // Which of the three pseudo-terminals a frame written now arrives on.
-    QList<int> whereFramesArrive(frmMain& w)
+    // Which of COM1..COM3 a frame written now arrives on.
+    static QList<int> whereFramesArrive(Panel& p)
     {
         const QByteArray frame = QByteArray::fromHex("056e");
-        if (!w.port().write(frame))
+        if (!p.window->port().write(frame))
             return {};
         QList<int> arrived;
         for (int i = 0; i < 3; ++i) {
-            if (m_ptys[i].read(i == w.port().commPort() - 1 ? 1000 : 50) == frame)
+            if (p.ptys[i].read(i == p.window->port().commPort() - 1 ? 1000 : 50) == frame)
                 arrived.append(i + 1);
         }
         return arrived;
     }
 
 private slots:
-    void choosingAnotherPortMovesTheLine_data()
+    void entriesInIndexOrder()
+    {
+        Panel p;
+        QStringList captions;
+        for (QAction* menu : p.window->menuBar()->actions()) {
+            captions.append(menu->text() + ":");
+            for (QAction* entry : menu->menu()->actions()) {
+                QVERIFY(!entry->isSeparator() && entry->isEnabled() && entry->shortcut().isEmpty());
+                captions.append(entry->objectName() + "=" + entry->text());
+            }
+        }
+        QCOMPARE(captions.join(' '), QString("Comm Port: mnuCOM_1=COM1 mnuCOM_2=COM2 mnuCOM_3=COM3 "
+                                             "mnuCOM_4=COM4 mnuCOM_5=COM5 mnuCOM_6=COM6 Baud Rate: "
+                                             "mnuBR_1=9600bps mnuBR_2=19200bps mnuBR_3=38400bps"));
+    }
+
+    void choosingAPortMovesTheLine_data()
     {
         QTest::addColumn<int>("chosen");
         QTest::newRow("COM2") << 2;
         QTest::newRow("COM3") << 3;
         QTest::newRow("the open port again") << 1;
     }
-    void choosingAnotherPortMovesTheLine()
+    void choosingAPortMovesTheLine()
     {
         QFETCH(int, chosen);
-        TestIni ini(portsIni("1", m_ptys));
-        auto w = start();
-        QCOMPARE(whereFramesArrive(*w), QList<int>{1});
-
-        choose(*w, "mnuCOM", chosen);
-        QVERIFY(m_messages.isEmpty());
-        QVERIFY(w->port().isOpen());
-        QCOMPARE(marked(*w, "mnuCOM", 6), QList<int>{chosen});
+        Panel p;
+        QCOMPARE(whereFramesArrive(p), QList<int>{1});
+        p.choose(QString("mnuCOM_%1").arg(chosen));
+        QCOMPARE(p.messages, QStringList());
+        QCOMPARE(p.marks(), QStringList{QString("mnuCOM_%1").arg(chosen)});
         QCOMPARE(modVariable::strCommPort, QString::number(chosen));
-        QCOMPARE(whereFramesArrive(*w), QList<int>{chosen});
+        QCOMPARE(whereFramesArrive(p), QList<int>{chosen});
     }
 
     void portThatWillNotOpenIsReported()
     {
-        TestIni ini(portsIni("1", m_ptys));
-        auto w = start();
-        choose(*w, "mnuCOM", 4);
-
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].text, QString("Selected Port Not Available"));
-        QVERIFY(m_messages[0].detail.startsWith("/dev/quendra-missing:"));
-        QVERIFY(!w->port().isOpen());
-        QCOMPARE(marked(*w, "mnuCOM", 6), QList<int>{4});
+        Panel p;
+        p.choose("mnuCOM_4");
+        QCOMPARE(p.messages, QStringList{"Selected Port Not Available"});
+        QVERIFY(p.details[0].startsWith(Panel::Missing + QString(":")));
+        QVERIFY(!p.window->port().isOpen());
+        QCOMPARE(p.marks(), QStringList{"mnuCOM_4"});
         QCOMPARE(modVariable::strCommPort, QString("4"));
-        // The port that was open before is not reopened.
-        QCOMPARE(whereFramesArrive(*w), QList<int>{});
+        QCOMPARE(whereFramesArrive(p), QList<int>{}); // the old port is not reopened
 
         // A baud rate chosen now tries the port that failed, with the new rate.
-        choose(*w, "mnuBR", 2);
-        QCOMPARE(m_messages.size(), 2);
-        QCOMPARE(m_messages[1].text, QString("Selected Port Not Available"));
+        p.choose("mnuBR_2");
+        QCOMPARE(p.messages.size(), 2);
+        QCOMPARE(p.messages[1], QString("Selected Port Not Available"));
         QCOMPARE(modVariable::strSettings, QString("19200,n,8,1"));
-        QCOMPARE(marked(*w, "mnuBR", 3), QList<int>{2});
-        QCOMPARE(w->port().commPort(), qint16(4));
+        QCOMPARE(p.marks(), (QStringList{"mnuCOM_4", "mnuBR_2"}));
+        QCOMPARE(p.window->port().commPort(), qint16(4));
     }
 
     void baudRateReopensTheSamePort_data()
     {
         QTest::addColumn<int>("entry");
-        QTest::addColumn<QString>("settings");
         QTest::addColumn<int>("baud");
-        QTest::newRow("9600bps") << 1 << "9600,n,8,1" << 9600;
-        QTest::newRow("19200bps") << 2 << "19200,n,8,1" << 19200;
-        QTest::newRow("38400bps") << 3 << "38400,n,8,1" << 38400;
+        QTest::newRow("9600bps") << 1 << 9600;
+        QTest::newRow("19200bps") << 2 << 19200;
+        QTest::newRow("38400bps") << 3 << 38400;
     }
     void baudRateReopensTheSamePort()
     {
         QFETCH(int, entry);
-        QFETCH(QString, settings);
         QFETCH(int, baud);
-        TestIni ini(portsIni("3", m_ptys));
-        auto w = start();
-        QCOMPARE(marked(*w, "mnuBR", 3), QList<int>{});
-
-        choose(*w, "mnuBR", entry);
-        QVERIFY(m_messages.isEmpty());
-        QCOMPARE(modVariable::strSettings, settings);
-        QCOMPARE(marked(*w, "mnuBR", 3), QList<int>{entry});
-        QCOMPARE(marked(*w, "mnuCOM", 6), QList<int>{3});
-        QCOMPARE(w->port().activeSettings()->baudRate, baud);
-        QCOMPARE(whereFramesArrive(*w), QList<int>{3});
+        Panel p("CommPort=3\nSetting=9600,n,8,1\nSlaveID=5");
+        QCOMPARE(p.marks(), QStringList{"mnuCOM_3"});
+        p.choose(QString("mnuBR_%1").arg(entry));
+        QCOMPARE(p.messages, QStringList());
+        QCOMPARE(modVariable::strSettings, QString("%1,n,8,1").arg(baud));
+        QCOMPARE(p.marks(), (QStringList{"mnuCOM_3", QString("mnuBR_%1").arg(entry)}));
+        QCOMPARE(p.window->port().activeSettings()->baudRate, baud);
+        QCOMPARE(whereFramesArrive(p), QList<int>{3});
     }
 
-    void baudRateOpensAPortLeftClosed()
-    {
-        TestIni ini(portsIni("4", m_ptys));
-        auto w = start();
-        QCOMPARE(m_messages.size(), 1);
-        choose(*w, "mnuCOM", 2);
-        QCOMPARE(m_messages.size(), 1);
-        w->port().close();
-        choose(*w, "mnuBR", 3);
-        QVERIFY(w->port().isOpen());
-        QCOMPARE(whereFramesArrive(*w), QList<int>{2});
-    }
-
-    void afterAFailedStartEveryButtonSends_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("text") << "cmdTransmit" << QByteArray::fromHex("0562202020202020");
-        QTest::newRow("decimal points") << "cmdDP" << QByteArray::fromHex("056300");
-        QTest::newRow("long") << "cmdDecimal" << QByteArray::fromHex("056400000000");
-        QTest::newRow("short") << "cmdShort" << QByteArray::fromHex("05660000");
-        QTest::newRow("segments") << "cmdSEG" << QByteArray::fromHex("0561000000000000");
-        QTest::newRow("brightness") << "cmdDIM" << QByteArray::fromHex("056e");
-        QTest::newRow("configure") << "cmdConfig" << QByteArray::fromHex("1e1e2405");
-    }
     void afterAFailedStartEveryButtonSends()
     {
-        QFETCH(QString, button);
-        QFETCH(QByteArray, frame);
-        TestIni ini(portsIni("4", m_ptys));
-        auto w = start();
-        QCOMPARE(m_messages.size(), 1);
-        choose(*w, "mnuCOM", 2);
-        w->findChild<QPushButton*>(button)->click();
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_ptys[1].read().toHex(' '), frame.toHex(' '));
+        Panel p("CommPort=4\nSetting=9600,n,8,1\nSlaveID=5");
+        QCOMPARE(p.messages.size(), 1);
+        p.choose("mnuCOM_2");
+        const char* const presses[][2] = {{"cmdTransmit", "0562202020202020"},
+                                          {"cmdDP", "056300"},
+                                          {"cmdDecimal", "056400000000"},
+                                          {"cmdShort", "05660000"},
+                                          {"cmdSEG", "0561000000000000"},
+                                          {"cmdDIM", "056e000000000000"},
+                                          {"cmdConfig", "1e1e2405"}};
+        for (const auto& [button, hex] : presses) {
+            p.press(button);
+            QCOMPARE(p.line(2).toHex(' '), QByteArray::fromHex(hex).toHex(' '));
+        }
+        QCOMPARE(p.messages.size(), 1);
     }
 
     void menusNeverWriteTheSettingsFile()
     {
-        TestIni ini(portsIni("1", m_ptys));
-        QFile file(ini.filePath());
+        Panel p;
+        for (const char* entry : {"mnuCOM_2", "mnuBR_3", "mnuCOM_4"})
+            p.choose(entry);
+        p.window.reset();
+        QFile file(p.ini.filePath());
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        file.close();
-        {
-            auto w = start();
-            choose(*w, "mnuCOM", 2);
-            choose(*w, "mnuBR", 3);
-            choose(*w, "mnuCOM", 4);
-        }
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
+        QCOMPARE(file.readAll(), p.iniFor(Panel::Usual));
     }
 };
 

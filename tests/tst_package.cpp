@@ -17,7 +17,6 @@ class tst_Package : public QObject
 {
     Q_OBJECT
 
-private:
     QTemporaryDir m_work;
     QString m_deb;
     QString m_root;
@@ -34,55 +33,51 @@ private:
         return p.readAll();
     }
 
+    bool writeIni(const QByteArray& content) const
+    {
+        QFile ini(m_root + "/opt/quendra/bin/quendra.ini");
+        return ini.open(QIODevice::WriteOnly | QIODevice::Truncate) && ini.write(content) > 0;
+    }
+
 private slots:
     void initTestCase()
     {
         for (const char* tool : {"dpkg-deb", "dpkg"}) {
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            if (QStandardPaths::findExecutable(tool).isEmpty())
                 QSKIP("dpkg is not installed");
         }
-        QVERIFY(m_work.isValid());
         int status = -1;
-        const QByteArray log =
-            run(QStringLiteral(QUENDRA_CPACK),
-                {"--config", QStringLiteral(QUENDRA_BUILD_DIR "/CPackConfig.cmake"), "-G", "DEB",
-                 "-B", m_work.filePath("out")},
-                &status);
+        const QString out = m_work.filePath("out");
+        QByteArray log = run(
+            QUENDRA_CPACK,
+            {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB", "-B", out}, &status);
         QVERIFY2(status == 0, log.constData());
-        const QStringList debs = QDir(m_work.filePath("out")).entryList({"*.deb"}, QDir::Files);
+        const QStringList debs = QDir(out).entryList({"*.deb"}, QDir::Files);
         QCOMPARE(debs.size(), 1);
-        m_deb = m_work.filePath("out/" + debs.front());
-
+        m_deb = out + "/" + debs.front();
         m_root = m_work.filePath("root");
-        const QByteArray unpack = run("dpkg", {"-x", m_deb, m_root}, &status);
-        QVERIFY2(status == 0, unpack.constData());
+        log = run("dpkg", {"-x", m_deb, m_root}, &status);
+        QVERIFY2(status == 0, log.constData());
     }
 
     void contents_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("linkTarget"); // empty for a plain file
-        QTest::newRow("panel") << "opt/quendra/bin/quendra-panel"
-                               << "";
-        QTest::newRow("sender") << "opt/quendra/bin/quendra-send"
-                                << "";
-        QTest::newRow("sample settings") << "opt/quendra/bin/quendra.ini"
-                                         << "";
-        QTest::newRow("panel launcher") << "usr/bin/quendra-panel"
-                                        << "../../opt/quendra/bin/quendra-panel";
-        QTest::newRow("sender launcher") << "usr/bin/quendra-send"
-                                         << "../../opt/quendra/bin/quendra-send";
-        QTest::newRow("desktop entry") << "usr/share/applications/quendra-panel.desktop"
-                                       << "";
-        QTest::newRow("icon") << "usr/share/pixmaps/quendra-panel.png"
-                              << "";
-        QTest::newRow("man page") << "usr/share/man/man1/quendra-send.1.gz"
-                                  << "";
+        const auto row = [](const char* path, const char* target = "") {
+            QTest::newRow(path) << QString(path) << QString(target);
+        };
+        row("opt/quendra/bin/quendra-panel");
+        row("opt/quendra/bin/quendra-send");
+        row("opt/quendra/bin/quendra.ini");
+        row("usr/bin/quendra-panel", "../../opt/quendra/bin/quendra-panel");
+        row("usr/bin/quendra-send", "../../opt/quendra/bin/quendra-send");
+        row("usr/share/applications/quendra-panel.desktop");
+        row("usr/share/pixmaps/quendra-panel.png");
+        row("usr/share/man/man1/quendra-send.1.gz");
 #ifdef QUENDRA_HAS_EMULATOR
-        QTest::newRow("emulator") << "opt/quendra/bin/quendra-emulator"
-                                  << "";
-        QTest::newRow("emulator launcher") << "usr/bin/quendra-emulator"
-                                           << "../../opt/quendra/bin/quendra-emulator";
+        row("opt/quendra/bin/quendra-emulator");
+        row("usr/bin/quendra-emulator", "../../opt/quendra/bin/quendra-emulator");
 #endif
     }
     void contents()
@@ -91,68 +86,48 @@ private slots:
         QFETCH(QString, linkTarget);
         const QFileInfo info(m_root + "/" + path);
         QVERIFY2(info.exists(), qPrintable(path));
-        if (linkTarget.isEmpty()) {
-            QVERIFY2(!info.isSymLink(), qPrintable(path));
-        } else {
+        QCOMPARE(info.isSymLink(), !linkTarget.isEmpty());
+        if (info.isSymLink()) {
             // Relative, so the link works in an unpacked tree as in /usr/bin.
-            QCOMPARE(QFile::symLinkTarget(info.filePath()),
+            QCOMPARE(info.symLinkTarget(),
                      QFileInfo(info.path() + "/" + linkTarget).absoluteFilePath());
             QVERIFY(QFileInfo(info.canonicalFilePath()).isExecutable());
         }
     }
 
-    void settingsAreAConffile()
+    void settingsAreAConffileAndTheMenuStartsTheLauncher()
     {
         int status = -1;
-        const QByteArray conffiles = run("dpkg-deb", {"-I", m_deb, "conffiles"}, &status);
+        QCOMPARE(run("dpkg-deb", {"-I", m_deb, "conffiles"}, &status).trimmed(),
+                 QByteArray("/opt/quendra/bin/quendra.ini"));
         QCOMPARE(status, 0);
-        QCOMPARE(conffiles.trimmed(), QByteArray("/opt/quendra/bin/quendra.ini"));
-    }
-
-    void desktopEntryStartsTheLauncher()
-    {
         QFile entry(m_root + "/usr/share/applications/quendra-panel.desktop");
         QVERIFY(entry.open(QIODevice::ReadOnly));
         const QByteArray text = entry.readAll();
-        QVERIFY(text.contains("\nExec=quendra-panel\n"));
-        QVERIFY(text.contains("\nIcon=quendra-panel\n"));
+        QVERIFY(text.contains("\nExec=quendra-panel\n") && text.contains("\nIcon=quendra-panel\n"));
     }
 
-    // Started through the /usr/bin launcher, the installed program reads the
-    // quendra.ini beside its real executable: first the shipped sample
-    // (SlaveID=1), then an operator's own.
-    void launcherReadsIniBesideRealExecutable()
+    // Through its /usr/bin launcher, the sender reads the quendra.ini beside
+    // its real executable: the shipped sample (SlaveID=1), then the user's own.
+    void senderReadsIniBesideRealExecutable()
     {
         const QString launcher = m_root + "/usr/bin/quendra-send";
-        int status = -1;
-        QCOMPARE(run(launcher, {"--dry-run", "dp", "3"}, &status), QByteArray("01 63 03\n"));
-        QCOMPARE(status, 0);
-
-        QFile ini(m_root + "/opt/quendra/bin/quendra.ini");
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write("[Settings]\nSlaveID=42\n");
-        ini.close();
-        QCOMPARE(run(launcher, {"--dry-run", "dp", "3"}, &status), QByteArray("2A 63 03\n"));
-        QCOMPARE(status, 0);
+        QCOMPARE(run(launcher, {"--dry-run", "dp", "3"}), QByteArray("01 63 03\n"));
+        QVERIFY(writeIni("[Settings]\nSlaveID=42\n"));
+        QCOMPARE(run(launcher, {"--dry-run", "dp", "3"}), QByteArray("2A 63 03\n"));
     }
 
-    // The panel itself, started through its launcher from another folder:
-    // its quendra.ini maps COM1 to "probe", a name relative to the program's
-    // folder, and there a FIFO stands. The panel opening it at start-up (and
-    // closing it again, since a FIFO is no terminal) shows that it found both
-    // the file and the folder beside its real executable.
+    // The panel, started through its launcher from another folder, opens
+    // COM1 = "probe", a FIFO named relative to its real executable's folder:
+    // proof that it found both the file and the folder.
     void panelReadsIniBesideRealExecutable()
     {
-        const QString folder = m_root + "/opt/quendra/bin";
-        QFile ini(folder + "/quendra.ini");
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ini.write("[Settings]\nCommPort=1\nSetting=9600,n,8,1\nSlaveID=1\n[Ports]\nCOM1=probe\n");
-        ini.close();
-        const QByteArray probe = QFile::encodeName(folder + "/probe");
+        QVERIFY(writeIni(
+            "[Settings]\nCommPort=1\nSetting=9600,n,8,1\nSlaveID=1\n[Ports]\nCOM1=probe\n"));
+        const QByteArray probe = QFile::encodeName(m_root + "/opt/quendra/bin/probe");
         QCOMPARE(::mkfifo(probe.constData(), 0600), 0);
         const int reader = ::open(probe.constData(), O_RDONLY | O_NONBLOCK);
         QVERIFY(reader >= 0);
-
         QProcess panel;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -160,7 +135,6 @@ private slots:
         panel.setWorkingDirectory(m_work.path());
         panel.start(m_root + "/usr/bin/quendra-panel", {});
         QVERIFY(panel.waitForStarted());
-
         // A FIFO whose only writer has come and gone reports a hang-up; one
         // that no writer ever opened stays silent.
         pollfd p{reader, POLLIN, 0};
