@@ -13,8 +13,8 @@
 // Click to line: one frmMain in this process, offscreen, with a recording
 // message sink and COM1 on a pty at 38400 baud. Each press is
 // QPushButton::click() on the real button, timed from just before the click
-// to the moment the last byte of its frame has been read from the pty's other
-// end. Between presses the event loop runs once, as it would between an
+// to the moment a thread of the bench's own has read the last byte of its
+// frame from the pty's other end. Between presses the event loop runs once, as it would between an
 // operator's clicks; that time is outside the per-press figure but inside
 // frames per second.
 #include "frmMain.h"
