@@ -489,7 +489,7 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
         err.flush();
         return BadUsage;
     }
-    const Request& request = std::get<Request>(parsed);
+    const auto& request = std::get<Request>(parsed);
     if (request.dryRun || request.verbose) {
         out << protocol::hexText(request.frame) << '\n';
         out.flush();
