@@ -1,17 +1,110 @@
-// STUB: the emulator's frame decoder. Built only once the emulator's library
-// (target quendra_emulator_core) exists; fill in the calls then.
-//
-// Property to check, not just "no crash": the bytes fed in, in pieces the
-// fuzzer chooses, decode into frames; every decoded frame re-encodes
-// (protocol::commandFrame or protocol::configFrame) to exactly the bytes it
-// was decoded from, and the frames together account for every byte that was
-// not reported as garbage.
+// The emulator's frame decoder over arbitrary bursts off the line. A frame it
+// reports must be exactly the bytes the panel's own frame functions would
+// have written for it, no byte of the burst may be lost or counted twice,
+// and every frame must give the module a one-line meaning: the emulator
+// prints one log line per frame and tools count them.
+#include "Decoder.h"
+#include "LogLine.h"
+#include "ModuleState.h"
+#include "decode.h"
+#include "protocol.h"
+
+#include <QTime>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+// The frame the panel would write for what the decoder read.
+QByteArray reencoded(const ReceivedFrame& frame)
+{
+    switch (frame.kind) {
+    case ReceivedFrame::Kind::Command:
+        return protocol::commandFrame(frame.uid, frame.code, frame.payload);
+    case ReceivedFrame::Kind::Configuration:
+        // Any baud code byte is read back; the panel's own codes must give
+        // the panel's own frame.
+        if (const std::optional<int> rate = protocol::baudRateForCode(frame.baudCode)) {
+            const protocol::Baud baud = *rate == 9600    ? protocol::Baud::B9600
+                                        : *rate == 19200 ? protocol::Baud::B19200
+                                                         : protocol::Baud::B38400;
+            check(protocol::baudCode(baud) == frame.baudCode);
+            return protocol::configFrame(protocol::configPayload(baud, frame.newUid));
+        }
+        return protocol::configFrame(QByteArray(1, char(protocol::ConfigMarker)) +
+                                     char(frame.baudCode) + char(frame.newUid));
+    case ReceivedFrame::Kind::Malformed:
+        break;
+    }
+    return frame.bytes;
+}
+
+bool isOneLine(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator || c.unicode() == 0x85)
+            return false;
+    }
+    return true;
+}
+
+void checkBurst(const QByteArray& burst, ModuleState& module)
+{
+    const QList<ReceivedFrame> frames = decodeBurst(burst);
+    QByteArray joined;
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const ReceivedFrame& frame = frames[i];
+        const bool last = i + 1 == frames.size();
+        // Every frame holds at least one byte; nothing follows what could
+        // not be read, since no length can be trusted after it.
+        check(!frame.bytes.isEmpty());
+        check(frame.kind != ReceivedFrame::Kind::Malformed || last);
+        check(reencoded(frame) == frame.bytes);
+        if (frame.kind == ReceivedFrame::Kind::Command) {
+            const std::optional<int> length = protocol::payloadLength(frame.code);
+            check(protocol::commandName(frame.code).has_value());
+            // Brightness carries no length of its own and takes the rest.
+            check(length ? frame.payload.size() == *length : last);
+        }
+        joined += frame.bytes;
+
+        const QString meaning = module.apply(frame);
+        check(!meaning.isEmpty() && isOneLine(meaning));
+        check(isOneLine(logLine(QTime(12, 0), frame.bytes, meaning)));
+    }
+    check(joined == burst);
+}
+
+} // namespace
+
+// The first byte says how the rest is cut into bursts, as idle gaps on the
+// line would cut it: 0 keeps it whole, n cuts after every n bytes. One module
+// takes them all in turn, as the emulator does.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    (void)data;
-    (void)size;
+    if (size == 0)
+        return 0;
+    const qsizetype piece = data[0];
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    ModuleState any(std::nullopt);
+    ModuleState five(quint8(5));
+    if (piece == 0) {
+        checkBurst(bytes, any);
+        checkBurst(bytes, five);
+        return 0;
+    }
+    for (qsizetype pos = 0; pos < bytes.size(); pos += piece) {
+        checkBurst(bytes.mid(pos, piece), any);
+        checkBurst(bytes.mid(pos, piece), five);
+    }
     return 0;
 }

@@ -13,7 +13,7 @@ std::optional<QByteArray> numberPayload(qint64 value, int width, bool isSigned)
     const qint64 high = isSigned ? (qint64(1) << (bits - 1)) - 1 : (qint64(1) << bits) - 1;
     if (value < low || value > high)
         return std::nullopt;
-    const quint64 pattern = quint64(value);
+    const auto pattern = quint64(value); // two's complement for a negative value
     QByteArray bytes;
     for (int shift = bits - 8; shift >= 0; shift -= 8)
         bytes.append(static_cast<char>((pattern >> shift) & 0xFF));

@@ -1,21 +1,30 @@
+#include "EmulatorProcess.h"
+#include "LogLine.h"
 #include "MSComm.h"
 #include "Pty.h"
 #include "TestIni.h"
 #include "frmMain.h"
 #include "modINI.h"
 #include "modVariable.h"
+#include "protocol.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSerialPort>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// What the panel does when its surroundings go wrong: a settings file that is
-// not a readable text file, and a port another program already holds.
+// What the panel and the emulator do when their surroundings go wrong: a
+// settings file that is not a readable text file, a port another program
+// already holds, a device that goes away while in use, and a long unbroken
+// stream of frames.
 class tst_Faults : public QObject
 {
     Q_OBJECT
@@ -32,6 +41,15 @@ public:
         NoPermission
     };
     Q_ENUM(FileFault)
+
+    // What the operator does once the device has gone.
+    enum class Action
+    {
+        Press,
+        BaudMenu,
+        PortMenu
+    };
+    Q_ENUM(Action)
 
 private:
     struct Message
@@ -78,6 +96,20 @@ private:
             b = char(state >> 24);
         }
         return bytes;
+    }
+
+    static void click(const frmMain& window, const char* button)
+    {
+        auto* found = window.findChild<QPushButton*>(QLatin1String(button));
+        QVERIFY2(found, button);
+        found->click();
+    }
+
+    // Bytes waiting on a terminal that no one has read yet.
+    static int unreadBytes(int fd)
+    {
+        int n = -1;
+        return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
     }
 
     static QByteArray utf16le(const QString& text)
@@ -290,6 +322,197 @@ private slots:
         QVERIFY(window.port().write(frame));
         QCOMPARE(first.read().toHex(' '), frame.toHex(' '));
         QVERIFY(held.read(100).isEmpty());
+    }
+    // The device goes away between frames while the panel runs: no crash,
+    // the port ends up closed, each operator action afterwards gives one
+    // message and no more (none come on their own), and choosing a port
+    // again from the menu brings whole frames back.
+    void deviceVanishesMidSession_data()
+    {
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<QString>("first"); // the message of the first action
+        QTest::addColumn<QString>("later"); // the message of every later one
+        const QString notSent = QStringLiteral("Frame not sent: the port failed and was closed");
+        const QString notOpen = QStringLiteral("Nothing sent: the port is not open");
+        const QString notAvailable = QStringLiteral("Selected Port Not Available");
+        QTest::newRow("button presses") << Action::Press << notSent << notOpen;
+        QTest::newRow("baud rate menu") << Action::BaudMenu << notAvailable << notAvailable;
+        QTest::newRow("port menu") << Action::PortMenu << notAvailable << notAvailable;
+    }
+    void deviceVanishesMidSession()
+    {
+        QFETCH(Action, action);
+        QFETCH(QString, first);
+        QFETCH(QString, later);
+
+        Pty pty;
+        QVERIFY(pty.isValid());
+        TestIni ini(settingsFor(pty.devicePath()));
+        QList<Message> messages;
+        frmMain window(recorder(messages));
+        window.show();
+        QVERIFY(window.port().isOpen());
+        click(window, "cmdDP");
+        QCOMPARE(pty.read().toHex(' '), QByteArray::fromHex("096300").toHex(' '));
+
+        pty.vanish();
+        // Left to the event loop, a failing device may say so once.
+        QTest::qWait(100);
+        QVERIFY2(messages.size() <= 1, qPrintable(QString::number(messages.size())));
+        const qsizetype before = messages.size();
+
+        constexpr int Actions = 20;
+        for (int i = 0; i < Actions; ++i) {
+            switch (action) {
+            case Action::Press:
+                click(window, i % 2 ? "cmdSEG" : "cmdDP");
+                break;
+            case Action::BaudMenu:
+                window.mnuBR_Click(1 + i % 3);
+                break;
+            case Action::PortMenu:
+                window.mnuCOM_Click(1);
+                break;
+            }
+            QVERIFY(!window.port().isOpen());
+        }
+        QTest::qWait(100);
+        QCOMPARE(messages.size(), before + Actions);
+        if (before == 0)
+            QCOMPARE(messages.front().text, first);
+        QCOMPARE(messages.back().text, later);
+        for (qsizetype i = 1; i < messages.size(); ++i)
+            QCOMPARE(messages[i].text, later);
+
+        Pty fresh;
+        QVERIFY(fresh.isValid());
+        ini.write(settingsFor(fresh.devicePath()));
+        window.mnuCOM_Click(1);
+        QCOMPARE(messages.size(), before + Actions);
+        QVERIFY(window.port().isOpen());
+        click(window, "cmdDP");
+        QCOMPARE(fresh.read().toHex(' '), QByteArray::fromHex("096300").toHex(' '));
+    }
+
+    // The emulator's device goes away: a frame that had arrived is still
+    // logged, the failure is logged after it, and a headless emulator ends
+    // with status 3 rather than staying behind with no line.
+    void emulatorLineVanishes()
+    {
+        Pty pty;
+        QVERIFY(pty.isValid());
+        // The emulator must not inherit the far end: the line would never
+        // go away while it holds it itself.
+        QCOMPARE(::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC), 0);
+        // A frame waits on the line before the emulator starts, so that the
+        // moment it has been read is known: nothing is left unread. It ends
+        // only after ten idle seconds, so the line goes first.
+        const QByteArray frame = QByteArray::fromHex("016301");
+        QVERIFY(pty.write(frame));
+        const int slave = ::open(QFile::encodeName(pty.devicePath()).constData(),
+                                 O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(slave >= 0);
+        QTRY_COMPARE_WITH_TIMEOUT(unreadBytes(slave), int(frame.size()), EmulatorProcess::WaitMs);
+        EmulatorProcess emulator;
+        QVERIFY(emulator.start({"--port", pty.devicePath(), "--gap", "10000"}));
+        QTRY_COMPARE_WITH_TIMEOUT(unreadBytes(slave), 0, EmulatorProcess::WaitMs);
+        ::close(slave);
+        pty.vanish();
+
+        const QString logged = emulator.nextLine();
+        QCOMPARE(logged.mid(14), QStringLiteral("01 63 01  UID 1 decimal points 1"));
+        const QString failure = emulator.nextLine();
+        QVERIFY2(failure.contains(QStringLiteral("line failed: ") + pty.devicePath()),
+                 qPrintable(failure));
+        QVERIFY(emulator.finished());
+        QCOMPARE(emulator.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(emulator.process().exitCode(), 3);
+        QCOMPARE(emulator.process().readAll(), QByteArray());
+    }
+
+    // Ten thousand frames back to back reach the emulator whole and in
+    // order: one log line each, with exactly its bytes. They go in runs
+    // of 250 with no pause inside a run, so each run reaches the emulator
+    // as one burst that it must take apart; the last frame of a run may be
+    // a brightness frame, which takes the rest of its burst.
+    void tenThousandFramesInOrder_data()
+    {
+        QTest::addColumn<bool>("buttons");
+        QTest::newRow("panel buttons") << true;
+        QTest::newRow("port writes") << false;
+    }
+    void tenThousandFramesInOrder()
+    {
+        QFETCH(bool, buttons);
+        TestIni ini;
+        const QString link = ini.folder() + QStringLiteral("/module.tty");
+        ini.write(settingsFor(link));
+        EmulatorProcess emulator;
+        QVERIFY(emulator.start({"--pty", "--link", link, "--uid", "any"}));
+
+        QList<Message> messages;
+        frmMain window(recorder(messages));
+        QVERIFY2(window.port().isOpen(), qPrintable(window.port().errorString()));
+        auto* text = window.findChild<QLineEdit*>(QStringLiteral("txtdata"));
+        auto* points = window.findChild<QComboBox*>(QStringLiteral("cboDP"));
+        QVERIFY(text && points);
+
+        constexpr int Frames = 10000;
+        constexpr int Run = 250;
+        int logged = 0;
+        for (int start = 0; start < Frames; start += Run) {
+            QList<QByteArray> sent;
+            for (int i = start; i < start + Run; ++i) {
+                const bool last = i == start + Run - 1;
+                const QByteArray number = QByteArray::number(i).rightJustified(6, ' ');
+                QByteArray frame;
+                if (buttons && i % 2 == 0) {
+                    text->setText(QString::number(i));
+                    click(window, "cmdTransmit");
+                    frame = QByteArray::fromHex("0962") + number;
+                } else if (buttons) {
+                    points->setCurrentIndex(i % 64);
+                    click(window, "cmdDP");
+                    frame = QByteArray::fromHex("0963") + char(i % 64);
+                } else {
+                    switch (last ? 6 : i % 6) {
+                    case 0:
+                        frame = QByteArray::fromHex("0962") + number;
+                        break;
+                    case 1:
+                        frame = QByteArray::fromHex("0965") + char(i >> 24) + char(i >> 16) +
+                                char(i >> 8) + char(i);
+                        break;
+                    case 2:
+                        frame = QByteArray::fromHex("0967") + char(i >> 8) + char(i);
+                        break;
+                    case 3:
+                        frame = QByteArray::fromHex("0961") + number;
+                        break;
+                    case 4: // the module keeps its UID and takes 19200 baud
+                        frame = QByteArray::fromHex("1e1e1209");
+                        break;
+                    case 5:
+                        frame = QByteArray::fromHex("0963") + char(i % 64);
+                        break;
+                    default:
+                        frame = QByteArray::fromHex("096e") + number;
+                        break;
+                    }
+                    QVERIFY(window.port().write(frame));
+                }
+                sent << frame;
+            }
+            for (const QByteArray& frame : sent) {
+                const QString line = emulator.nextLine();
+                QVERIFY2(line.mid(14).startsWith(hexBytes(frame) + QStringLiteral("  ")),
+                         qPrintable(QStringLiteral("frame %1: %2").arg(logged).arg(line)));
+                ++logged;
+            }
+        }
+        QCOMPARE(logged, Frames);
+        QVERIFY(!emulator.printsWithin(100));
+        QCOMPARE(messages.size(), 0);
     }
 };
 

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -28,6 +29,12 @@ QString linkTarget(const QString& path)
     return n < 0 ? QString() : QFile::decodeName(QByteArray(buffer, int(n)));
 }
 
+bool isHungUp(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 } // namespace
 
 ModuleLine::ModuleLine(QObject* parent) : QObject(parent)
@@ -37,10 +44,18 @@ ModuleLine::ModuleLine(QObject* parent) : QObject(parent)
     connect(&m_idle, &QTimer::timeout, this, &ModuleLine::endBurst);
     connect(&m_port, &QSerialPort::readyRead, this, [this] { received(m_port.readAll()); });
     connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::ResourceError && m_port.isOpen()) {
-            const QString reason = m_device + QStringLiteral(": ") + m_port.errorString();
+        if (!m_port.isOpen())
+            return;
+        // A terminal whose far end has gone reads as empty rather than as
+        // an error, which QSerialPort reports as a read error and then
+        // reports again at once, for ever: the line is gone all the same.
+        const bool hungUp = e == QSerialPort::ReadError && isHungUp(int(m_port.handle()));
+        if (e == QSerialPort::ResourceError || hungUp) {
+            const QString reason =
+                m_device + QStringLiteral(": ") +
+                (hungUp ? QStringLiteral("the device hung up") : m_port.errorString());
             m_port.close();
-            emit failed(reason);
+            fail(reason);
         }
     });
 }
@@ -216,8 +231,7 @@ void ModuleLine::readPty()
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return;
         m_notifier->setEnabled(false);
-        emit failed(m_device + QStringLiteral(": ") +
-                    (n == 0 ? QStringLiteral("closed") : systemError()));
+        fail(m_device + QStringLiteral(": ") + (n == 0 ? QStringLiteral("closed") : systemError()));
         return;
     }
 }
@@ -230,6 +244,15 @@ void ModuleLine::received(const QByteArray& bytes)
         m_firstByte = QTime::currentTime();
     m_pending.append(bytes);
     m_idle.start(gapMs());
+}
+
+void ModuleLine::fail(const QString& reason)
+{
+    // Bytes that came just before the line went are a frame like any other:
+    // they are handed on before the failure, not dropped with the line.
+    m_idle.stop();
+    endBurst();
+    emit failed(reason);
 }
 
 void ModuleLine::endBurst()

@@ -60,12 +60,14 @@ public:
 signals:
     // One burst, with the time its first byte came.
     void burst(const QByteArray& bytes, const QTime& firstByte);
-    // The device went away; nothing more will arrive.
+    // The device went away; nothing more will arrive. Any burst that was
+    // still open has been handed on first.
     void failed(const QString& reason);
 
 private:
     void received(const QByteArray& bytes);
     void endBurst();
+    void fail(const QString& reason);
     void readPty();
     bool reopenPort(QString* error);
     void removeLink();

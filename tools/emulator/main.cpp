@@ -33,7 +33,13 @@ A configuration frame sets the UID and the rate; with an unknown baud code
 it is ignored whole. The link is replaced only when an earlier emulator
 left it (it points to a missing device or a pseudo-terminal), and removed
 on exit, also on SIGINT and SIGTERM.
+When the line goes away (a USB adapter pulled out, the far end of a
+pseudo-terminal closed), the log says so; with --headless the emulator then
+exits with status 3, with the window it stays open to show the log.
 )";
+
+// Exit status of a headless emulator whose line went away.
+constexpr int LineFailed = 3;
 
 int quitPipe[2] = {-1, -1};
 
@@ -160,6 +166,11 @@ int main(int argc, char* argv[])
             std::printf("%s\n", qPrintable(text));
             std::fflush(stdout);
         });
+        // Nothing more can arrive and no one watches a window: the log has
+        // said why, and the exit status tells a script or service manager.
+        QObject::connect(
+            &moduleLine, &ModuleLine::failed, app.get(), [&app] { app->exit(LineFailed); },
+            Qt::QueuedConnection);
     } else {
         window = std::make_unique<EmulatorWindow>(emulator);
         window->show();

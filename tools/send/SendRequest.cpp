@@ -344,7 +344,27 @@ Defaults Defaults::fromIni()
             modINI::ReadINI(section, QStringLiteral("SlaveID"))};
 }
 
-Parsed parseArguments(const QStringList& args, const Defaults& defaults)
+namespace {
+
+// A refusal quotes what the script gave, which may hold line breaks or other
+// control characters; the message stays one line, with those written as
+// escapes, so that a script reading standard error line by line gets all of it.
+QString oneLine(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x2028 || u == 0x2029;
+        if (control)
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+Parsed parse(const QStringList& args, const Defaults& defaults)
 {
     Parser p;
     if (!p.scan(args))
@@ -404,6 +424,16 @@ Parsed parseArguments(const QStringList& args, const Defaults& defaults)
     return request;
 }
 
+} // namespace
+
+Parsed parseArguments(const QStringList& args, const Defaults& defaults)
+{
+    Parsed parsed = parse(args, defaults);
+    if (UsageError* usage = std::get_if<UsageError>(&parsed))
+        usage->message = oneLine(usage->message);
+    return parsed;
+}
+
 QString helpText()
 {
     return QStringLiteral(
@@ -459,7 +489,7 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
         err.flush();
         return BadUsage;
     }
-    const Request& request = std::get<Request>(parsed);
+    const auto& request = std::get<Request>(parsed);
     if (request.dryRun || request.verbose) {
         out << protocol::hexText(request.frame) << '\n';
         out.flush();
