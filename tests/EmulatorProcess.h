@@ -37,6 +37,9 @@ public:
         return QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }
 
+    // Whether it prints another line within ms.
+    bool printsWithin(int ms) { return m_process.canReadLine() || m_process.waitForReadyRead(ms); }
+
     bool finished()
     {
         return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(WaitMs);

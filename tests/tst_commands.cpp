@@ -25,7 +25,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QByteArray>("frame");
-        const auto row = [](const char* name, QStringList steps, const char* frame) {
+        const auto row = [](const char* name, const QStringList& steps, const char* frame) {
             QTest::newRow(name) << steps << QByteArray::fromHex(frame);
         };
         // Start-up selections: every byte list at 00, the decimal points at 0.

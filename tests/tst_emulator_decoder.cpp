@@ -28,7 +28,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("burst");
         QTest::addColumn<QStringList>("frames");
-        const auto row = [](const char* name, const char* hex, QStringList frames) {
+        const auto row = [](const char* name, const char* hex, const QStringList& frames) {
             QTest::newRow(name) << QByteArray::fromHex(hex) << frames;
         };
         row("nothing", "", {});

@@ -41,7 +41,7 @@ private slots:
             {"1e1e1205", {"1E 1E 12 05  configuration: UID 1 -> 5, 19200 baud"}},
             {"016e", {"01 6E  brightness for UID 1, ignored"}},
             {"056e", {"05 6E  UID 5 brightness: dim"}}};
-        const QRegularExpression time("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  ");
+        const QRegularExpression time(R"(^\d\d:\d\d:\d\d\.\d\d\d  )");
         for (const auto& [hex, lines] : writes) {
             QVERIFY(port.write(QByteArray::fromHex(hex)));
             for (const QString& expected : lines) {

@@ -48,9 +48,10 @@ private slots:
         }
         int status = -1;
         const QString out = m_work.filePath("out");
-        QByteArray log = run(
-            QUENDRA_CPACK,
-            {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-G", "DEB", "-B", out}, &status);
+        QByteArray log = run(QUENDRA_CPACK,
+                             {"--config", QStringLiteral(QUENDRA_BUILD_DIR) + "/CPackConfig.cmake",
+                              "-G", "DEB", "-B", out},
+                             &status);
         QVERIFY2(status == 0, log.constData());
         const QStringList debs = QDir(out).entryList({"*.deb"}, QDir::Files);
         QCOMPARE(debs.size(), 1);

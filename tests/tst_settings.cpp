@@ -81,7 +81,7 @@ private slots:
         for (int i = 0; i < 4096; ++i)
             binary.append(char((i * 131 + 7) & 0xFF));
         for (const QByteArray& content :
-             {binary, QByteArray(2 * 1024 * 1024, '['),
+             {binary, QByteArray(qsizetype(2) * 1024 * 1024, '['),
               "[Settings]\n" + QByteArray("Key=value\n").repeated(400000) + "SlaveID=3\n"})
             QVERIFY(modINI::iniValue(content, "Settings", "SlaveID").size() <= 3);
     }

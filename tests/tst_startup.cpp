@@ -67,7 +67,7 @@ private slots:
         QTest::addColumn<QStringList>("marks");
         QTest::addColumn<QString>("uid");
         const auto row = [](const char* name, const QByteArray& port, const char* line,
-                            QStringList marks) {
+                            const QStringList& marks) {
             QTest::newRow(name) << "CommPort=" + port + "\nSetting=" + line + "\nSlaveID=5" << marks
                                 << "5";
         };
