@@ -9,7 +9,7 @@ ReceivedFrame malformed(const QByteArray& bytes, const QString& problem)
 {
     ReceivedFrame frame;
     frame.kind = ReceivedFrame::Kind::Malformed;
-    frame.bytes = bytes;
+    frame.bytes = QByteArray(bytes.constData(), bytes.size());
     frame.problem = problem;
     return frame;
 }
@@ -27,10 +27,14 @@ QList<ReceivedFrame> decodeBurst(const QByteArray& burst)
     QList<ReceivedFrame> frames;
     qsizetype pos = 0;
     while (pos < burst.size()) {
-        const QByteArray rest = burst.mid(pos);
+        // A view of what is left, not a copy: a long run of merged frames
+        // stays linear. Whatever is kept in a frame is copied out of it.
+        const QByteArray rest =
+            QByteArray::fromRawData(burst.constData() + pos, burst.size() - pos);
 
         if (opensConfigFrame(rest)) {
-            const QByteArray bytes = rest.left(ConfigFrameLength);
+            const QByteArray bytes(rest.constData(),
+                                   qMin(rest.size(), qsizetype(ConfigFrameLength)));
             const std::optional<ConfigRequest> request = parseConfigFrame(bytes);
             if (!request) {
                 frames.append(malformed(rest, QStringLiteral("configuration frame of %1 bytes, "
@@ -71,7 +75,7 @@ QList<ReceivedFrame> decodeBurst(const QByteArray& burst)
         }
         ReceivedFrame frame;
         frame.kind = ReceivedFrame::Kind::Command;
-        frame.bytes = rest.left(size);
+        frame.bytes = QByteArray(rest.constData(), size);
         frame.uid = quint8(rest[0]);
         frame.code = code;
         frame.payload = frame.bytes.mid(CommandHeaderLength);
