@@ -5,7 +5,6 @@ namespace {
 const QString UidNotValid =
     QStringLiteral("Nothing sent: Device UID must be a number from 0 to 255");
 const QString PortNotOpen = QStringLiteral("Nothing sent: the port is not open");
-const QString FrameNotSent = QStringLiteral("Frame not sent: the port failed and was closed");
 const QStringList Buttons = {"cmdTransmit", "cmdDP",  "cmdDecimal", "cmdShort",
                              "cmdSEG",      "cmdDIM", "cmdConfig"};
 QByteArray hex(const QByteArray& bytes)
@@ -170,28 +169,6 @@ private slots:
         QCOMPARE(p.get<QLineEdit>("txtdata")->text(), QString("    OK")); // kept for another press
         QVERIFY(p.window->port().open());
         QCOMPARE(hex(p.line()), QByteArray());
-    }
-
-    void deviceVanishes()
-    {
-        Panel p;
-        p.press("cmdDP");
-        QCOMPARE(hex(p.line()), QByteArray("05 63 00"));
-        p.ptys[0].vanish();
-        for (const char* button : {"cmdDIM", "cmdSEG", "cmdConfig"})
-            p.press(button);
-        QCOMPARE(p.messages, (QStringList{FrameNotSent, PortNotOpen, PortNotOpen}));
-        QVERIFY(!p.window->port().isOpen());
-        QCOMPARE(p.get<QPushButton>("cmdDIM")->text(), QString("Dim"));
-
-        // A fresh device behind COM1 takes whole frames; brightness carries
-        // the payload of the segments press that never reached a module.
-        Pty fresh;
-        p.ini.write("[Ports]\nCOM1=" + fresh.devicePath().toUtf8() + "\n");
-        p.choose("mnuCOM_1");
-        p.press("cmdDIM");
-        QCOMPARE(hex(fresh.read()), QByteArray("05 6e 00 00 00 00 00 00"));
-        QCOMPARE(p.messages.size(), 3);
     }
 
     void portFailsWhileIdle()

@@ -1,17 +1,14 @@
 #include "EmulatorProcess.h"
 #include "MSComm.h"
-#include "ModuleLine.h"
-#include "Pty.h"
-#include "TestIni.h"
+#include "Panel.h"
 
 #include <QFileInfo>
-#include <QtTest>
 
 #include <csignal>
 #include <termios.h>
 
 // The emulator program on its own pseudo-terminal, fed by the panel's port
-// object through a link, as `make run` wires them.
+// object or the panel itself through a link, as `make run` wires them.
 class tst_EmulatorLine : public QObject
 {
     Q_OBJECT
@@ -75,47 +72,63 @@ private slots:
         QCOMPARE(::cfgetospeed(&line), speed_t(B19200));
     }
 
-    // Exit status 2 and a reason; a file of the user's in the link's place
-    // is never removed.
-    void refusals_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("no line") << QStringList{};
-        QTest::newRow("settings") << QStringList{"--pty", "--settings", "fast"};
-        QTest::newRow("a plain file at the link") << QStringList{"--pty", "--link", "@"};
-    }
+    // No line, bad settings, a plain file in the link's place: exit status 2
+    // and a reason, and the user's file is never removed.
     void refusals()
     {
-        QFETCH(QStringList, arguments);
         TestIni ini("[Settings]\n");
-        arguments.replaceInStrings("@", ini.filePath());
-        EmulatorProcess emulator;
-        QVERIFY(!emulator.start(arguments));
-        QVERIFY(emulator.finished());
-        QCOMPARE(emulator.process().exitCode(), 2);
-        QVERIFY(!emulator.process().readAllStandardError().isEmpty());
+        const QList<QStringList> runs = {
+            {}, {"--pty", "--settings", "fast"}, {"--pty", "--link", ini.filePath()}};
+        for (const QStringList& arguments : runs) {
+            EmulatorProcess emulator;
+            QVERIFY(!emulator.start(arguments));
+            QVERIFY(emulator.finished());
+            QCOMPARE(emulator.process().exitCode(), 2);
+            QVERIFY(!emulator.process().readAllStandardError().isEmpty());
+        }
         QVERIFY(QFileInfo(ini.filePath()).isFile());
     }
 
-    // Three and a half characters of silence end a burst.
-    void gap_data()
+    // The panel and the emulator on one line: every button the operator
+    // presses shows up as the emulator's log line for that frame.
+    void everyButtonReachesTheModule()
     {
-        QTest::addColumn<QString>("settings");
-        QTest::addColumn<int>("minimum");
-        QTest::addColumn<int>("gap");
-        QTest::newRow("9600 8N1: 3.65 ms") << "9600,n,8,1" << 0 << 4;
-        QTest::newRow("1200 8E2: 35 ms") << "1200,e,8,2" << 0 << 35;
-        QTest::newRow("pty floor")
-            << "38400,n,8,1" << ModuleLine::PtyMinimumGapMs << ModuleLine::PtyMinimumGapMs;
-    }
-    void gap()
-    {
-        QFETCH(QString, settings);
-        QFETCH(int, minimum);
-        QFETCH(int, gap);
-        QCOMPARE(ModuleLine::gapFor(*parseLineSettings(settings), minimum), gap);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("module.tty");
+        EmulatorProcess emulator;
+        QVERIFY(emulator.start({"--pty", "--link", link, "--uid", "1"}));
+        // The first COM1 in the file wins over the fixture's own.
+        Panel p("CommPort=1\nSetting=9600,n,8,1\nSlaveID=1\n[Ports]\nCOM1=" + link.toUtf8());
+        QCOMPARE(p.messages, QStringList());
+        const QList<QPair<QStringList, const char*>> steps = {
+            {{"txtdata=HI", "cmdTransmit"}, "01 62 20 20 20 20 48 49  UID 1 text '    HI'"},
+            {{"cboDP=5", "cmdDP"}, "01 63 05  UID 1 decimal points 5"},
+            {{"cbolm4=12", "cbolm3=34", "cbolm2=56", "cbolm1=78", "optSigned", "cmdDecimal"},
+             "01 65 12 34 56 78  UID 1 long signed 305419896, overflow: shows OFL"},
+            {{"cbolm4=00", "cbolm3=0F", "cbolm2=42", "cbolm1=3F", "optUnsigned", "cmdDecimal"},
+             "01 64 00 0F 42 3F  UID 1 long unsigned 999999"},
+            {{"cbosi2=80", "cbosi1=00", "optSignedS", "cmdShort"},
+             "01 67 80 00  UID 1 short signed -32768"},
+            {{"optUnsignedS", "cmdShort"}, "01 66 80 00  UID 1 short unsigned 32768"},
+            {{"cboSeg6=FF", "cboSeg5=01", "cboSeg4=80", "cboSeg3=40", "cboSeg2=02", "cboSeg1=24",
+              "cmdSEG"},
+             "01 61 FF 01 80 40 02 24  UID 1 segments"},
+            {{"cmdDIM"},
+             "01 6E FF 01 80 40 02 24  UID 1 brightness: dim (6 payload bytes ignored)"},
+            {{"cboUID=7", "txtdata=AB", "cmdTransmit"},
+             "07 62 20 20 20 20 41 42  text for UID 7, ignored"},
+            {{"opt19200", "cboCuid=9", "cmdConfig"},
+             "1E 1E 12 09  configuration: UID 1 -> 9, 19200 baud"},
+            {{"cboUID=9", "cmdDIM"},
+             "09 6E 1E 12 09  UID 9 brightness: full (3 payload bytes ignored)"},
+        };
+        for (const auto& [act, line] : steps) {
+            p.set(act);
+            QCOMPARE(emulator.nextLine().mid(14), QString(line)); // without its time
+        }
+        QCOMPARE(p.messages, QStringList());
     }
 };
 
-QTEST_GUILESS_MAIN(tst_EmulatorLine)
+QTEST_MAIN(tst_EmulatorLine)
 #include "tst_emulator_line.moc"

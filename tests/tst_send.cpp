@@ -43,33 +43,26 @@ private slots:
             QTest::newRow(name) << args.split(QLatin1Char('|')) << QByteArray::fromHex(hex);
         };
         row("text HI, uid 5", "--uid|5|text|HI", "0562202020204849");
-        row("empty text is six blanks", "--uid|5|text|", "0562202020202020");
         row("typed blanks count", "--uid|1|text| A B", "01622020204120 42");
         row("Windows-1252 characters", "--uid|1|text|\u00e9\u20ac", "016220202020e980");
         row("dp 63, uid 255", "--uid|255|dp|63", "ff633f");
         row("long four bytes", "--uid|1|long|12|34|56|78", "016412345678");
-        row("long four bytes signed", "--uid|1|long|--signed|12|34|56|78", "016512345678");
-        row("long four bytes in one argument", "--uid|1|long|12 34 56 78", "016412345678");
+        row("long signed, bytes in one argument", "--uid|1|long|--signed|12 34 56 78",
+            "016512345678");
         row("long decimal", "--uid|1|long|305419896", "016412345678");
-        row("long hex", "--uid|1|long|0x12345678", "016412345678");
-        row("long signed -1", "--uid|1|long|--signed|-1", "0165ffffffff");
         row("long hex is the bit pattern when signed", "--uid|1|long|--signed|0xFFFFFFFE",
             "0165fffffffe");
         row("short two bytes", "--uid|2|short|12|34", "02661234");
-        row("short decimal", "--uid|2|short|4660", "02661234");
         row("short signed -300", "--uid|2|short|--signed|-300", "0267fed4");
         row("seg leftmost first", "--uid|3|seg|3F|06|5b|4F|66|6D", "03613f065b4f666d");
         row("dim with nothing before it", "--uid|3|dim", "036e");
         row("dim after a configuration", "--uid|3|dim|--payload|1E 09 FF", "036e1e09ff");
         row("config 9600 uid 0", "config|--baud|9600|--new-uid|0", "1e1e2400");
         row("config 19200 uid 7", "config|--baud|19200|--new-uid|7", "1e1e1207");
-        row("config 38400 uid 255", "config|--baud|38400|--new-uid|255", "1e1e09ff");
         row("config carries no module address", "--uid|9|config|--baud|38400|--new-uid|255",
             "1e1e09ff");
-        row("raw spaced", "raw|05 62 20 20 20 20 48 49", "0562202020204849");
         row("raw zero bytes kept", "raw|00|00|0x0a|d", "0000 0a0d");
         row("uid with a fraction rounds to even", "--uid|2.5|dp|1", "026301");
-        row("uid with a fraction rounds up", "--uid|3.5|dp|1", "046301");
         row("options after the command", "dp|7|--uid=12", "0c6307");
         row("text that looks like an option", "--uid|1|text|--|-x-", "0162202020 2d782d");
     }
@@ -104,11 +97,8 @@ private slots:
         row("text outside the code page", "text|\u0436", "character the module cannot show");
         row("text in two words", "text|AB|CD", "put a text with blanks in quotes");
         row("dp too big", "dp|64", "dp: 64 is out of range 0 to 63");
-        row("dp not a number", "dp|five", "dp: \"five\" is not a whole number");
         row("long too big", "long|4294967296", "long: 4294967296 is out of range 0 to 4294967295");
         row("long negative unsigned", "long|-5", "add --signed");
-        row("long signed too big", "long|--signed|2147483648",
-            "out of range -2147483648 to 2147483647");
         row("long hex too wide", "long|0x100000000", "does not fit in 4 bytes");
         row("long three bytes", "long|12|34|56", "long takes one number or 4 hex bytes");
         row("long bad byte", "long|12|34|56|G8", "\"G8\" is not a hex byte");
@@ -123,14 +113,12 @@ private slots:
             "--new-uid: 256 is out of range 0 to 255");
         row("raw odd digits", "raw|056", "raw: \"056\" is not hex bytes");
         row("raw nothing", "raw", "raw needs at least one byte");
-        row("uid too big", "--uid|256|dp|1", "--uid \"256\" is not a UID 0 to 255");
         row("uid rounds past 255", "--uid|255.5|dp|1", "is not a UID");
         row("port number zero", "--port|COM0|--uid|1|dp|1", "no such port number");
         row("bad settings", "--settings|fast|--dry-run|--uid|1|dp|1", "--settings \"fast\"");
         row("no port at all", "--uid|1|dp|1", "no port: give --port");
         row("no uid at all", "--dry-run|dp|1", "no UID: give --uid");
         status = send::PortFailure;
-        row("missing device", "--port|/nonexistent/tty|--uid|1|dp|1", ": /nonexistent/tty");
         row("mapped COM port", "--port|COM4|--uid|1|dp|1", ": COM4: /nonexistent/com4");
         row("not a terminal", "--port|/dev/null|raw|01", ": /dev/null");
     }

@@ -75,24 +75,6 @@ private slots:
         QCOMPARE(file.readAll(), content);
     }
 
-    void anyContentYieldsTextNeverACrash()
-    {
-        QByteArray binary;
-        for (int i = 0; i < 4096; ++i)
-            binary.append(char((i * 131 + 7) & 0xFF));
-        for (const QByteArray& content :
-             {binary, QByteArray(qsizetype(2) * 1024 * 1024, '['),
-              "[Settings]\n" + QByteArray("Key=value\n").repeated(400000) + "SlaveID=3\n"})
-            QVERIFY(modINI::iniValue(content, "Settings", "SlaveID").size() <= 3);
-    }
-
-    void noFileGivesEmptyTexts()
-    {
-        TestIni ini;
-        QVERIFY(!QFile::exists(ini.filePath()));
-        QCOMPARE(modINI::ReadINI("Settings", "CommPort"), QString());
-    }
-
     void folderEndsInOneSeparator_data()
     {
         QTest::addColumn<QString>("folder");

@@ -33,6 +33,14 @@ struct Panel
     {
         if (!settings.isNull())
             ini.write(iniFor(settings));
+        start();
+    }
+    // Starts the window anew from whatever the settings file holds now.
+    void start()
+    {
+        window.reset(); // the old window lets go of its port first
+        messages.clear();
+        details.clear();
         window = std::make_unique<frmMain>([this](const QString& text, const QString& detail) {
             messages.append(text);
             details.append(detail);
