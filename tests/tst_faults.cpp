@@ -40,7 +40,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("expected");
-        constexpr qsizetype MB = 1024 * 1024;
+        constexpr qsizetype MB = qsizetype(1024) * 1024;
         const QString none = "||";
         const QString usual = "1|9600,n,8,1|9";
         QTest::newRow("no file at all") << QByteArray("@none") << none;
@@ -70,7 +70,7 @@ private slots:
             << usual;
         QTest::newRow("2 MB of [") << QByteArray(2 * MB, '[') << none;
         QTest::newRow("10 MB without a line break") << QByteArray(10 * MB, 'x') << none;
-        const QByteArray longLine(100 * 1024, '9');
+        const QByteArray longLine(qsizetype(100) * 1024, '9');
         QTest::newRow("100 KB value")
             << "[Settings]\nCommPort=1\nSetting=" + longLine + "\nSlaveID=7\n[Ports]\nCOM1=@PTY@\n"
             << "1|" + QString(254, '9') + "|7";
