@@ -63,6 +63,9 @@ private:
     // after telling the operator which list lacks a value.
     std::optional<QByteArray> listPayload(const QString& group,
                                           std::initializer_list<const char*> names) const;
+    // strPayload takes the lists' bytes; false, with the operator told, when
+    // a list has no value selected and strPayload stays as it was.
+    bool payloadFromLists(const QString& group, std::initializer_list<const char*> names);
     bool writeFrame(const QByteArray& frame);
     void portFailed(const QString& reason);
 

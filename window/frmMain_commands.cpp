@@ -36,20 +36,14 @@ void frmMain::cmdTransmit_Click()
 
 void frmMain::cmdDP_Click()
 {
-    const std::optional<QByteArray> bytes = listPayload(ui->Frame2->title(), {"cboDP"});
-    if (!bytes)
-        return;
-    strPayload = *bytes;
-    SendCommand(byteOf(Command::DecimalPoints));
+    if (payloadFromLists(ui->Frame2->title(), {"cboDP"}))
+        SendCommand(byteOf(Command::DecimalPoints));
 }
 
 void frmMain::cmdDecimal_Click()
 {
-    const std::optional<QByteArray> bytes =
-        listPayload(ui->Frame3->title(), {"cbolm4", "cbolm3", "cbolm2", "cbolm1"});
-    if (!bytes)
+    if (!payloadFromLists(ui->Frame3->title(), {"cbolm4", "cbolm3", "cbolm2", "cbolm1"}))
         return;
-    strPayload = *bytes;
     if (ui->optSigned->isChecked())
         SendCommand(byteOf(Command::LongSigned));
     if (ui->optUnsigned->isChecked())
@@ -58,10 +52,8 @@ void frmMain::cmdDecimal_Click()
 
 void frmMain::cmdShort_Click()
 {
-    const std::optional<QByteArray> bytes = listPayload(ui->Frame4->title(), {"cbosi2", "cbosi1"});
-    if (!bytes)
+    if (!payloadFromLists(ui->Frame4->title(), {"cbosi2", "cbosi1"}))
         return;
-    strPayload = *bytes;
     if (ui->optSignedS->isChecked())
         SendCommand(byteOf(Command::ShortSigned));
     if (ui->optUnsignedS->isChecked())
@@ -70,12 +62,9 @@ void frmMain::cmdShort_Click()
 
 void frmMain::cmdSEG_Click()
 {
-    const std::optional<QByteArray> bytes = listPayload(
-        ui->Frame6->title(), {"cboSeg6", "cboSeg5", "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"});
-    if (!bytes)
-        return;
-    strPayload = *bytes;
-    SendCommand(byteOf(Command::Segments));
+    if (payloadFromLists(ui->Frame6->title(),
+                         {"cboSeg6", "cboSeg5", "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"}))
+        SendCommand(byteOf(Command::Segments));
 }
 
 void frmMain::cmdDIM_Click()
@@ -138,6 +127,14 @@ std::optional<QByteArray> frmMain::listPayload(const QString& group,
     if (!chosen.bytes)
         showMessage(NoValueSelected.arg(group).arg(chosen.missing));
     return chosen.bytes;
+}
+
+bool frmMain::payloadFromLists(const QString& group, std::initializer_list<const char*> names)
+{
+    const std::optional<QByteArray> bytes = listPayload(group, names);
+    if (bytes)
+        strPayload = *bytes;
+    return bytes.has_value();
 }
 
 bool frmMain::writeFrame(const QByteArray& frame)
