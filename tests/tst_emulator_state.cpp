@@ -45,7 +45,7 @@ private slots:
         // Each command code has its own payload length: a wrong one splits these wrongly.
         row("every code, merged",
             "0561ff0180400224 02633f 016412345678 0165ffffffff 01661234 "
-            "01678000 1e1e0905 1e62414243444546 07620000000000 016e",
+            "01678000 1e1e0905 1e62414243444546 0762000000000000 016e",
             {"cmd 0561ff0180400224", "cmd 02633f", "cmd 016412345678", "cmd 0165ffffffff",
              "cmd 01661234", "cmd 01678000", "cfg 0905", "cmd 1e62414243444546",
              "cmd 0762000000000000", "cmd 016e"});
