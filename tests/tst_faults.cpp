@@ -32,6 +32,8 @@ private slots:
             QByteArray::fromHex("fffe5b00530065007400740069006e00670073005d000a0043006f00"
                                 "6d006d0050006f00720074003d0031000a00"),
             "||");
+        row("folder in its place", "@mkdir", "||");
+        row("10 MB of junk, no line break", QByteArray(qsizetype(10) * 1024 * 1024, '\x01'), "||");
         row("100 KB value", "[Settings]\nCommPort=1\nSlaveID=9\nSetting=" + QByteArray(100000, '9'),
             "1|" + QString(254, '9') + "|9");
     }
@@ -43,6 +45,8 @@ private slots:
         const QByteArray path = QFile::encodeName(p.ini.filePath());
         if (file == "@pipe")
             QCOMPARE(::mkfifo(path.constData(), 0644), 0);
+        else if (file == "@mkdir")
+            QVERIFY(QDir().mkdir(p.ini.filePath()));
         else if (file.startsWith('@'))
             QVERIFY(QFile::link(file.mid(1), path));
         else if (!file.isEmpty())

@@ -1,6 +1,8 @@
 #include "Panel.h"
 #include "modVariable.h"
 
+#include <QMenu>
+
 // The "Comm Port" and "Baud Rate" menus move the line while the panel runs.
 class tst_Menus : public QObject
 {
@@ -14,7 +16,9 @@ private slots:
         p.choose("mnuCOM_3");
         QCOMPARE(p.marks(), QStringList{"mnuCOM_3"});
         QCOMPARE(modVariable::strCommPort, QString("3"));
-        QCOMPARE(p.line(3), QByteArray()); // what the port writes now arrives on COM3
+        p.press("cmdDIM"); // the next frame goes out on COM3 only
+        QCOMPARE(p.line(3).toHex(), QByteArray("056e"));
+        QCOMPARE(p.ptys[0].read(50), QByteArray()); // nothing left on COM1
         const std::pair<const char*, int> rates[] = {
             {"mnuBR_3", 38400}, {"mnuBR_1", 9600}, {"mnuBR_2", 19200}};
         for (const auto& [entry, baud] : rates) {
@@ -22,9 +26,23 @@ private slots:
             QCOMPARE(p.marks(), (QStringList{"mnuCOM_3", entry}));
             QCOMPARE(modVariable::strSettings, QString("%1,n,8,1").arg(baud));
             QCOMPARE(p.window->port().activeSettings()->baudRate, baud);
-            QCOMPARE(p.line(3), QByteArray());
         }
+        p.choose("mnuCOM_3"); // the open port again: reopened, mark stays
+        QCOMPARE(p.marks(), (QStringList{"mnuCOM_3", "mnuBR_2"}));
+        QVERIFY(p.window->port().isOpen());
         QCOMPARE(p.messages, QStringList());
+    }
+
+    void entriesInIndexOrder()
+    {
+        Panel p;
+        QStringList captions;
+        for (const char* menu : {"mnuCP", "mnuBaud"}) {
+            for (const QAction* entry : p.window->findChild<QMenu*>(menu)->actions())
+                captions << entry->text();
+        }
+        QCOMPARE(captions.join(' '),
+                 QString("COM1 COM2 COM3 COM4 COM5 COM6 9600bps 19200bps 38400bps"));
     }
 
     void portThatWillNotOpenIsReported()
@@ -37,6 +55,10 @@ private slots:
         QVERIFY(!p.window->port().isOpen()); // the old port is not reopened
         QCOMPARE(p.marks(), (QStringList{"mnuCOM_4", "mnuBR_3"}));
         QCOMPARE(modVariable::strCommPort, QString("4"));
+        p.choose("mnuBR_2"); // a baud rate now tries that same port
+        QCOMPARE(p.messages.size(), 2);
+        QCOMPARE(p.window->port().commPort(), qint16(4));
+        QCOMPARE(modVariable::strSettings, QString("19200,n,8,1"));
 
         p.window.reset(); // no menu use writes the settings file
         QFile file(p.ini.filePath());
