@@ -17,8 +17,8 @@
 // frame from the pty's other end. Between presses the event loop runs once, as it would between an
 // operator's clicks; that time is outside the per-press figure but inside
 // frames per second.
-#include "frmMain.h"
-#include "modINI.h"
+#include "window/frmMain.h"
+#include "settings/modINI.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,17 +3,19 @@
 // have written for it, no byte of the burst may be lost or counted twice,
 // and every frame must give the module a one-line meaning: the emulator
 // prints one log line per frame and tools count them.
-#include "Decoder.h"
-#include "LogLine.h"
-#include "ModuleState.h"
-#include "decode.h"
-#include "protocol.h"
+#include "protocol/decode.h"
+#include "protocol/protocol.h"
+#include "tools/emulator/LogLine.h"
+#include "tools/emulator/ModuleState.h"
 
 #include <QTime>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+
+using protocol::decodeBurst;
+using protocol::ReceivedFrame;
 
 namespace {
 
@@ -33,11 +35,9 @@ QByteArray reencoded(const ReceivedFrame& frame)
         // Any baud code byte is read back; the panel's own codes must give
         // the panel's own frame.
         if (const std::optional<int> rate = protocol::baudRateForCode(frame.baudCode)) {
-            const protocol::Baud baud = *rate == 9600    ? protocol::Baud::B9600
-                                        : *rate == 19200 ? protocol::Baud::B19200
-                                                         : protocol::Baud::B38400;
-            check(protocol::baudCode(baud) == frame.baudCode);
-            return protocol::configFrame(protocol::configPayload(baud, frame.newUid));
+            const std::optional<protocol::Baud> baud = protocol::baudForRate(*rate);
+            check(baud && protocol::baudCode(*baud) == frame.baudCode);
+            return protocol::configFrame(protocol::configPayload(*baud, frame.newUid));
         }
         return protocol::configFrame(QByteArray(1, char(protocol::ConfigMarker)) +
                                      char(frame.baudCode) + char(frame.newUid));

@@ -3,7 +3,7 @@
 // the wrong file: the reader must hand back a value or nothing, never crash,
 // never return more than the 254 characters a value may have, and give back a
 // value it was written with.
-#include "modINI.h"
+#include "settings/modINI.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The line-settings text comes from the settings file, where anyone may have
 // typed anything. An accepted text must stand for settings a serial port can
 // take, and the same settings written out again must read back unchanged.
-#include "LineSettings.h"
+#include "serial/LineSettings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,9 +7,10 @@
 // is the argument list as it comes. Even: the rest gives the values of one
 // well-formed request in one of the written forms the sender takes, and the
 // frame it gives is checked against the frame functions.
-#include "SendRequest.h"
-#include "protocol.h"
-#include "values.h"
+#include "tools/send/SendRequest.h"
+#include "protocol/protocol.h"
+#include "protocol/hex.h"
+#include "protocol/numbers.h"
 
 #include <QTextStream>
 

@@ -1,7 +1,7 @@
 // The UID text the operator types into the list becomes the first byte of
 // every frame. A text must give the module's address 0..255 or be refused:
 // a wrong byte addresses another module on the line.
-#include "protocol.h"
+#include "protocol/protocol.h"
 
 #include <cctype>
 #include <cmath>

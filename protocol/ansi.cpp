@@ -1,4 +1,4 @@
-#include "ansi.h"
+#include "protocol/ansi.h"
 
 namespace protocol {
 

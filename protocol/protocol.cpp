@@ -1,6 +1,6 @@
-#include "protocol.h"
+#include "protocol/protocol.h"
 
-#include "ansi.h"
+#include "protocol/ansi.h"
 
 #include <QRegularExpression>
 
@@ -52,7 +52,7 @@ std::optional<QString> commandName(quint8 code)
 QByteArray commandFrame(quint8 uid, quint8 code, const QByteArray& payload)
 {
     QByteArray frame;
-    frame.reserve(2 + payload.size());
+    frame.reserve(CommandHeaderLength + payload.size());
     frame.append(static_cast<char>(uid));
     frame.append(static_cast<char>(code));
     frame.append(payload);
@@ -116,25 +116,43 @@ QByteArray textPayload(const QString& text)
     return toAnsi(padText(text));
 }
 
+namespace {
+
+const BaudOption& optionOf(Baud baud)
+{
+    for (const BaudOption& option : BaudOptions) {
+        if (option.baud == baud)
+            return option;
+    }
+    return BaudOptions[0];
+}
+
+} // namespace
+
 quint8 baudCode(Baud baud)
 {
-    switch (baud) {
-    case Baud::B9600:
-        return 0x24;
-    case Baud::B19200:
-        return 0x12;
-    case Baud::B38400:
-        return 0x09;
-    }
-    return 0x24;
+    return optionOf(baud).code;
+}
+
+int baudRate(Baud baud)
+{
+    return optionOf(baud).rate;
 }
 
 std::optional<int> baudRateForCode(quint8 code)
 {
-    for (auto [baud, rate] : {std::pair{Baud::B9600, 9600}, std::pair{Baud::B19200, 19200},
-                              std::pair{Baud::B38400, 38400}}) {
-        if (baudCode(baud) == code)
-            return rate;
+    for (const BaudOption& option : BaudOptions) {
+        if (option.code == code)
+            return option.rate;
+    }
+    return std::nullopt;
+}
+
+std::optional<Baud> baudForRate(int rate)
+{
+    for (const BaudOption& option : BaudOptions) {
+        if (option.rate == rate)
+            return option.baud;
     }
     return std::nullopt;
 }

@@ -23,6 +23,9 @@ enum class Command : quint8
     Brightness = 0x6E,    // 'n': no payload of its own
 };
 
+// UID byte and command code come before every command's payload.
+inline constexpr int CommandHeaderLength = 2;
+
 inline constexpr int DisplayPositions = 6;
 inline constexpr int DecimalPointsMax = (1 << DisplayPositions) - 1; // 63
 
@@ -67,10 +70,26 @@ enum class Baud
     B19200,
     B38400
 };
+struct BaudOption
+{
+    Baud baud;
+    int rate;
+    quint8 code;
+};
+// Every rate a module knows, slowest first: the order of the panel's menu
+// and options.
+inline constexpr BaudOption BaudOptions[] = {
+    {Baud::B9600, 9600, 0x24},
+    {Baud::B19200, 19200, 0x12},
+    {Baud::B38400, 38400, 0x09},
+};
 inline constexpr quint8 ConfigMarker = 0x1E;
 quint8 baudCode(Baud baud);
+int baudRate(Baud baud);
 // The rate behind a baud code, or none for a code that no module knows.
 std::optional<int> baudRateForCode(quint8 code);
+// The option for a rate in bits per second, or none for a rate no module knows.
+std::optional<Baud> baudForRate(int rate);
 
 // What the configuration handler leaves in the payload buffer:
 // 0x1E, baud code, new UID.

@@ -1,8 +1,4 @@
-#include "MSComm.h"
-
-#include "modINI.h"
-
-#include <QDir>
+#include "serial/MSComm.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -31,11 +27,8 @@ MSComm::MSComm(QObject* parent) : QObject(parent)
 
 MSComm::~MSComm() = default;
 
-QString MSComm::devicePathFor(int n)
+QString MSComm::platformPortName(int n)
 {
-    const QString mapped = modINI::ReadINI(QStringLiteral("Ports"), QStringLiteral("COM%1").arg(n));
-    if (!mapped.isEmpty())
-        return QDir::isAbsolutePath(mapped) ? mapped : modINI::AppFolder() + mapped;
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(n);
 #else

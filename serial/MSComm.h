@@ -1,7 +1,8 @@
 #pragma once
 
-#include "LineSettings.h"
+#include "serial/LineSettings.h"
 
+#include <QMap>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
@@ -46,12 +47,14 @@ public:
 
     // The device the next open uses: the one set by setDevice, else the one
     // the current port number stands for.
-    QString devicePath() const { return m_device.isEmpty() ? devicePathFor(m_commPort) : m_device; }
+    QString devicePath() const { return m_device.isEmpty() ? portNameFor(m_commPort) : m_device; }
 
-    // COMn maps to the device named by key "COMn" in section "Ports" of the
-    // settings file (relative paths count from the program's folder), else
-    // to the platform's own name for that port.
-    static QString devicePathFor(int n);
+    // Which port each number stands for, as start-up read it; a number
+    // without an entry is the platform's own port of that number.
+    void setPortMap(const QMap<int, QString>& ports) { m_ports = ports; }
+    QString portNameFor(int n) const { return m_ports.value(n, platformPortName(n)); }
+    // COMn on Windows, /dev/ttyS(n-1) elsewhere.
+    static QString platformPortName(int n);
 
     // The line settings the open port really runs at, as the device reports
     // them; none while closed.
@@ -67,6 +70,7 @@ private:
 
     qint16 m_commPort = 0; // no port until one is chosen
     QString m_device;
+    QMap<int, QString> m_ports;
     QString m_settings = QStringLiteral("9600,n,8,1");
     QSerialPort m_port;
     QString m_error;

@@ -1,4 +1,4 @@
-#include "modINI.h"
+#include "settings/modINI.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -71,7 +71,12 @@ QString AppFolder()
     return withTrailingSeparator(forced.isEmpty() ? executableFolder() : forced);
 }
 
-QString iniValue(const QByteArray& content, const QString& section, const QString& key)
+namespace {
+
+// Walks the lines of one section, handing each key and raw value to take
+// until it answers false.
+template <typename Take>
+void forEachKey(const QByteArray& content, const QString& section, Take take)
 {
     static const QByteArray bom("\xEF\xBB\xBF");
     qsizetype pos = content.startsWith(bom) ? bom.size() : 0;
@@ -93,20 +98,59 @@ QString iniValue(const QByteArray& content, const QString& section, const QStrin
         if (!inSection)
             continue;
         const qsizetype equals = line.indexOf('=');
-        if (equals <= 0 || !sameName(trimmed(line.left(equals)), key))
+        if (equals <= 0)
             continue;
-        // The first line with the key decides, even when its value is empty.
-        return valueText(trimmed(line.mid(equals + 1)));
+        if (!take(trimmed(line.left(equals)), trimmed(line.mid(equals + 1))))
+            return;
     }
-    return {};
 }
 
-QString ReadINI(const QString& section, const QString& key)
+QByteArray fileContent()
 {
     QFile file(AppFolder() + QLatin1String(FileName));
     if (!QFileInfo(file).isFile() || !file.open(QIODevice::ReadOnly))
         return {};
-    return iniValue(file.readAll(), section, key);
+    return file.readAll();
+}
+
+} // namespace
+
+QString iniValue(const QByteArray& content, const QString& section, const QString& key)
+{
+    QString value;
+    forEachKey(content, section, [&](const QByteArray& name, const QByteArray& raw) {
+        if (!sameName(name, key))
+            return true;
+        // The first line with the key decides, even when its value is empty.
+        value = valueText(raw);
+        return false;
+    });
+    return value;
+}
+
+QList<QPair<QString, QString>> iniSection(const QByteArray& content, const QString& section)
+{
+    QList<QPair<QString, QString>> pairs;
+    forEachKey(content, section, [&](const QByteArray& name, const QByteArray& raw) {
+        const QString key = QString::fromUtf8(name);
+        for (const auto& pair : pairs) {
+            if (pair.first.compare(key, Qt::CaseInsensitive) == 0)
+                return true;
+        }
+        pairs.append({key, valueText(raw)});
+        return true;
+    });
+    return pairs;
+}
+
+QList<QPair<QString, QString>> ReadSection(const QString& section)
+{
+    return iniSection(fileContent(), section);
+}
+
+QString ReadINI(const QString& section, const QString& key)
+{
+    return iniValue(fileContent(), section, key);
 }
 
 } // namespace modINI

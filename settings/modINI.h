@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // The settings file "quendra.ini" that lies beside the program. It is read
@@ -23,6 +25,11 @@ QString ReadINI(const QString& section, const QString& key);
 
 // The same lookup over the file's bytes; ReadINI is this over the file.
 QString iniValue(const QByteArray& content, const QString& section, const QString& key);
+
+// Every key of a section with its value, in the order of the file, each key
+// once (the first line with it decides), read by the same rules as ReadINI.
+QList<QPair<QString, QString>> ReadSection(const QString& section);
+QList<QPair<QString, QString>> iniSection(const QByteArray& content, const QString& section);
 
 // Appends one separator unless the path already ends in one.
 QString withTrailingSeparator(const QString& folder);

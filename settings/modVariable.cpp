@@ -1,4 +1,4 @@
-#include "modVariable.h"
+#include "settings/modVariable.h"
 
 namespace modVariable {
 

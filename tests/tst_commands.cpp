@@ -1,5 +1,5 @@
-#include "Panel.h"
-#include "modVariable.h"
+#include "tests/support/Panel.h"
+#include "settings/modVariable.h"
 
 // Every button of the panel, heard from the module's side of the line.
 class tst_Commands : public QObject

@@ -1,5 +1,5 @@
-#include "EmulatorProcess.h"
-#include "Panel.h"
+#include "tests/EmulatorProcess.h"
+#include "tests/support/Panel.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,9 @@
-#include "Decoder.h"
-#include "ModuleState.h"
-#include "SegmentFont.h"
+#include "protocol/decode.h"
+
+using protocol::ReceivedFrame;
+using protocol::decodeBurst;
+#include "tools/emulator/ModuleState.h"
+#include "tools/emulator/SegmentFont.h"
 
 #include <QtTest>
 
@@ -25,7 +28,7 @@ static QString feed(ModuleState& state, const QByteArray& hex)
 static QByteArray shown(const ModuleState& state)
 {
     QByteArray bytes;
-    for (int i = 0; i < ModuleState::Positions; ++i)
+    for (int i = 0; i < protocol::DisplayPositions; ++i)
         bytes.append(char(state.shown(i)));
     return bytes.toHex(' ');
 }

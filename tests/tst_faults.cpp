@@ -1,6 +1,6 @@
-#include "EmulatorProcess.h"
-#include "Panel.h"
-#include "modINI.h"
+#include "settings/modINI.h"
+#include "tests/EmulatorProcess.h"
+#include "tests/support/Panel.h"
 
 #include <QSerialPort>
 
@@ -63,12 +63,22 @@ private slots:
     // none on their own, and a later menu choice brings frames back.
     void portHeldThenVanishing()
     {
-        Panel p;
-        QSerialPort holder(p.ptys[1].devicePath());
+        // COM2 is a link, so that a fresh device can take the vanished one's
+        // place behind the same name: the mapping is read once, at start.
+        QTemporaryDir dir;
+        const QString com2 = dir.filePath("com2");
+        Panel p(QByteArray{});
+        const auto iniWithCom2 = [&](const char* settings) {
+            return p.iniFor(settings).replace(p.ptys[1].devicePath().toUtf8(), com2.toUtf8());
+        };
+        QVERIFY(QFile::link(p.ptys[1].devicePath(), com2));
+        p.ini.write(iniWithCom2(Panel::Usual));
+        p.start();
+        QSerialPort holder(com2);
         QVERIFY(holder.open(QIODevice::ReadWrite));
         p.choose("mnuCOM_2");
         QCOMPARE(p.messages, QStringList{"Selected Port Not Available"});
-        p.ini.write(p.iniFor("CommPort=2\nSetting=9600,n,8,1\nSlaveID=5"));
+        p.ini.write(iniWithCom2("CommPort=2\nSetting=9600,n,8,1\nSlaveID=5"));
         p.start();
         QCOMPARE(p.messages, QStringList{"COMM PORT ERROR"});
         holder.close();
@@ -85,7 +95,7 @@ private slots:
         QCOMPARE(p.messages.size(), before + 10);
         QCOMPARE(p.messages.back(), QString("Nothing sent: the port is not open"));
         Pty fresh;
-        p.ini.write("[Ports]\nCOM2=" + fresh.devicePath().toUtf8() + "\n");
+        QVERIFY(QFile::remove(com2) && QFile::link(fresh.devicePath(), com2));
         p.choose("mnuCOM_2");
         p.press("cmdDP");
         QCOMPARE(fresh.read().toHex(' '), QByteArray("05 63 00"));

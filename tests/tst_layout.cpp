@@ -1,4 +1,4 @@
-#include "Panel.h"
+#include "tests/support/Panel.h"
 
 #include <QApplication>
 #include <QClipboard>

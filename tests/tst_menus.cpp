@@ -1,5 +1,5 @@
-#include "Panel.h"
-#include "modVariable.h"
+#include "tests/support/Panel.h"
+#include "settings/modVariable.h"
 
 #include <QMenu>
 

@@ -1,6 +1,6 @@
-#include "Pty.h"
-#include "SendRequest.h"
-#include "TestIni.h"
+#include "tests/support/Pty.h"
+#include "tools/send/SendRequest.h"
+#include "tests/support/TestIni.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -1,7 +1,6 @@
-#include "LineSettings.h"
-#include "MSComm.h"
-#include "Pty.h"
-#include "TestIni.h"
+#include "serial/LineSettings.h"
+#include "serial/MSComm.h"
+#include "tests/support/Pty.h"
 #include <QtTest>
 
 // The port object over real pseudo-terminals mapped through "Ports".
@@ -32,8 +31,11 @@ private slots:
     {
         Pty pty;
         const QByteArray path = pty.devicePath().toUtf8();
-        TestIni ini("[Ports]\nCOM1=" + path + "\nCOM2=" + path + "\nCOM3=/dev/quendra-none\n");
+        const QMap<int, QString> ports{
+            {1, pty.devicePath()}, {2, pty.devicePath()}, {3, "/dev/quendra-none"}};
         MSComm port, held, missing;
+        for (MSComm* p : {&port, &held, &missing})
+            p->setPortMap(ports);
         port.setCommPort(1);
         port.setSettings("9600,n,8"); // refused settings leave the port closed, with a reason
         QVERIFY(!port.open() && !port.isOpen() && !port.errorString().isEmpty());

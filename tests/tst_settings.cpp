@@ -1,5 +1,5 @@
-#include "TestIni.h"
-#include "modINI.h"
+#include "tests/support/TestIni.h"
+#include "settings/modINI.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "Panel.h"
+#include "tests/support/Panel.h"
 
 // The window's start-up: settings read, port opened or reported, lists filled.
 class tst_Startup : public QObject

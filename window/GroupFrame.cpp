@@ -1,4 +1,4 @@
-#include "GroupFrame.h"
+#include "window/GroupFrame.h"
 
 #include <QPainter>
 #include <QStyle>

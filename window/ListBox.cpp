@@ -1,4 +1,4 @@
-#include "ListBox.h"
+#include "window/ListBox.h"
 
 #include <QLineEdit>
 

@@ -1,4 +1,4 @@
-#include "WrapButton.h"
+#include "window/WrapButton.h"
 
 #include <QStyleOptionButton>
 #include <QStylePainter>

@@ -1,9 +1,9 @@
-#include "frmMain.h"
+#include "window/frmMain.h"
 
-#include "ListBox.h"
-#include "modINI.h"
-#include "modVariable.h"
-#include "protocol.h"
+#include "window/ListBox.h"
+#include "settings/Startup.h"
+#include "settings/modVariable.h"
+#include "protocol/protocol.h"
 #include "ui_frmMain.h"
 
 #include <QFont>
@@ -97,12 +97,12 @@ void frmMain::showMessage(const QString& text, const QString& detail) const
 
 void frmMain::Form_Load()
 {
-    using modINI::ReadINI;
     using namespace modVariable;
-    const QString section = QStringLiteral("Settings");
-    strCommPort = ReadINI(section, QStringLiteral("CommPort"));
-    strSettings = ReadINI(section, QStringLiteral("Setting"));
-    strSlaveID = ReadINI(section, QStringLiteral("SlaveID"));
+    const modINI::StartupSettings file = modINI::ReadStartupSettings();
+    strCommPort = file.commPort;
+    strSettings = file.settings;
+    strSlaveID = file.slaveId;
+    MSComm1.setPortMap(file.ports);
 
     bool isNumber = false;
     const int number = strCommPort.toInt(&isNumber);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MSComm.h"
-#include "MessageSink.h"
+#include "serial/MSComm.h"
+#include "window/MessageSink.h"
 
 #include <QByteArray>
 #include <QMainWindow>

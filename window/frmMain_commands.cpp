@@ -1,8 +1,8 @@
-#include "frmMain.h"
+#include "window/frmMain.h"
 
-#include "ListBox.h"
-#include "modVariable.h"
-#include "protocol.h"
+#include "window/ListBox.h"
+#include "settings/modVariable.h"
+#include "protocol/protocol.h"
 #include "ui_frmMain.h"
 
 using protocol::Command;

@@ -1,6 +1,6 @@
-#include "frmMain.h"
+#include "window/frmMain.h"
 
-#include "modVariable.h"
+#include "settings/modVariable.h"
 
 #include <QAction>
 

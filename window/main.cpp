@@ -1,4 +1,4 @@
-#include "frmMain.h"
+#include "window/frmMain.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ListBox.h"
-#include "Pty.h"
-#include "TestIni.h"
-#include "frmMain.h"
+#include "window/ListBox.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestIni.h"
+#include "window/frmMain.h"
 
 #include <QAction>
 #include <QLineEdit>

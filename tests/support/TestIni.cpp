@@ -1,6 +1,6 @@
-#include "TestIni.h"
+#include "tests/support/TestIni.h"
 
-#include "modINI.h"
+#include "settings/modINI.h"
 
 #include <QFile>
 

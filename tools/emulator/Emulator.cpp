@@ -1,6 +1,6 @@
-#include "Emulator.h"
+#include "tools/emulator/Emulator.h"
 
-#include "LogLine.h"
+#include "tools/emulator/LogLine.h"
 
 Emulator::Emulator(ModuleLine& line, const ModuleState& initial, QObject* parent)
     : QObject(parent), m_line(line), m_state(initial)
@@ -13,7 +13,7 @@ Emulator::Emulator(ModuleLine& line, const ModuleState& initial, QObject* parent
 
 void Emulator::receive(const QByteArray& bytes, const QTime& firstByte)
 {
-    for (const ReceivedFrame& frame : decodeBurst(bytes)) {
+    for (const protocol::ReceivedFrame& frame : protocol::decodeBurst(bytes)) {
         const int rateBefore = m_state.baudRate();
         QString meaning = m_state.apply(frame);
         if (m_state.baudRate() != rateBefore) {

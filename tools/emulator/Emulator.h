@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ModuleLine.h"
-#include "ModuleState.h"
+#include "tools/emulator/ModuleLine.h"
+#include "tools/emulator/ModuleState.h"
 
 #include <QObject>
 

@@ -1,7 +1,7 @@
-#include "EmulatorWindow.h"
+#include "tools/emulator/EmulatorWindow.h"
 
-#include "Emulator.h"
-#include "SevenSegmentDisplay.h"
+#include "tools/emulator/Emulator.h"
+#include "tools/emulator/SevenSegmentDisplay.h"
 
 #include <QFontDatabase>
 #include <QLabel>
@@ -41,8 +41,8 @@ EmulatorWindow::EmulatorWindow(Emulator& emulator, QWidget* parent)
 void EmulatorWindow::refresh()
 {
     const ModuleState& state = m_emulator.state();
-    std::array<quint8, ModuleState::Positions> patterns{};
-    for (int i = 0; i < ModuleState::Positions; ++i)
+    std::array<quint8, protocol::DisplayPositions> patterns{};
+    for (int i = 0; i < protocol::DisplayPositions; ++i)
         patterns[size_t(i)] = state.shown(i);
     m_display->setPatterns(patterns, state.isDim());
 

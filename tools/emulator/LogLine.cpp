@@ -1,12 +1,9 @@
-#include "LogLine.h"
+#include "tools/emulator/LogLine.h"
 
-QString hexBytes(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
-}
+#include "protocol/hex.h"
 
 QString logLine(const QTime& time, const QByteArray& bytes, const QString& meaning)
 {
-    return time.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + hexBytes(bytes) +
-           QStringLiteral("  ") + meaning;
+    return time.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") +
+           protocol::hexText(bytes) + QStringLiteral("  ") + meaning;
 }

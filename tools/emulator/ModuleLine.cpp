@@ -1,4 +1,4 @@
-#include "ModuleLine.h"
+#include "tools/emulator/ModuleLine.h"
 
 #include <QFileInfo>
 #include <QSocketNotifier>

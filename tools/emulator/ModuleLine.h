@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LineSettings.h"
+#include "serial/LineSettings.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,28 +1,12 @@
-#include "ModuleState.h"
+#include "tools/emulator/ModuleState.h"
 
-#include "SegmentFont.h"
-#include "ansi.h"
-#include "protocol.h"
+#include "protocol/ansi.h"
+#include "protocol/hex.h"
+#include "protocol/numbers.h"
+#include "protocol/protocol.h"
+#include "tools/emulator/SegmentFont.h"
 
 namespace {
-
-// Big-endian: the first byte is the most significant.
-quint64 bigEndian(const QByteArray& bytes)
-{
-    quint64 value = 0;
-    for (char byte : bytes)
-        value = (value << 8) | quint8(byte);
-    return value;
-}
-
-// Two's complement over the given number of bytes.
-qint64 signedValue(const QByteArray& bytes)
-{
-    const quint64 raw = bigEndian(bytes);
-    const int bits = int(bytes.size()) * 8;
-    const quint64 sign = quint64(1) << (bits - 1);
-    return (raw & sign) ? qint64(raw) - qint64(quint64(1) << bits) : qint64(raw);
-}
 
 // Text as it came, one byte per character; bytes that would not print
 // appear as escapes so that a log line stays one line.
@@ -32,7 +16,7 @@ QString quotedText(const QByteArray& bytes)
     for (char byte : bytes) {
         const QString ch = protocol::fromAnsi(QByteArray(1, byte));
         if (quint8(byte) < 0x20 || quint8(byte) == 0x7F)
-            out += QStringLiteral("\\x") + QString::number(quint8(byte), 16).rightJustified(2, '0');
+            out += QStringLiteral("\\x") + protocol::hexText(QByteArray(1, byte)).toLower();
         else
             out += ch;
     }
@@ -52,21 +36,21 @@ QString ModuleState::uidText() const
 
 quint8 ModuleState::shown(int position) const
 {
-    const bool point = m_decimalPoints & (1 << (Positions - 1 - position));
+    const bool point = m_decimalPoints & (1 << (protocol::DisplayPositions - 1 - position));
     return m_patterns[size_t(position)] | (point ? segment::DP : 0);
 }
 
 QString ModuleState::numberText(qint64 value)
 {
     QString text = QString::number(value);
-    if (text.size() > Positions)
+    if (text.size() > protocol::DisplayPositions)
         text = value < 0 ? QStringLiteral("-OFL") : QStringLiteral("OFL");
-    return text.rightJustified(Positions, QLatin1Char(' '));
+    return text.rightJustified(protocol::DisplayPositions, QLatin1Char(' '));
 }
 
 void ModuleState::showText(const QByteArray& characters)
 {
-    for (int i = 0; i < Positions; ++i)
+    for (int i = 0; i < protocol::DisplayPositions; ++i)
         m_patterns[size_t(i)] = segment::glyph(quint8(characters[i]));
 }
 
@@ -88,8 +72,8 @@ QString ModuleState::applyConfiguration(const ReceivedFrame& frame)
     const std::optional<int> rate = protocol::baudRateForCode(frame.baudCode);
     if (!rate) {
         // Taking the UID alone would leave the module half-configured.
-        return QStringLiteral("configuration with unknown baud code 0x%1, ignored")
-            .arg(QString::number(frame.baudCode, 16).toUpper().rightJustified(2, '0'));
+        return QStringLiteral("configuration with unknown baud code %1, ignored")
+            .arg(protocol::hexByte(frame.baudCode));
     }
     const QString before = uidText();
     m_uid = frame.newUid;
@@ -122,7 +106,7 @@ QString ModuleState::applyCommand(const ReceivedFrame& frame)
         showText(payload);
         return prefix + QLatin1Char(' ') + quotedText(payload);
     case Command::Segments:
-        for (int i = 0; i < Positions; ++i)
+        for (int i = 0; i < protocol::DisplayPositions; ++i)
             m_patterns[size_t(i)] = quint8(payload[i]);
         return prefix;
     case Command::DecimalPoints: {
@@ -140,10 +124,10 @@ QString ModuleState::applyCommand(const ReceivedFrame& frame)
     }
     case Command::LongUnsigned:
     case Command::ShortUnsigned:
-        return showNumber(qint64(bigEndian(payload)));
+        return showNumber(qint64(protocol::unsignedFromPayload(payload)));
     case Command::LongSigned:
     case Command::ShortSigned:
-        return showNumber(signedValue(payload));
+        return showNumber(protocol::signedFromPayload(payload));
     case Command::Brightness: {
         m_dim = !m_dim;
         QString meaning = prefix + (m_dim ? QStringLiteral(": dim") : QStringLiteral(": full"));

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "Decoder.h"
+#include "protocol/decode.h"
+#include "protocol/protocol.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@
 class ModuleState
 {
 public:
-    static constexpr int Positions = 6;
+    using ReceivedFrame = protocol::ReceivedFrame;
 
     // uid none: the module answers to every UID until a configuration frame
     // gives it one.
@@ -47,7 +48,7 @@ private:
 
     std::optional<quint8> m_uid;
     int m_baudRate;
-    std::array<quint8, Positions> m_patterns{};
+    std::array<quint8, protocol::DisplayPositions> m_patterns{};
     quint8 m_decimalPoints = 0;
     bool m_dim = false;
 };

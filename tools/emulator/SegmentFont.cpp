@@ -1,4 +1,4 @@
-#include "SegmentFont.h"
+#include "tools/emulator/SegmentFont.h"
 
 namespace segment {
 

@@ -1,6 +1,6 @@
-#include "SevenSegmentDisplay.h"
+#include "tools/emulator/SevenSegmentDisplay.h"
 
-#include "SegmentFont.h"
+#include "tools/emulator/SegmentFont.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,6 +1,6 @@
-#include "Emulator.h"
-#include "EmulatorWindow.h"
-#include "LineSettings.h"
+#include "serial/LineSettings.h"
+#include "tools/emulator/Emulator.h"
+#include "tools/emulator/EmulatorWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

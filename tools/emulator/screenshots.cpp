@@ -1,8 +1,8 @@
 // Pictures of the emulator window for the documentation: the window after
 // the text "HI" and after a segment pattern, drawn from frames handed to the
 // emulator as if they had come down the line.
-#include "Emulator.h"
-#include "EmulatorWindow.h"
+#include "tools/emulator/Emulator.h"
+#include "tools/emulator/EmulatorWindow.h"
 
 #include <QApplication>
 #include <QDir>

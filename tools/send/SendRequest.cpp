@@ -1,11 +1,12 @@
-#include "SendRequest.h"
+#include "tools/send/SendRequest.h"
 
-#include "LineSettings.h"
-#include "MSComm.h"
-#include "ansi.h"
-#include "modINI.h"
-#include "protocol.h"
-#include "values.h"
+#include "serial/LineSettings.h"
+#include "serial/MSComm.h"
+#include "protocol/ansi.h"
+#include "settings/Startup.h"
+#include "protocol/protocol.h"
+#include "protocol/hex.h"
+#include "protocol/numbers.h"
 
 #include <QRegularExpression>
 
@@ -151,7 +152,8 @@ struct Parser
 
 // The port to open: "COMn" (or just n, as in the settings file) goes through
 // the "Ports" mapping; anything else is a device path.
-std::variant<std::pair<QString, QString>, QString> resolvePort(const QString& text)
+std::variant<std::pair<QString, QString>, QString> resolvePort(const QString& text,
+                                                               const Defaults& defaults)
 {
     static const QRegularExpression comNumber(QStringLiteral("^(?:COM)?([0-9]+)$"),
                                               QRegularExpression::CaseInsensitiveOption);
@@ -164,7 +166,7 @@ std::variant<std::pair<QString, QString>, QString> resolvePort(const QString& te
     if (!ok || n < 1 || n > 255)
         return QStringLiteral("port \"%1\": no such port number (COM1 to COM255)").arg(trimmed);
     const QString name = QStringLiteral("COM%1").arg(n);
-    return std::pair{name, MSComm::devicePathFor(n)};
+    return std::pair{name, defaults.ports.value(n, MSComm::platformPortName(n))};
 }
 
 using Payload = std::variant<QByteArray, QString>; // bytes, or what is wrong
@@ -338,10 +340,8 @@ std::variant<QByteArray, QString> buildFrame(const QString& command, const QStri
 
 Defaults Defaults::fromIni()
 {
-    const QString section = QStringLiteral("Settings");
-    return {modINI::ReadINI(section, QStringLiteral("CommPort")),
-            modINI::ReadINI(section, QStringLiteral("Setting")),
-            modINI::ReadINI(section, QStringLiteral("SlaveID"))};
+    const modINI::StartupSettings file = modINI::ReadStartupSettings();
+    return {file.commPort, file.settings, file.slaveId, file.ports};
 }
 
 namespace {
@@ -403,7 +403,7 @@ Parsed parse(const QStringList& args, const Defaults& defaults)
     const QString portText =
         portGiven ? p.values.value(QStringLiteral("--port")) : defaults.commPort;
     if (!portText.trimmed().isEmpty()) {
-        const auto port = resolvePort(portText);
+        const auto port = resolvePort(portText, defaults);
         if (const QString* error = std::get_if<QString>(&port))
             return UsageError{*error};
         std::tie(request.portName, request.device) = std::get<std::pair<QString, QString>>(port);

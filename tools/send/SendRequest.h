@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -27,6 +28,7 @@ struct Defaults
     QString commPort; // "1" stands for COM1
     QString settings; // "9600,n,8,1"
     QString slaveId;  // "5"
+    QMap<int, QString> ports; // COMn -> port name, from section "Ports"
 
     // Section "Settings" of quendra.ini in the program's folder.
     static Defaults fromIni();

@@ -1,4 +1,4 @@
-#include "SendRequest.h"
+#include "tools/send/SendRequest.h"
 
 #include <QCoreApplication>
 

@@ -1,24 +1,8 @@
-#include "values.h"
+#include "protocol/hex.h"
 
 #include <QRegularExpression>
 
 namespace protocol {
-
-std::optional<QByteArray> numberPayload(qint64 value, int width, bool isSigned)
-{
-    if (width < 1 || width > 4)
-        return std::nullopt;
-    const int bits = 8 * width;
-    const qint64 low = isSigned ? -(qint64(1) << (bits - 1)) : 0;
-    const qint64 high = isSigned ? (qint64(1) << (bits - 1)) - 1 : (qint64(1) << bits) - 1;
-    if (value < low || value > high)
-        return std::nullopt;
-    const auto pattern = quint64(value); // two's complement for a negative value
-    QByteArray bytes;
-    for (int shift = bits - 8; shift >= 0; shift -= 8)
-        bytes.append(static_cast<char>((pattern >> shift) & 0xFF));
-    return bytes;
-}
 
 namespace {
 
@@ -41,6 +25,16 @@ bool allHexDigits(const QString& text)
 }
 
 } // namespace
+
+QString hexText(const QByteArray& bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+QString hexByte(quint8 value)
+{
+    return QStringLiteral("0x") + hexText(QByteArray(1, static_cast<char>(value)));
+}
 
 std::optional<quint8> byteFromHex(const QString& text)
 {
@@ -67,11 +61,6 @@ std::optional<QByteArray> bytesFromHex(const QString& text)
         bytes.append(QByteArray::fromHex(digits.toLatin1()));
     }
     return bytes;
-}
-
-QString hexText(const QByteArray& bytes)
-{
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
 } // namespace protocol

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "serial/LineSettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// How a write ended: sent counts the bytes that left, error is empty when
+// the whole frame did.
+struct WriteResult
+{
+    qsizetype sent = 0;
+    QString error;
+
+    bool ok() const { return error.isEmpty(); }
+};
+
+// One kind of line behind the port object: a local serial device, or a
+// terminal server reached over the network. The port object picks one by
+// the port's name; nothing above it ever asks which.
+class Line : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    // Opens the line so that it really runs with these settings. On failure
+    // the line stays closed and error names the port and what failed
+    // ("/dev/ttyUSB0: stop bits 1.5: ...", "127.0.0.1:4001: Connection refused").
+    virtual bool open(const LineSettings& settings, QString* error) = 0;
+
+    // Writes the whole frame and returns once it has left, within a bounded
+    // wait. On any failure the line is closed before this returns.
+    virtual WriteResult write(const QByteArray& frame) = 0;
+
+    // Lets what was written leave, then closes. Nothing happens when closed.
+    virtual void close() = 0;
+
+    virtual bool isOpen() const = 0;
+
+    // The settings the line runs with as its far end reports them; none while
+    // closed or where nothing can be read back.
+    virtual std::optional<LineSettings> activeSettings() const = 0;
+
+signals:
+    // The line went away while open (adapter unplugged, server gone); it has
+    // been closed already.
+    void failed(const QString& reason);
+};

@@ -1,0 +1,42 @@
+#include "settings/Startup.h"
+
+#include "settings/modINI.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+namespace modINI {
+
+namespace {
+
+// Network ports ("rfc2217://host:port") and absolute paths stand as
+// written; anything else lies in the program's folder.
+QString portName(const QString& written)
+{
+    if (written.contains(QLatin1String("://")) || QDir::isAbsolutePath(written))
+        return written;
+    return AppFolder() + written;
+}
+
+} // namespace
+
+StartupSettings ReadStartupSettings()
+{
+    const QString section = QStringLiteral("Settings");
+    StartupSettings settings;
+    settings.commPort = ReadINI(section, QStringLiteral("CommPort"));
+    settings.settings = ReadINI(section, QStringLiteral("Setting"));
+    settings.slaveId = ReadINI(section, QStringLiteral("SlaveID"));
+
+    static const QRegularExpression comKey(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    for (const auto& [key, value] : ReadSection(QStringLiteral("Ports"))) {
+        const QRegularExpressionMatch match = comKey.match(key);
+        const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
+        if (n >= 1 && n <= MaxPortNumber && !value.isEmpty() && !settings.ports.contains(n))
+            settings.ports.insert(n, portName(value));
+    }
+    return settings;
+}
+
+} // namespace modINI
