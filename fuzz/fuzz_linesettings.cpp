@@ -15,38 +15,6 @@ void check(bool ok)
         std::abort();
 }
 
-QString parityLetter(QSerialPort::Parity parity)
-{
-    switch (parity) {
-    case QSerialPort::NoParity:
-        return QStringLiteral("n");
-    case QSerialPort::EvenParity:
-        return QStringLiteral("e");
-    case QSerialPort::OddParity:
-        return QStringLiteral("o");
-    case QSerialPort::MarkParity:
-        return QStringLiteral("m");
-    case QSerialPort::SpaceParity:
-        return QStringLiteral("s");
-    }
-    check(false);
-    return {};
-}
-
-QString stopText(QSerialPort::StopBits stop)
-{
-    switch (stop) {
-    case QSerialPort::OneStop:
-        return QStringLiteral("1");
-    case QSerialPort::OneAndHalfStop:
-        return QStringLiteral("1.5");
-    case QSerialPort::TwoStop:
-        return QStringLiteral("2");
-    }
-    check(false);
-    return {};
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -61,11 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // Exactly four fields, so exactly three commas.
     check(text.count(QLatin1Char(',')) == 3);
 
-    const QString again = QStringLiteral("%1,%2,%3,%4")
-                              .arg(parsed->baudRate)
-                              .arg(parityLetter(parsed->parity))
-                              .arg(int(parsed->dataBits))
-                              .arg(stopText(parsed->stopBits));
+    const QString again = formatLineSettings(*parsed);
     const std::optional<LineSettings> reparsed = parseLineSettings(again);
     check(reparsed && *reparsed == *parsed);
     // Upper-case letters and blanks around the fields mean the same settings.

@@ -14,9 +14,13 @@
 struct WriteResult
 {
     qsizetype sent = 0;
+    qsizetype size = 0; // the frame's length
     QString error;
 
     bool ok() const { return error.isEmpty(); }
+    // What the operator is told of a failed write: "Frame not sent: ..." when
+    // nothing left, "Frame cut short: 3 of 8 bytes sent; ..." when part did.
+    QString summary() const;
 };
 
 // One kind of line behind the port object: a local serial device, or a

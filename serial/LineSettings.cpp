@@ -2,6 +2,21 @@
 
 #include <QStringList>
 
+#include <array>
+
+namespace {
+
+// Parity letters in the order of QSerialPort::Parity's values that have one.
+constexpr std::array<std::pair<QSerialPort::Parity, char>, 5> ParityLetters{{
+    {QSerialPort::NoParity, 'n'},
+    {QSerialPort::EvenParity, 'e'},
+    {QSerialPort::OddParity, 'o'},
+    {QSerialPort::MarkParity, 'm'},
+    {QSerialPort::SpaceParity, 's'},
+}};
+
+} // namespace
+
 std::optional<LineSettings> parseLineSettings(const QString& text)
 {
     const QStringList fields = text.split(QLatin1Char(','));
@@ -16,17 +31,14 @@ std::optional<LineSettings> parseLineSettings(const QString& text)
         return std::nullopt;
 
     const QString parity = fields[1].trimmed().toLower();
-    if (parity == QLatin1String("n"))
-        settings.parity = QSerialPort::NoParity;
-    else if (parity == QLatin1String("e"))
-        settings.parity = QSerialPort::EvenParity;
-    else if (parity == QLatin1String("o"))
-        settings.parity = QSerialPort::OddParity;
-    else if (parity == QLatin1String("m"))
-        settings.parity = QSerialPort::MarkParity;
-    else if (parity == QLatin1String("s"))
-        settings.parity = QSerialPort::SpaceParity;
-    else
+    bool parityKnown = false;
+    for (const auto& [value, letter] : ParityLetters) {
+        if (parity == QLatin1Char(letter)) {
+            settings.parity = value;
+            parityKnown = true;
+        }
+    }
+    if (!parityKnown)
         return std::nullopt;
 
     const QString data = fields[2].trimmed();
@@ -52,4 +64,47 @@ std::optional<LineSettings> parseLineSettings(const QString& text)
         return std::nullopt;
 
     return settings;
+}
+
+QString formatLineSettings(const LineSettings& settings)
+{
+    char parity = '?';
+    for (const auto& [value, letter] : ParityLetters) {
+        if (value == settings.parity)
+            parity = letter;
+    }
+    const QString stop = settings.stopBits == QSerialPort::OneStop          ? QStringLiteral("1")
+                         : settings.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5")
+                                                                            : QStringLiteral("2");
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(settings.baudRate)
+        .arg(QLatin1Char(parity))
+        .arg(int(settings.dataBits))
+        .arg(stop);
+}
+
+LineSettings moduleLineSettings(int baudRate)
+{
+    LineSettings settings;
+    settings.baudRate = baudRate;
+    return settings;
+}
+
+bool applyLineSettings(QSerialPort& port, const LineSettings& settings, QString* error)
+{
+    const auto refused = [&](const QString& field) {
+        *error = QStringLiteral("%1 refused: %2").arg(field, port.errorString());
+        return false;
+    };
+    if (!port.setBaudRate(settings.baudRate))
+        return refused(QStringLiteral("rate %1").arg(settings.baudRate));
+    if (!port.setParity(settings.parity))
+        return refused(QStringLiteral("parity"));
+    if (!port.setDataBits(settings.dataBits))
+        return refused(QStringLiteral("data bits %1").arg(int(settings.dataBits)));
+    if (!port.setStopBits(settings.stopBits))
+        return refused(QStringLiteral("stop bits"));
+    if (!port.setFlowControl(QSerialPort::NoFlowControl))
+        return refused(QStringLiteral("flow control"));
+    return true;
 }

@@ -21,7 +21,23 @@ struct LineSettings
     }
 };
 
+// The line settings every module starts with, and what a tool uses when
+// nothing else is given.
+inline constexpr char DefaultLineSettings[] = "9600,n,8,1";
+
 // Accepts a positive whole baud rate, parity n/e/o/m/s in either case, data
 // bits 5..8 and stop bits 1, 1.5 or 2, with blanks around each field. None
 // for anything else.
 std::optional<LineSettings> parseLineSettings(const QString& text);
+
+// The inverse: "9600,n,8,1", parity as a small letter, 1.5 stop bits as
+// "1.5".
+QString formatLineSettings(const LineSettings& settings);
+
+// The line settings of one of the module's rates: no parity, 8 data bits,
+// 1 stop bit, as the panel's "Baud Rate" menu gives them.
+LineSettings moduleLineSettings(int baudRate);
+
+// Puts the settings on an open QSerialPort, flow control off. False, with
+// error naming the field the port refused, when any does not take.
+bool applyLineSettings(QSerialPort& port, const LineSettings& settings, QString* error);

@@ -57,11 +57,9 @@ bool MSComm::open()
         m_error = QStringLiteral("%1: %2").arg(device, m_port.errorString());
         return false;
     }
-    if (!m_port.setBaudRate(line->baudRate) || !m_port.setParity(line->parity) ||
-        !m_port.setDataBits(line->dataBits) || !m_port.setStopBits(line->stopBits) ||
-        !m_port.setFlowControl(QSerialPort::NoFlowControl)) {
-        m_error = QStringLiteral("%1: line settings \"%2\" refused: %3")
-                      .arg(device, m_settings, m_port.errorString());
+    QString refused;
+    if (!applyLineSettings(m_port, *line, &refused)) {
+        m_error = QStringLiteral("%1: line settings \"%2\": %3").arg(device, m_settings, refused);
         m_port.close();
         return false;
     }
@@ -94,19 +92,27 @@ void MSComm::fail(const QString& reason)
     emit failed(m_error);
 }
 
-bool MSComm::write(const QByteArray& frame)
+WriteResult MSComm::write(const QByteArray& frame)
 {
     m_error.clear();
+    WriteResult result;
+    result.size = frame.size();
+    const auto failure = [&](const QString& reason) {
+        fail(reason);
+        result.error = m_error;
+        return result;
+    };
     if (!m_port.isOpen()) {
         m_error = QStringLiteral("the port is not open");
-        return false;
+        result.error = m_error;
+        return result;
     }
 #ifdef Q_OS_UNIX
     // Straight to the driver rather than through QSerialPort's buffer: the
     // frame has left the program when this returns, and a failure is known
     // here, not later in the event loop.
     const int fd = m_port.handle();
-    qsizetype done = 0;
+    qsizetype& done = result.sent;
     while (done < frame.size()) {
         const ssize_t n = ::write(fd, frame.constData() + done, size_t(frame.size() - done));
         if (n > 0) {
@@ -120,18 +126,16 @@ bool MSComm::write(const QByteArray& frame)
             const int ready = ::poll(&p, 1, WriteTimeoutMs);
             if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 continue;
-            fail(ready == 0 ? QStringLiteral("write timed out") : QStringLiteral("device failed"));
-            return false;
+            return failure(ready == 0 ? QStringLiteral("write timed out")
+                                      : QStringLiteral("device failed"));
         }
-        fail(QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
-        return false;
+        return failure(QString::fromLocal8Bit(std::strerror(n < 0 ? errno : EIO)));
     }
-    return true;
+    return result;
 #else
-    if (m_port.write(frame) != frame.size() || !m_port.waitForBytesWritten(WriteTimeoutMs)) {
-        fail(m_port.errorString());
-        return false;
-    }
-    return true;
+    if (m_port.write(frame) != frame.size() || !m_port.waitForBytesWritten(WriteTimeoutMs))
+        return failure(m_port.errorString());
+    result.sent = frame.size();
+    return result;
 #endif
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/Line.h"
 #include "serial/LineSettings.h"
 
 #include <QMap>
@@ -34,10 +35,10 @@ public:
     void close();
     bool isOpen() const;
 
-    // Hands the whole frame to the operating system, or returns false with
-    // errorString() set. On a failure of the device the port is closed, so
-    // the operator can pick a port again.
-    bool write(const QByteArray& frame);
+    // Hands the whole frame to the operating system. On a failure the result
+    // says how much left and errorString() why; a failed device is closed,
+    // so the operator can pick a port again.
+    WriteResult write(const QByteArray& frame);
 
     QString errorString() const { return m_error; }
 
@@ -71,7 +72,7 @@ private:
     qint16 m_commPort = 0; // no port until one is chosen
     QString m_device;
     QMap<int, QString> m_ports;
-    QString m_settings = QStringLiteral("9600,n,8,1");
+    QString m_settings = QString::fromLatin1(DefaultLineSettings);
     QSerialPort m_port;
     QString m_error;
 };

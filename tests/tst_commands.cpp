@@ -1,5 +1,5 @@
-#include "tests/support/Panel.h"
 #include "settings/modVariable.h"
+#include "tests/support/Panel.h"
 
 // Every button of the panel, heard from the module's side of the line.
 class tst_Commands : public QObject

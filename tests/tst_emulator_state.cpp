@@ -1,7 +1,7 @@
 #include "protocol/decode.h"
 
-using protocol::ReceivedFrame;
 using protocol::decodeBurst;
+using protocol::ReceivedFrame;
 #include "tools/emulator/ModuleState.h"
 #include "tools/emulator/SegmentFont.h"
 

@@ -130,7 +130,7 @@ private slots:
                 const QByteArray n = QByteArray::number(i).rightJustified(6, ' ');
                 const QByteArray frames[] = {"\x09\x62" + n, "\x1e\x1e\x12\x09", "\x09\x6e" + n};
                 sent << frames[i == start + 249 ? 2 : i % 2];
-                QVERIFY(p.window->port().write(sent.back()));
+                QVERIFY(p.window->port().write(sent.back()).ok());
             }
             for (const QByteArray& frame : sent)
                 QCOMPARE(emulator.nextLine().mid(14).section("  ", 0, 0),

@@ -1,5 +1,5 @@
-#include "tests/support/Panel.h"
 #include "settings/modVariable.h"
+#include "tests/support/Panel.h"
 
 #include <QMenu>
 

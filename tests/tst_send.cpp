@@ -1,6 +1,6 @@
 #include "tests/support/Pty.h"
-#include "tools/send/SendRequest.h"
 #include "tests/support/TestIni.h"
+#include "tools/send/SendRequest.h"
 
 #include <QProcess>
 #include <QtTest>

@@ -44,7 +44,7 @@ private slots:
         QByteArray frame = QByteArray::fromHex("000a0d0a0d0d0aff"); // nothing translated
         for (int i = 0; i < 256; ++i)
             frame.append(char(i));
-        QVERIFY(port.write(frame));
+        QVERIFY(port.write(frame).ok());
         QCOMPARE(pty.read().toHex(' '), frame.toHex(' '));
         held.setCommPort(2);
         QVERIFY(!held.open() && !held.isOpen() && held.errorString().contains(path));

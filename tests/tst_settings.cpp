@@ -1,5 +1,5 @@
-#include "tests/support/TestIni.h"
 #include "settings/modINI.h"
+#include "tests/support/TestIni.h"
 
 #include <QtTest>
 

@@ -34,7 +34,7 @@ private slots:
         QCOMPARE(p.list("cboCuid")->currentText(), QString("7"));
         QCOMPARE(p.list("cboCuid")->currentIndex(), 7);
         verifyListsFilled(p);
-        QVERIFY(p.window->port().write("\x05"));
+        QVERIFY(p.window->port().write("\x05").ok());
         QCOMPARE(p.ptys[1].read(), QByteArray("\x05"));
     }
 

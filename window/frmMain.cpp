@@ -1,10 +1,10 @@
 #include "window/frmMain.h"
 
-#include "window/ListBox.h"
+#include "protocol/protocol.h"
 #include "settings/Startup.h"
 #include "settings/modVariable.h"
-#include "protocol/protocol.h"
 #include "ui_frmMain.h"
+#include "window/ListBox.h"
 
 #include <QFont>
 #include <QMenuBar>

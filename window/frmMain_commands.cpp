@@ -1,9 +1,9 @@
 #include "window/frmMain.h"
 
-#include "window/ListBox.h"
-#include "settings/modVariable.h"
 #include "protocol/protocol.h"
+#include "settings/modVariable.h"
 #include "ui_frmMain.h"
+#include "window/ListBox.h"
 
 using protocol::Command;
 
@@ -13,7 +13,6 @@ const QString UidNotValid =
     QStringLiteral("Nothing sent: Device UID must be a number from 0 to 255");
 const QString NoValueSelected = QStringLiteral("%1: list %2 has no value selected");
 const QString PortNotOpen = QStringLiteral("Nothing sent: the port is not open");
-const QString FrameNotSent = QStringLiteral("Frame not sent: the port failed and was closed");
 const QString PortFailed = QStringLiteral("The port failed and was closed");
 
 const QString Dim = QStringLiteral("Dim");
@@ -144,11 +143,11 @@ bool frmMain::writeFrame(const QByteArray& frame)
         return false;
     }
     m_writing = true;
-    const bool sent = MSComm1.write(frame);
+    const WriteResult sent = MSComm1.write(frame);
     m_writing = false;
-    if (!sent)
-        showMessage(FrameNotSent, MSComm1.errorString());
-    return sent;
+    if (!sent.ok())
+        showMessage(sent.summary(), sent.error);
+    return sent.ok();
 }
 
 void frmMain::portFailed(const QString& reason)

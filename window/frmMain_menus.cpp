@@ -1,5 +1,7 @@
 #include "window/frmMain.h"
 
+#include "protocol/protocol.h"
+#include "serial/LineSettings.h"
 #include "settings/modVariable.h"
 
 #include <QAction>
@@ -7,10 +9,6 @@
 namespace {
 
 const QString PortNotAvailable = QStringLiteral("Selected Port Not Available");
-
-// The line settings behind each "Baud Rate" entry.
-const QString BaudSettings[] = {QString(), QStringLiteral("9600,n,8,1"),
-                                QStringLiteral("19200,n,8,1"), QStringLiteral("38400,n,8,1")};
 
 } // namespace
 
@@ -32,7 +30,9 @@ void frmMain::mnuBR_Click(int Index)
     for (int i = 1; i < int(mnuBR.size()); ++i)
         mnuBR[i]->setChecked(false);
     mnuBR[Index]->setChecked(true);
-    modVariable::strSettings = BaudSettings[Index];
+    // The entries follow the rates a module knows, slowest first.
+    modVariable::strSettings =
+        formatLineSettings(moduleLineSettings(protocol::BaudOptions[Index - 1].rate));
     if (MSComm1.isOpen())
         MSComm1.close();
     MSComm1.setSettings(modVariable::strSettings);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "window/ListBox.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
+#include "window/ListBox.h"
 #include "window/frmMain.h"
 
 #include <QAction>
@@ -106,7 +106,7 @@ struct Panel
     QByteArray line(int com = 1)
     {
         static const QByteArray Marker = QByteArray::fromHex("a55a5aa5");
-        if (!window->port().write(Marker))
+        if (!window->port().write(Marker).ok())
             return "marker not written: " + window->port().errorString().toUtf8();
         QByteArray got;
         while (!got.endsWith(Marker)) {

@@ -147,10 +147,9 @@ bool ModuleLine::reopenPort(QString* error)
         *error = m_device + QStringLiteral(": ") + m_port.errorString();
         return false;
     }
-    if (!m_port.setBaudRate(m_settings.baudRate) || !m_port.setParity(m_settings.parity) ||
-        !m_port.setDataBits(m_settings.dataBits) || !m_port.setStopBits(m_settings.stopBits) ||
-        !m_port.setFlowControl(QSerialPort::NoFlowControl)) {
-        *error = m_device + QStringLiteral(": line settings refused: ") + m_port.errorString();
+    QString refused;
+    if (!applyLineSettings(m_port, m_settings, &refused)) {
+        *error = m_device + QStringLiteral(": ") + refused;
         m_port.close();
         return false;
     }
@@ -189,32 +188,7 @@ int ModuleLine::gapFor(const LineSettings& settings, int minimumMs)
 
 QString ModuleLine::settingsText() const
 {
-    QChar parity = QLatin1Char('n');
-    switch (m_settings.parity) {
-    case QSerialPort::EvenParity:
-        parity = QLatin1Char('e');
-        break;
-    case QSerialPort::OddParity:
-        parity = QLatin1Char('o');
-        break;
-    case QSerialPort::MarkParity:
-        parity = QLatin1Char('m');
-        break;
-    case QSerialPort::SpaceParity:
-        parity = QLatin1Char('s');
-        break;
-    default:
-        break;
-    }
-    const QString stop = m_settings.stopBits == QSerialPort::OneStop ? QStringLiteral("1")
-                         : m_settings.stopBits == QSerialPort::OneAndHalfStop
-                             ? QStringLiteral("1.5")
-                             : QStringLiteral("2");
-    return QStringLiteral("%1,%2,%3,%4")
-        .arg(m_settings.baudRate)
-        .arg(parity)
-        .arg(int(m_settings.dataBits))
-        .arg(stop);
+    return formatLineSettings(m_settings);
 }
 
 void ModuleLine::readPty()

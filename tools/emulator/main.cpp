@@ -92,9 +92,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Listen on an existing serial device."),
                                   QStringLiteral("device"));
-    const QCommandLineOption settings(QStringLiteral("settings"),
-                                      QStringLiteral("Line settings (default 9600,n,8,1)."),
-                                      QStringLiteral("text"), QStringLiteral("9600,n,8,1"));
+    const QCommandLineOption settings(
+        QStringLiteral("settings"),
+        QStringLiteral("Line settings (default %1).").arg(DefaultLineSettings),
+        QStringLiteral("text"), QString::fromLatin1(DefaultLineSettings));
     const QCommandLineOption uid(QStringLiteral("uid"),
                                  QStringLiteral("The module's UID 0..255, or \"any\" (default 1)."),
                                  QStringLiteral("n"), QStringLiteral("1"));
@@ -131,8 +132,8 @@ int main(int argc, char* argv[])
     }
     const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
     if (!line)
-        return fail(QStringLiteral("--settings \"%1\" not understood; write it like 9600,n,8,1")
-                        .arg(parser.value(settings)));
+        return fail(QStringLiteral("--settings \"%1\" not understood; write it like %2")
+                        .arg(parser.value(settings), DefaultLineSettings));
     int gapMs = 0;
     if (parser.isSet(gap)) {
         bool ok = false;

@@ -1,12 +1,12 @@
 #include "tools/send/SendRequest.h"
 
-#include "serial/LineSettings.h"
-#include "serial/MSComm.h"
 #include "protocol/ansi.h"
-#include "settings/Startup.h"
-#include "protocol/protocol.h"
 #include "protocol/hex.h"
 #include "protocol/numbers.h"
+#include "protocol/protocol.h"
+#include "serial/LineSettings.h"
+#include "serial/MSComm.h"
+#include "settings/Startup.h"
 
 #include <QRegularExpression>
 
@@ -15,8 +15,6 @@
 namespace send {
 
 namespace {
-
-constexpr char DefaultSettings[] = "9600,n,8,1";
 
 // The options each command takes besides the ones every command takes.
 struct CommandEntry
@@ -415,7 +413,7 @@ Parsed parse(const QStringList& args, const Defaults& defaults)
     request.settings =
         settingsGiven ? p.values.value(QStringLiteral("--settings")) : defaults.settings;
     if (request.settings.trimmed().isEmpty())
-        request.settings = QLatin1String(DefaultSettings);
+        request.settings = QLatin1String(DefaultLineSettings);
     if ((settingsGiven || !request.dryRun) && !parseLineSettings(request.settings))
         return UsageError{QStringLiteral("%1 \"%2\" are not line settings like 9600,n,8,1")
                               .arg(settingsGiven ? QStringLiteral("--settings")
@@ -500,12 +498,16 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
     MSComm port;
     port.setDevice(request.device);
     port.setSettings(request.settings);
-    if (!port.open() || !port.write(request.frame)) {
+    const bool opened = port.open();
+    const WriteResult sent = opened ? port.write(request.frame) : WriteResult{};
+    if (!opened || !sent.ok()) {
         // The port object's message already names the device; a COMn name
         // says which mapping led there.
         err << "quendra-send: ";
         if (request.portName != request.device)
             err << request.portName << ": ";
+        if (opened)
+            err << sent.summary() << ": ";
         err << port.errorString() << '\n';
         err.flush();
         return PortFailure;

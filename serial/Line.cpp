@@ -1,0 +1,10 @@
+#include "serial/Line.h"
+
+QString WriteResult::summary() const
+{
+    if (sent == 0)
+        return QStringLiteral("Frame not sent: the port failed and was closed");
+    return QStringLiteral("Frame cut short: %1 of %2 bytes sent; the port failed and was closed")
+        .arg(sent)
+        .arg(size);
+}
