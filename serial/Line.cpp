@@ -1,5 +1,7 @@
 #include "serial/Line.h"
 
+#include "serial/DeviceLine.h"
+
 QString WriteResult::summary() const
 {
     if (sent == 0)
@@ -7,4 +9,9 @@ QString WriteResult::summary() const
     return QStringLiteral("Frame cut short: %1 of %2 bytes sent; the port failed and was closed")
         .arg(sent)
         .arg(size);
+}
+
+std::unique_ptr<Line> lineFor(const QString& name)
+{
+    return std::make_unique<DeviceLine>(name);
 }

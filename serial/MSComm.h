@@ -5,13 +5,16 @@
 
 #include <QMap>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
+
+#include <memory>
+#include <optional>
 
 // The one serial port the panel writes to. It offers exactly what the panel
 // needs of a port: a port number and line settings that the next open uses,
 // open, close, whether it is open, and writing one frame. Nothing is ever
-// read from the line.
+// read from the line. The port's name decides which kind of line sits
+// behind it; nothing above the port object asks which.
 class MSComm : public QObject
 {
     Q_OBJECT
@@ -28,26 +31,27 @@ public:
     void setSettings(const QString& settings) { m_settings = settings; }
     QString settings() const { return m_settings; }
 
-    // Opens the device of the current port number for writing with the
-    // current line settings. On failure the port stays closed and
-    // errorString() says why, naming the device.
+    // Opens the port of the current number with the current line settings,
+    // and only when the line really runs with them. On failure the port
+    // stays closed and errorString() says why, naming the device.
     bool open();
+    // Lets the last frame leave the line, then closes.
     void close();
     bool isOpen() const;
 
-    // Hands the whole frame to the operating system. On a failure the result
-    // says how much left and errorString() why; a failed device is closed,
-    // so the operator can pick a port again.
+    // Hands the whole frame to the line and waits, bounded, until it has
+    // left. On a failure the result says how much left and errorString()
+    // why; a failed line is closed, so the operator can pick a port again.
     WriteResult write(const QByteArray& frame);
 
     QString errorString() const { return m_error; }
 
-    // A device to open in place of the port number's, for tools that are
-    // given a device path; an empty text goes back to the port number.
-    void setDevice(const QString& path) { m_device = path; }
+    // A port name to open in place of the port number's, for tools that are
+    // given one; an empty text goes back to the port number.
+    void setDevice(const QString& name) { m_device = name; }
 
-    // The device the next open uses: the one set by setDevice, else the one
-    // the current port number stands for.
+    // The port name the next open uses: the one set by setDevice, else the
+    // one the current port number stands for.
     QString devicePath() const { return m_device.isEmpty() ? portNameFor(m_commPort) : m_device; }
 
     // Which port each number stands for, as start-up read it; a number
@@ -57,22 +61,20 @@ public:
     // COMn on Windows, /dev/ttyS(n-1) elsewhere.
     static QString platformPortName(int n);
 
-    // The line settings the open port really runs at, as the device reports
+    // The line settings the open port really runs at, as its line reports
     // them; none while closed.
     std::optional<LineSettings> activeSettings() const;
 
 signals:
-    // The device failed while open (unplugged, for example); the port has
+    // The line failed while open (unplugged, for example); the port has
     // already been closed.
     void failed(const QString& reason);
 
 private:
-    void fail(const QString& reason);
-
     qint16 m_commPort = 0; // no port until one is chosen
     QString m_device;
     QMap<int, QString> m_ports;
     QString m_settings = QString::fromLatin1(DefaultLineSettings);
-    QSerialPort m_port;
+    std::unique_ptr<Line> m_line;
     QString m_error;
 };

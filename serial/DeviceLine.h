@@ -1,0 +1,39 @@
+#pragma once
+
+#include "serial/Line.h"
+
+#include <QSerialPort>
+
+// A serial device of this machine: a UART, a USB adapter, or a
+// pseudo-terminal standing in for one.
+class DeviceLine : public Line
+{
+    Q_OBJECT
+
+public:
+    explicit DeviceLine(const QString& device, QObject* parent = nullptr);
+    ~DeviceLine() override;
+
+    bool open(const LineSettings& settings, QString* error) override;
+    WriteResult write(const QByteArray& frame) override;
+    void close() override;
+    bool isOpen() const override { return m_port.isOpen(); }
+    std::optional<LineSettings> activeSettings() const override;
+
+    // How long the driver may take to send what is queued before the line
+    // counts as stalled: the bytes' own time on the line at these settings,
+    // a margin for an adapter's latency, never more than StallLimitMs.
+    static int drainLimitMs(qsizetype queued, const LineSettings& settings);
+    static constexpr int StallLimitMs = 2000;
+
+private:
+    // Waits until the driver has sent everything written; false, with what
+    // is left discarded and reason set, when the line stalls.
+    bool drain(QString* reason, qsizetype* left);
+    void fail(const QString& reason);
+    QString named(const QString& reason) const;
+
+    QString m_device;
+    QSerialPort m_port;
+    LineSettings m_settings;
+};
