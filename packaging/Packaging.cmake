@@ -1,10 +1,11 @@
 # Installed layout, the same for `cmake --install` and the Debian package:
-#   /opt/quendra/bin   the programs with a sample quendra.ini beside them (the
-#                      panel and its tools read the file beside their real
-#                      executable)
-#   /usr/bin           relative launcher links into /opt/quendra/bin, so an
-#                      unpacked tree works wherever it lies
-#   /usr/share         desktop entry, icon, man page
+#   /usr/lib/quendra   the programs, and quendra.ini as a link to the settings
+#                      in /etc (each program reads the quendra.ini beside its
+#                      real executable)
+#   /etc/quendra       quendra.ini, the operator's settings (a conffile)
+#   /usr/bin           launcher links into /usr/lib/quendra
+#   /usr/share         desktop entry, icon, AppStream metadata, man pages,
+#                      copyright and changelog
 # Destinations are relative to an install prefix of "/", so
 # `cmake --install build --prefix STAGE` gives the same tree under STAGE.
 # A build folder configured before this layout existed still holds CMake's
@@ -13,19 +14,40 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT OR
    (NOT DEFINED QUENDRA_INSTALL_LAYOUT AND CMAKE_INSTALL_PREFIX STREQUAL "/usr/local"))
     set(CMAKE_INSTALL_PREFIX "/" CACHE PATH "Root the installed layout goes under" FORCE)
 endif()
-set(QUENDRA_INSTALL_LAYOUT 1 CACHE INTERNAL "The /opt/quendra layout has set the install prefix")
+set(QUENDRA_INSTALL_LAYOUT 1 CACHE INTERNAL "The packaged layout has set the install prefix")
 
-set(QUENDRA_BIN opt/quendra/bin)
+set(QUENDRA_LIB usr/lib/quendra)
+set(QUENDRA_ETC etc/quendra)
+set(QUENDRA_DOC usr/share/doc/quendra)
 set(QUENDRA_PACKAGING_DIR ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${QUENDRA_PACKAGING_DIR}/launchers)
 
+# Man pages and the changelog are shipped compressed without a time stamp, so
+# that the same sources give the same package.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(QUENDRA_PACKAGE_DOCS)
+function(quendra_gzip source output)
+    add_custom_command(
+        OUTPUT ${output}
+        COMMAND ${GZIP_PROGRAM} -9nc ${source} > ${output}
+        DEPENDS ${source})
+    set(QUENDRA_PACKAGE_DOCS ${QUENDRA_PACKAGE_DOCS} ${output} PARENT_SCOPE)
+endfunction()
+
 # The emulator comes from its own folder; it is packaged when it is built.
+set(QUENDRA_MAN_quendra-panel ${PROJECT_SOURCE_DIR}/window/quendra-panel.1)
+set(QUENDRA_MAN_quendra-send ${PROJECT_SOURCE_DIR}/tools/send/quendra-send.1)
+set(QUENDRA_MAN_quendra-emulator ${PROJECT_SOURCE_DIR}/tools/emulator/quendra-emulator.1)
 foreach(program quendra-panel quendra-send quendra-emulator)
     if(TARGET ${program})
-        install(TARGETS ${program} RUNTIME DESTINATION ${QUENDRA_BIN})
-        file(CREATE_LINK ../../${QUENDRA_BIN}/${program}
+        install(TARGETS ${program} RUNTIME DESTINATION ${QUENDRA_LIB})
+        # Relative, as Debian wants for a link that stays inside /usr; it also
+        # works in a tree unpacked anywhere.
+        file(CREATE_LINK ../lib/quendra/${program}
              ${QUENDRA_PACKAGING_DIR}/launchers/${program} SYMBOLIC)
         install(FILES ${QUENDRA_PACKAGING_DIR}/launchers/${program} DESTINATION usr/bin)
+        quendra_gzip(${QUENDRA_MAN_${program}} ${QUENDRA_PACKAGING_DIR}/${program}.1.gz)
+        install(FILES ${QUENDRA_PACKAGING_DIR}/${program}.1.gz DESTINATION usr/share/man/man1)
     endif()
 endforeach()
 
@@ -33,46 +55,71 @@ endforeach()
 # keeps one that is there, and the package marks it a conffile below.
 # file(INSTALL) puts DESTDIR in front by itself; the test for a file already
 # there must do so by hand.
+# The programs find the settings through a link beside them. It is absolute,
+# as Debian wants for a link from /usr to /etc, and names the settings under
+# the install prefix, so that a tree staged with --prefix reads its own file;
+# the package is staged under DESTDIR with a prefix of "/", giving
+# /etc/quendra/quendra.ini.
 install(CODE "
-    set(folder \"\${CMAKE_INSTALL_PREFIX}/${QUENDRA_BIN}\")
-    if(EXISTS \"\$ENV{DESTDIR}\${folder}/quendra.ini\")
-        message(STATUS \"Kept: \$ENV{DESTDIR}\${folder}/quendra.ini\")
+    set(etc \"\${CMAKE_INSTALL_PREFIX}/${QUENDRA_ETC}\")
+    string(REGEX REPLACE \"^//+\" \"/\" etc \"\${etc}\")
+    if(EXISTS \"\$ENV{DESTDIR}\${etc}/quendra.ini\")
+        message(STATUS \"Kept: \$ENV{DESTDIR}\${etc}/quendra.ini\")
     else()
-        file(INSTALL \"${PROJECT_SOURCE_DIR}/resources/quendra.ini\" DESTINATION \"\${folder}\")
-    endif()")
+        file(INSTALL \"${PROJECT_SOURCE_DIR}/resources/quendra.ini\" DESTINATION \"\${etc}\")
+    endif()
+    set(link \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QUENDRA_LIB}/quendra.ini\")
+    message(STATUS \"Installing: \${link} -> \${etc}/quendra.ini\")
+    file(CREATE_LINK \"\${etc}/quendra.ini\" \"\${link}\" SYMBOLIC)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${link}\")")
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/quendra-panel.desktop DESTINATION usr/share/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/quendra-panel.metainfo.xml DESTINATION usr/share/metainfo)
 # pixmaps takes an icon of any size.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/icon.png DESTINATION usr/share/pixmaps
         RENAME quendra-panel.png)
 
-find_program(GZIP_PROGRAM gzip REQUIRED)
-add_custom_command(
-    OUTPUT ${QUENDRA_PACKAGING_DIR}/quendra-send.1.gz
-    COMMAND ${GZIP_PROGRAM} -9nc ${PROJECT_SOURCE_DIR}/tools/send/quendra-send.1
-            > ${QUENDRA_PACKAGING_DIR}/quendra-send.1.gz
-    DEPENDS ${PROJECT_SOURCE_DIR}/tools/send/quendra-send.1)
-add_custom_target(quendra-manpages ALL DEPENDS ${QUENDRA_PACKAGING_DIR}/quendra-send.1.gz)
-install(FILES ${QUENDRA_PACKAGING_DIR}/quendra-send.1.gz DESTINATION usr/share/man/man1)
+# The changelog's newest entry is the version packaged; a version raised in
+# one place only would give a package that contradicts itself.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog QUENDRA_CHANGELOG_HEAD LIMIT_COUNT 1)
+if(NOT QUENDRA_CHANGELOG_HEAD MATCHES "^quendra \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog starts with \"${QUENDRA_CHANGELOG_HEAD}\"; "
+                        "its newest entry must be version ${PROJECT_VERSION}")
+endif()
+# The package is the team's own, with no separate upstream: Debian calls that
+# native and names its changelog changelog.gz.
+quendra_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${QUENDRA_PACKAGING_DIR}/changelog.gz)
+install(FILES ${QUENDRA_PACKAGING_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${QUENDRA_DOC})
+add_custom_target(quendra-package-docs ALL DEPENDS ${QUENDRA_PACKAGE_DOCS})
 
 # The Debian package (`make package`).
-file(WRITE ${QUENDRA_PACKAGING_DIR}/conffiles "/${QUENDRA_BIN}/quendra.ini\n")
+file(WRITE ${QUENDRA_PACKAGING_DIR}/conffiles "/${QUENDRA_ETC}/quendra.ini\n")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quendra)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Quendra panel maintainers <maintainers@quendra.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Control panel and tools for Quendra LED display modules")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control panel and tools for Quendra LED display modules")
+# CPack indents each line of the long description and marks the empty one as
+# a paragraph break; lines stay within 80 characters, as Debian asks.
 set(CPACK_PACKAGE_DESCRIPTION
-    "A one-window control panel that sends texts, numbers, decimal points and segment patterns to a six-position LED display module on a serial line, a command-line sender for scripts, and a module emulator for trying them without hardware.")
+    "A one-window control panel that sends texts, numbers, decimal points and
+segment patterns to a six-position LED display module on a serial line.
+
+The package also holds quendra-send, a command-line sender for scripts, and
+quendra-emulator, a module emulator for trying them without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QUENDRA_PACKAGING_DIR}/conffiles)
+# The window's layout is measured in Arial; Liberation Sans has its metrics,
+# and a wider fallback face cuts the captions.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")
 find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6")
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+           ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6")
 endif()
 include(CPack)

@@ -7,6 +7,10 @@ set -e
 # CPack writes root ownership into the package itself; fakeroot is not needed.
 
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth dpkg-dev file python3"
+# The package test checks the package with lintian, its AppStream metadata
+# with appstreamcli, its desktop entry with desktop-file-validate, and watches
+# the installed panel open its settings with strace.
+PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
 # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
 

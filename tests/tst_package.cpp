@@ -1,24 +1,58 @@
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <climits>
+#include <signal.h>
+#include <unistd.h>
+
 // The Debian package as a user receives it: built by CPack from this build,
-// unpacked into a private root, and the installed sender run from there.
+// checked by Debian's own tools, unpacked into a private root, and the
+// installed programs run from there.
 class tst_Package : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_work;
     QString m_root = QFileInfo(m_work.path()).canonicalFilePath() + "/root";
+    QString m_deb;
 
-    static QByteArray run(const QString& program, const QStringList& args)
+    struct Result
+    {
+        bool ok = false; // exited normally with status 0
+        QByteArray output;
+    };
+
+    static Result run(const QString& program, const QStringList& args)
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         p.start(program, args);
-        const bool ok = p.waitForFinished(180000) && p.exitCode() == 0; // a crash has a signal code
-        return (ok ? QByteArray() : "FAILED " + program.toUtf8() + "\n") + p.readAll();
+        const bool finished = p.waitForFinished(180000);
+        const bool ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        return {ok, p.readAll()};
+    }
+
+    static QByteArray output(const QString& program, const QStringList& args)
+    {
+        const Result r = run(program, args);
+        return (r.ok ? QByteArray() : "FAILED " + program.toUtf8() + "\n") + r.output;
+    }
+
+    static QString linkText(const QString& path)
+    {
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
+        return size < 0 ? QString() : QFile::decodeName(QByteArray(target, int(size)));
+    }
+
+    bool writeIni(const QByteArray& content) const
+    {
+        QFile ini(m_root + "/etc/quendra/quendra.ini");
+        return ini.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               ini.write(content) == content.size() && ini.flush();
     }
 
 private slots:
@@ -26,38 +60,149 @@ private slots:
     {
         const QString out = m_work.filePath("out");
         const QByteArray log =
-            run(QUENDRA_CPACK, {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
+            output(QUENDRA_CPACK, {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
         const QStringList debs = QDir(out).entryList({"*.deb"}, QDir::Files);
         QVERIFY2(debs.size() == 1, log.constData());
-        const QString deb = out + "/" + debs.front();
-        QCOMPARE(run("dpkg", {"-x", deb, m_root}), QByteArray());
-        QCOMPARE(run("dpkg-deb", {"-I", deb, "conffiles"}),
-                 QByteArray("/opt/quendra/bin/quendra.ini\n"));
+        m_deb = out + "/" + debs.front();
+        QCOMPARE(output("dpkg", {"-x", m_deb, m_root}), QByteArray());
+        QCOMPARE(output("dpkg-deb", {"-I", m_deb, "conffiles"}),
+                 QByteArray("/etc/quendra/quendra.ini\n"));
+
+        // The settings link is absolute, as Debian wants for a link from /usr
+        // to /etc; installed it names the machine's /etc. In the unpacked tree
+        // it is pointed at the same file inside the root, so that the
+        // programs here read the root's settings and not the machine's.
+        const QString link = m_root + "/usr/lib/quendra/quendra.ini";
+        QCOMPARE(linkText(link), QString("/etc/quendra/quendra.ini"));
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(m_root + "/etc/quendra/quendra.ini", link));
     }
 
-    void contents()
+    // Debian's checks on the package and the files a desktop reads from it:
+    // each must pass without an error or a warning.
+    void validates_data()
     {
-        for (const char* file :
-             {"usr/share/applications/quendra-panel.desktop", "usr/share/pixmaps/quendra-panel.png",
-              "usr/share/man/man1/quendra-send.1.gz"})
-            QVERIFY2(QFileInfo(m_root + "/" + file).isFile(), file);
-        // Launchers are relative links, so they work in an unpacked tree as in /usr/bin.
-        for (const char* name : {"quendra-panel", "quendra-send"}) {
-            const QString real = m_root + "/opt/quendra/bin/" + name;
-            QVERIFY2(QFileInfo(real).isExecutable(), name);
-            QCOMPARE(QFileInfo(m_root + "/usr/bin/" + name).canonicalFilePath(), real);
-        }
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args"); // "@" stands for the package, "~" for the root
+        QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error,warning", "@"};
+        QTest::newRow("appstream")
+            << "appstreamcli"
+            << QStringList{"validate", "--no-net",
+                           "~/usr/share/metainfo/quendra-panel.metainfo.xml"};
+        QTest::newRow("desktop entry")
+            << "desktop-file-validate"
+            << QStringList{"~/usr/share/applications/quendra-panel.desktop"};
+    }
+    void validates()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        for (QString& arg : args)
+            arg = arg == "@" ? m_deb : arg.replace(QRegularExpression("^~"), m_root);
+        const Result r = run(program, args);
+        static const QRegularExpression complaint(R"(^[EW]: |\berror\b|\bwarning\b)",
+                                                  QRegularExpression::MultilineOption |
+                                                      QRegularExpression::CaseInsensitiveOption);
+        QVERIFY2(r.ok && !complaint.match(r.output).hasMatch(), r.output.constData());
     }
 
-    // Via its /usr/bin link the sender reads the quendra.ini beside its real executable.
-    void senderReadsIniBesideRealExecutable()
+    void depends()
+    {
+        const QByteArray depends = output("dpkg-deb", {"-f", m_deb, "Depends"});
+        // The window's layout is measured with Arial's metrics.
+        QVERIFY2(depends.contains("fonts-liberation"), depends.constData());
+        QVERIFY2(depends.contains("libqt6serialport6"), depends.constData());
+    }
+
+    void layout_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("linkTarget"); // empty for a plain file
+        QStringList programs{"quendra-panel", "quendra-send"};
+#ifdef QUENDRA_HAS_EMULATOR
+        programs << "quendra-emulator";
+#endif
+        for (const QString& name : programs) {
+            const QByteArray program = name.toUtf8();
+            QTest::newRow(program) << "usr/lib/quendra/" + name << QString();
+            // Relative, since both ends are under /usr; it works unpacked too.
+            QTest::newRow("/usr/bin/" + program) << "usr/bin/" + name << "../lib/quendra/" + name;
+            QTest::newRow("man " + program) << "usr/share/man/man1/" + name + ".1.gz" << QString();
+        }
+        for (const char* file :
+             {"etc/quendra/quendra.ini", "usr/share/applications/quendra-panel.desktop",
+              "usr/share/metainfo/quendra-panel.metainfo.xml",
+              "usr/share/pixmaps/quendra-panel.png", "usr/share/doc/quendra/copyright",
+              "usr/share/doc/quendra/changelog.gz"})
+            QTest::newRow(file) << QString(file) << QString();
+    }
+    void layout()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, linkTarget);
+        const QFileInfo info(m_root + "/" + path);
+        QCOMPARE(info.isSymLink(), !linkTarget.isEmpty());
+        QCOMPARE(linkText(info.filePath()), linkTarget);
+        QVERIFY2(info.isFile(), qPrintable(path));
+        if (path.startsWith("usr/lib/quendra/"))
+            QVERIFY(info.isExecutable());
+    }
+
+    void nothingInOpt()
+    {
+        QVERIFY(!QFileInfo::exists(m_root + "/opt"));
+    }
+
+    // Started through its /usr/bin link, the sender reads the settings in
+    // /etc through the link beside its real executable.
+    void senderReadsSettingsThroughLink()
     {
         const QString launcher = m_root + "/usr/bin/quendra-send";
-        QCOMPARE(run(launcher, {"--dry-run", "dp", "3"}), QByteArray("01 63 03\n"));
-        QFile ini(m_root + "/opt/quendra/bin/quendra.ini");
-        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[Settings]\nSlaveID=42\n") > 0 &&
-                ini.flush());
-        QCOMPARE(run(launcher, {"--dry-run", "dp", "3"}), QByteArray("2A 63 03\n"));
+        QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("01 63 03\n"));
+        QVERIFY(writeIni("[Settings]\nSlaveID=42\n"));
+        QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("2A 63 03\n"));
+    }
+
+    // The panel, started the same way, opens the settings through the same
+    // link. strace shows the open: the panel has no output to read it from.
+    // Once the file is open the panel has read it and is killed; with a port
+    // that is missing, it would wait on its error message box.
+    void panelReadsSettingsThroughLink()
+    {
+        if (!run("strace", {"-o", "/dev/null", "true"}).ok)
+            QSKIP("strace cannot trace on this machine");
+        // A port of its own that does not exist, so that no real device is opened.
+        QVERIFY(writeIni("[Settings]\nCommPort=1\nSetting=9600,n,8,1\nSlaveID=1\n"
+                         "[Ports]\nCOM1=missing-port.tty\n"));
+        const QString log = m_work.filePath("panel.strace");
+        QProcess strace;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        strace.setProcessEnvironment(env);
+        // Only successful opens are logged (-z), each line starting with the
+        // process id (-f), with whole paths (-s).
+        strace.start("strace", {"-f", "-z", "-s", "4096", "-e", "trace=openat", "-o", log,
+                                m_root + "/usr/bin/quendra-panel"});
+        QVERIFY(strace.waitForStarted());
+
+        const QRegularExpression opened(
+            "^(\\d+) +openat\\([^\"]*\"" +
+                QRegularExpression::escape(m_root + "/usr/lib/quendra/quendra.ini") + "\"",
+            QRegularExpression::MultilineOption);
+        QRegularExpressionMatch match;
+        const auto openedIni = [&] {
+            QFile file(log);
+            match = file.open(QIODevice::ReadOnly) ? opened.match(file.readAll())
+                                                   : QRegularExpressionMatch();
+            return match.hasMatch() || strace.state() == QProcess::NotRunning;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(openedIni(), 60000);
+        if (match.hasMatch())
+            ::kill(match.captured(1).toInt(), SIGKILL);
+        else
+            strace.kill();
+        QVERIFY(strace.waitForFinished(30000));
+        QVERIFY2(match.hasMatch(), "the panel never opened quendra.ini through the link");
     }
 };
 
