@@ -5,7 +5,8 @@ namespace protocol {
 namespace {
 
 // Windows-1252 differs from Latin-1 only in 0x80..0x9F; a zero marks the five
-// codes it leaves undefined.
+// codes it leaves undefined, which the system's conversion passes through as
+// the byte of the same value.
 constexpr char16_t HighControls[32] = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, //
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      //
@@ -16,6 +17,8 @@ constexpr char16_t HighControls[32] = {
 char byteFor(char16_t unit)
 {
     if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF))
+        return static_cast<char>(unit);
+    if (unit <= 0x9F && HighControls[unit - 0x80] == 0)
         return static_cast<char>(unit);
     for (int i = 0; i < 32; ++i) {
         if (HighControls[i] != 0 && HighControls[i] == unit)

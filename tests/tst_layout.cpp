@@ -20,22 +20,22 @@ Frame2 GroupFrame centralwidget 272,200 209x73 Decimal Point Control
 Frame3 GroupFrame centralwidget 16,96 337x89 Display Long Integer Number
 Frame4 GroupFrame centralwidget 16,192 241x81 Display Short Integer Number
 Frame5 GroupFrame centralwidget 368,16 249x121 Configure LED Module
-cboUID ListBox centralwidget 440,152 65x21
+cboUID ValueComboBox centralwidget 440,152 65x21
 Label1 QLabel centralwidget 368,152 65x25 Device UID
 Frame6 GroupFrame centralwidget 16,280 601x161 Segment Control
 cmdDIM QPushButton centralwidget 504,224 89x25 Dim
 txtdata QLineEdit Frame1 16,24 81x25
-cboDP ListBox Frame2 16,24 41x21
+cboDP ValueComboBox Frame2 16,24 41x21
 cmdDP QPushButton Frame2 96,24 97x33 Send Decimal Points
-cbolm4 ListBox Frame3 16,24 49x21
-cbolm3 ListBox Frame3 72,24 49x21
-cbolm2 ListBox Frame3 128,24 49x21
-cbolm1 ListBox Frame3 184,24 49x21
+cbolm4 ValueComboBox Frame3 16,24 49x21
+cbolm3 ValueComboBox Frame3 72,24 49x21
+cbolm2 ValueComboBox Frame3 128,24 49x21
+cbolm1 ValueComboBox Frame3 184,24 49x21
 cmdDecimal QPushButton Frame3 256,24 65x25 SEND
 optSigned QRadioButton Frame3 16,64 73x17 Signed
 optUnsigned QRadioButton Frame3 88,64 81x17 Unsigned
-cbosi2 ListBox Frame4 16,24 49x21
-cbosi1 ListBox Frame4 72,24 49x21
+cbosi2 ValueComboBox Frame4 16,24 49x21
+cbosi1 ValueComboBox Frame4 72,24 49x21
 optSignedS QRadioButton Frame4 16,56 57x17 Signed
 optUnsignedS QRadioButton Frame4 88,56 73x17 Unsigned
 cmdShort QPushButton Frame4 168,24 57x25 SEND
@@ -43,16 +43,16 @@ opt9600 QRadioButton Frame5 24,24 97x17 9600 bps
 opt19200 QRadioButton Frame5 24,40 97x17 19200 bps
 opt38400 QRadioButton Frame5 24,56 97x17 38400 bps
 Label2 QLabel Frame5 24,80 57x17 Device UID
-cboCuid ListBox Frame5 96,80 65x21
+cboCuid ValueComboBox Frame5 96,80 65x21
 cmdConfig QPushButton Frame5 128,24 81x41 CONFIGURE
 Label3 QLabel Frame6 144,48 81x17 f c g b dp e d a
 Label4 QLabel Frame6 144,24 73x17 Bit Position
-cboSeg6 ListBox Frame6 144,80 49x21
-cboSeg5 ListBox Frame6 200,80 49x21
-cboSeg4 ListBox Frame6 256,80 49x21
-cboSeg3 ListBox Frame6 312,80 49x21
-cboSeg2 ListBox Frame6 368,80 49x21
-cboSeg1 ListBox Frame6 424,80 49x21
+cboSeg6 ValueComboBox Frame6 144,80 49x21
+cboSeg5 ValueComboBox Frame6 200,80 49x21
+cboSeg4 ValueComboBox Frame6 256,80 49x21
+cboSeg3 ValueComboBox Frame6 312,80 49x21
+cboSeg2 ValueComboBox Frame6 368,80 49x21
+cboSeg1 ValueComboBox Frame6 424,80 49x21
 cmdSEG QPushButton Frame6 496,72 73x33 SEND
 Image1 QLabel Frame6 24,24 104x124)");
         for (const QString& row : table.trimmed().split('\n')) {
@@ -80,7 +80,7 @@ Image1 QLabel Frame6 24,24 104x124)");
             "cboSeg3 cboSeg2 cboSeg1 cmdSEG cmdDIM cmdConfig txtdata");
         const auto focused = [] { // a list's own field counts as the list
             QWidget* w = QApplication::focusWidget();
-            if (w && qobject_cast<ListBox*>(w->parentWidget()))
+            if (w && qobject_cast<ValueComboBox*>(w->parentWidget()))
                 w = w->parentWidget();
             return w ? w->objectName() : QStringLiteral("(none)");
         };

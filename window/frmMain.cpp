@@ -4,7 +4,7 @@
 #include "settings/Startup.h"
 #include "settings/modVariable.h"
 #include "ui_frmMain.h"
-#include "window/ListBox.h"
+#include "window/ValueComboBox.h"
 
 #include <QFont>
 #include <QMenuBar>
@@ -54,9 +54,9 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
 
 frmMain::~frmMain() = default;
 
-ListBox* frmMain::list(const char* name) const
+ValueComboBox* frmMain::list(const char* name) const
 {
-    return findChild<ListBox*>(QLatin1String(name));
+    return findChild<ValueComboBox*>(QLatin1String(name));
 }
 
 void frmMain::connectHandlers()

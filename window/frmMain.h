@@ -12,7 +12,7 @@
 #include <optional>
 
 class QAction;
-class ListBox;
+class ValueComboBox;
 
 namespace Ui {
 class frmMain;
@@ -45,7 +45,7 @@ private:
     void connectHandlers();
     void showMessage(const QString& text, const QString& detail = {}) const;
     // Every list that stands for a value, by its name.
-    ListBox* list(const char* name) const;
+    ValueComboBox* list(const char* name) const;
 
     // Display and configuration commands.
     void cmdTransmit_Click();

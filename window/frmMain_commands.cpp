@@ -3,7 +3,7 @@
 #include "protocol/protocol.h"
 #include "settings/modVariable.h"
 #include "ui_frmMain.h"
-#include "window/ListBox.h"
+#include "window/ValueComboBox.h"
 
 using protocol::Command;
 

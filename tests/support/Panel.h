@@ -2,7 +2,7 @@
 
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
-#include "window/ListBox.h"
+#include "window/ValueComboBox.h"
 #include "window/frmMain.h"
 
 #include <QAction>
@@ -63,7 +63,7 @@ struct Panel
             qFatal("no control %s", qPrintable(name));
         return found;
     }
-    ListBox* list(const QString& name) const { return get<ListBox>(name); }
+    ValueComboBox* list(const QString& name) const { return get<ValueComboBox>(name); }
     void press(const QString& button) const { get<QPushButton>(button)->click(); }
     void check(const QString& option) const { get<QRadioButton>(option)->setChecked(true); }
     void choose(const QString& entry) const { get<QAction>(entry)->trigger(); }

@@ -1,23 +1,35 @@
-#include "window/ListBox.h"
+#include "window/ValueComboBox.h"
 
 #include <QLineEdit>
+#include <QWheelEvent>
 
-ListBox::ListBox(QWidget* parent) : QComboBox(parent)
+ValueComboBox::ValueComboBox(QWidget* parent) : QComboBox(parent)
 {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     setCompleter(nullptr);
     setMaxVisibleItems(16);
-    connect(this, &QComboBox::editTextChanged, this, &ListBox::selectMatching);
+    // A click or Tab gives the focus; the wheel alone does not.
+    setFocusPolicy(Qt::StrongFocus);
+    connect(this, &QComboBox::editTextChanged, this, &ValueComboBox::selectMatching);
 }
 
-void ListBox::setShownText(const QString& text)
+void ValueComboBox::wheelEvent(QWheelEvent* event)
+{
+    if (!hasFocus()) {
+        event->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(event);
+}
+
+void ValueComboBox::setShownText(const QString& text)
 {
     setEditText(text);
     selectMatching(text);
 }
 
-void ListBox::selectMatching(const QString& text)
+void ValueComboBox::selectMatching(const QString& text)
 {
     if (m_syncing)
         return;

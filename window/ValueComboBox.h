@@ -6,15 +6,20 @@
 // for. Text in its field that matches an item exactly, ignoring letter case,
 // selects that item; text that matches none leaves no item selected, so a
 // handler never sends a value the operator did not pick.
-class ListBox : public QComboBox
+class ValueComboBox : public QComboBox
 {
     Q_OBJECT
 
 public:
-    explicit ListBox(QWidget* parent = nullptr);
+    explicit ValueComboBox(QWidget* parent = nullptr);
 
     // Shows text in the field and selects the matching item, if any.
     void setShownText(const QString& text);
+
+protected:
+    // The wheel turns a list only while it has the keyboard focus; otherwise
+    // it scrolls past, so that a byte never changes unseen under the pointer.
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     void selectMatching(const QString& text);

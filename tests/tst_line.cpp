@@ -1,0 +1,203 @@
+#include "serial/DeviceLine.h"
+#include "serial/MSComm.h"
+#include "tests/support/LineTrace.h"
+#include "tests/support/Panel.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+
+// What only a real line shows, checked where it shows: the system calls that
+// reach the device, and the settings the driver reports back. Faults a
+// pseudo-terminal cannot have (a queue that never empties, a device failing
+// part-way, a driver rounding the rate) are played by LineTrace.
+class tst_Line : public QObject
+{
+    Q_OBJECT
+
+    // The calls from the last write on, with the terminal-settings calls
+    // of every kind under one name.
+    static QStringList afterLastWrite(QStringList calls)
+    {
+        qsizetype last = -1;
+        for (qsizetype i = 0; i < calls.size(); ++i) {
+            if (calls[i].startsWith("write "))
+                last = i;
+        }
+        calls = calls.mid(last);
+        for (QString& call : calls) {
+            if (call == "TCSETS" || call == "TCSETS2")
+                call = "tcsetattr";
+        }
+        calls.removeAll("TIOCOUTQ");
+        calls.removeDuplicates();
+        return calls;
+    }
+
+private slots:
+    // Whatever changes or closes the line comes after the drain, so a
+    // frame's tail never goes out at the earlier settings.
+    void drainBeforeTheLineChanges_data()
+    {
+        QTest::addColumn<QString>("path");
+        for (const char* path : {"menu: same port again", "menu: another port", "menu: baud rate",
+                                 "window closed"})
+            QTest::newRow(path) << QString(path);
+    }
+    void drainBeforeTheLineChanges()
+    {
+        QFETCH(QString, path);
+        Panel p;
+        LineTrace::watch(p.ptys[0].devicePath());
+        p.set({"txtdata=HI", "cmdTransmit"});
+        if (path == "menu: same port again")
+            p.choose("mnuCOM_1");
+        else if (path == "menu: another port")
+            p.choose("mnuCOM_2");
+        else if (path == "menu: baud rate")
+            p.choose("mnuBR_3");
+        else
+            p.window.reset();
+        QCOMPARE(afterLastWrite(LineTrace::calls()),
+                 QStringList({"write 8", "tcdrain", "tcsetattr", "close"}));
+        QCOMPARE(p.ptys[0].read().toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
+    }
+
+    // A line that takes no more: the wait ends within its bound, what is left
+    // is discarded, the port closed, and the send reported failed.
+    void stalledLine()
+    {
+        Pty pty;
+        MSComm port;
+        port.setDevice(pty.devicePath());
+        QVERIFY(port.open());
+        LineTrace::watch(pty.devicePath());
+        LineTrace::stallOutput(8);
+        QElapsedTimer clock;
+        clock.start();
+        const WriteResult sent = port.write(QByteArray::fromHex("0562202020204849"));
+        QVERIFY2(clock.elapsed() < DeviceLine::StallLimitMs + 500, "the wait has no bound");
+        QVERIFY(!sent.ok() && !port.isOpen());
+        QCOMPARE(sent.sent, 0);
+        QCOMPARE(sent.summary(), QString("Frame not sent: the port failed and was closed"));
+        QVERIFY2(sent.error.contains("8 bytes discarded"), qPrintable(sent.error));
+        QVERIFY(LineTrace::calls().contains("tcflush"));
+    }
+
+    void drainLimit_data()
+    {
+        QTest::addColumn<int>("queued");
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<int>("limitMs");
+        QTest::newRow("8 bytes at 9600") << 8 << "9600,n,8,1" << 108;
+        QTest::newRow("8 bytes at 38400") << 8 << "38400,n,8,1" << 102;
+        QTest::newRow("parity and 2 stop bits") << 96 << "9600,e,8,2" << 220;
+        QTest::newRow("never above 2 s") << 4096 << "300,n,8,1" << DeviceLine::StallLimitMs;
+    }
+    void drainLimit()
+    {
+        QFETCH(int, queued);
+        QFETCH(QString, settings);
+        QFETCH(int, limitMs);
+        QCOMPARE(DeviceLine::drainLimitMs(queued, *parseLineSettings(settings)), limitMs);
+    }
+
+    // Settings the line cannot run with fail the open with a reason naming
+    // the field; the port stays closed.
+    void settingsReadBack_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<unsigned>("driverRate"); // 0: as the pty keeps it
+        QTest::addColumn<QString>("reason");      // empty: opens
+        QTest::newRow("1.5 stop bits") << "38400,n,8,1.5" << 0u << "stop bits 1.5";
+        QTest::newRow("rate rounded by the driver")
+            << "38400,n,8,1" << 38461u << "rate 38400 asked, the driver runs the line at 38461";
+        QTest::newRow("2 stop bits kept") << "9600,n,8,2" << 0u << "";
+        QTest::newRow("a rate outside the classic table") << "250000,n,8,1" << 0u << "";
+    }
+    void settingsReadBack()
+    {
+        QFETCH(QString, settings);
+        QFETCH(unsigned, driverRate);
+        QFETCH(QString, reason);
+        Pty pty;
+        LineTrace::watch(pty.devicePath());
+        LineTrace::reportSpeed(driverRate);
+        MSComm port;
+        port.setDevice(pty.devicePath());
+        port.setSettings(settings);
+        QCOMPARE(port.open(), reason.isEmpty());
+        QCOMPARE(port.isOpen(), reason.isEmpty());
+        QVERIFY2(port.errorString().startsWith(pty.devicePath()) || reason.isEmpty(),
+                 qPrintable(port.errorString()));
+        QVERIFY2(port.errorString().contains(reason), qPrintable(port.errorString()));
+        if (reason.isEmpty()) {
+            QVERIFY(port.write("\x01").ok());
+            QCOMPARE(pty.read(), QByteArray("\x01"));
+        }
+    }
+
+    void panelRefusesOneAndAHalfStopBits()
+    {
+        Panel p("CommPort=1\nSetting=9600,n,8,1.5\nSlaveID=5");
+        QCOMPARE(p.messages, QStringList{"COMM PORT ERROR"});
+        QVERIFY2(p.details.front().contains("stop bits 1.5"), qPrintable(p.details.front()));
+        QVERIFY(!p.window->port().isOpen());
+    }
+
+    // The device fails after part of the frame went out: the operator learns
+    // how much, once, and the port is closed.
+    void frameCutShort()
+    {
+        Panel p;
+        LineTrace::watch(p.ptys[0].devicePath());
+        LineTrace::failWritesAfter(3);
+        p.set({"txtdata=HI", "cmdTransmit"});
+        QCOMPARE(p.messages, QStringList{"Frame cut short: 3 of 8 bytes sent; the port failed "
+                                         "and was closed"});
+        QVERIFY(!p.window->port().isOpen());
+        QCOMPARE(p.ptys[0].read().toHex(' '), QByteArray("05 62 20"));
+    }
+
+    // quendra-send: the same order on its way out, and the same refusals as
+    // one line with exit status 3.
+    void sender_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("sent, drained, restored, closed") << "38400,n,8,1" << "" << 0 << "";
+        QTest::newRow("1.5 stop bits") << "38400,n,8,1.5" << "" << 3 << "stop bits 1.5";
+        QTest::newRow("cut short") << "9600,n,8,1" << "QUENDRA_LINETRACE_WRITE_LIMIT=3" << 3
+                                   << "Frame cut short: 3 of 8 bytes sent";
+    }
+    void sender()
+    {
+        QFETCH(QString, settings);
+        QFETCH(QString, fault);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        Pty pty;
+        QTemporaryDir dir;
+        const QString log = dir.filePath("calls");
+        QProcessEnvironment env =
+            LineTrace::environment(QUENDRA_LINETRACE_LIBRARY, pty.devicePath(), log);
+        if (!fault.isEmpty())
+            env.insert(fault.section('=', 0, 0), fault.section('=', 1));
+        QProcess send;
+        send.setProcessEnvironment(env);
+        send.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--settings", settings,
+                                       "--uid", "5", "text", "HI"});
+        QVERIFY(send.waitForFinished(10000));
+        const QString err = QString::fromUtf8(send.readAllStandardError());
+        QCOMPARE(send.exitCode(), status);
+        QCOMPARE(err.count('\n'), status ? 1 : 0);
+        QVERIFY2(err.contains(message), qPrintable(err));
+        if (status == 0)
+            QCOMPARE(afterLastWrite(LineTrace::callsIn(log)),
+                     QStringList({"write 8", "tcdrain", "tcsetattr", "close"}));
+    }
+};
+
+QTEST_MAIN(tst_Line)
+#include "tst_line.moc"
