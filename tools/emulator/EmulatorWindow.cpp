@@ -68,7 +68,7 @@ EmulatorWindow::EmulatorWindow(Emulator& emulator, QWidget* parent)
     if (count == 1)
         resize(640, 440);
     else if (count <= StackedModules)
-        resize(780, 300 + 160 * count);
+        resize(900, 300 + 160 * count);
     else
         resize(1000, 800);
 
