@@ -186,7 +186,6 @@ private slots:
         row("uid", "2,1,2", "--uid \"2,1,2\" gives UID 2 twice");
         row("uid", "any,2", "--uid \"any,2\" is neither 0..255, a list like 1,2,5, nor any");
         row("uid", "1,256", "--uid \"1,256\" is neither 0..255, a list like 1,2,5, nor any");
-        row("uid", "1,,2", "--uid \"1,,2\" is neither 0..255, a list like 1,2,5, nor any");
         row("uid", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16",
             "--uid \"0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16\" names 17 modules; at most 16");
         row("modules", "3", "1 2 3");
