@@ -6,6 +6,7 @@
 #include "protocol/decode.h"
 #include "protocol/protocol.h"
 #include "tools/emulator/LogLine.h"
+#include "tools/emulator/ModuleBus.h"
 #include "tools/emulator/ModuleState.h"
 
 #include <QTime>
@@ -57,7 +58,7 @@ bool isOneLine(const QString& text)
     return true;
 }
 
-void checkBurst(const QByteArray& burst, ModuleState& module)
+void checkBurst(const QByteArray& burst, ModuleState& module, ModuleBus& bus)
 {
     const QList<ReceivedFrame> frames = decodeBurst(burst);
     QByteArray joined;
@@ -80,6 +81,12 @@ void checkBurst(const QByteArray& burst, ModuleState& module)
         const QString meaning = module.apply(frame);
         check(!meaning.isEmpty() && isOneLine(meaning));
         check(isOneLine(logLine(QTime(12, 0), frame.bytes, meaning)));
+
+        // A line of modules gives at least one line per frame, each one line.
+        const ModuleBus::Outcome outcome = bus.apply(frame);
+        check(!outcome.meanings.isEmpty());
+        for (const QString& line : outcome.meanings + outcome.warnings)
+            check(!line.isEmpty() && isOneLine(line));
     }
     check(joined == burst);
 }
@@ -88,7 +95,7 @@ void checkBurst(const QByteArray& burst, ModuleState& module)
 
 // The first byte says how the rest is cut into bursts, as idle gaps on the
 // line would cut it: 0 keeps it whole, n cuts after every n bytes. One module
-// takes them all in turn, as the emulator does.
+// takes them all in turn, as the emulator does, and so does a line of three.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
@@ -97,14 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
     ModuleState any(std::nullopt);
     ModuleState five(quint8(5));
+    ModuleBus anyBus({std::nullopt});
+    ModuleBus threeBus({1, 5, 7});
     if (piece == 0) {
-        checkBurst(bytes, any);
-        checkBurst(bytes, five);
+        checkBurst(bytes, any, anyBus);
+        checkBurst(bytes, five, threeBus);
         return 0;
     }
     for (qsizetype pos = 0; pos < bytes.size(); pos += piece) {
-        checkBurst(bytes.mid(pos, piece), any);
-        checkBurst(bytes.mid(pos, piece), five);
+        checkBurst(bytes.mid(pos, piece), any, anyBus);
+        checkBurst(bytes.mid(pos, piece), five, threeBus);
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 using protocol::decodeBurst;
 using protocol::ReceivedFrame;
+#include "tools/emulator/ModuleBus.h"
 #include "tools/emulator/ModuleState.h"
 #include "tools/emulator/SegmentFont.h"
 
@@ -111,6 +112,97 @@ private slots:
         feed(state, "1e6e1e0907"); // payload left by a configuration: ignored
         QVERIFY(!state.isDim());
         QCOMPARE(shown(state), QByteArray("00 00 00 00 f4 84")); // kept through it all
+    }
+    // A line of modules from --uid text: what each frame of a burst meant
+    // (the last frame's lines, then the warnings about the line), and which
+    // modules light any segment afterwards.
+    void bus_data()
+    {
+        QTest::addColumn<QString>("uids");
+        QTest::addColumn<QByteArray>("burst");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("lit");
+        const auto row = [](const char* name, const char* uids, const char* hex,
+                            const QStringList& lines, const char* lit) {
+            QTest::newRow(name) << QString(uids) << QByteArray::fromHex(hex) << lines
+                                << QString(lit);
+        };
+        row("UID 2 reaches module 2 only", "1,2,5", "0262202020204849",
+            {"module 2 (UID 2): text '    HI'"}, "010");
+        row("unknown UID", "1,2", "07630a", {"decimal points for UID 7: no module has UID 7"},
+            "00");
+        row("lone module keeps its words", "1", "0762202020204849", {"text for UID 7, ignored"},
+            "0");
+        row("any takes every UID", "any", "0762202020204849 0962202020204849",
+            {"UID 9 text '    HI'"}, "1");
+        row("bytes no module can read, said once", "1,2", "0141",
+            {"malformed: unknown command code 0x41"}, "00");
+        row("configuration: every module takes it", "1,2,5", "1e1e1209",
+            {"module 1 (UID 1): configuration: UID 1 -> 9, 19200 baud",
+             "module 2 (UID 2): configuration: UID 2 -> 9, 19200 baud",
+             "module 3 (UID 5): configuration: UID 5 -> 9, 19200 baud",
+             "3 modules now share UID 9"},
+            "000");
+        row("refused configuration changes no UID", "1,2", "1e1e3309",
+            {"module 1 (UID 1): configuration with unknown baud code 0x33, ignored",
+             "module 2 (UID 2): configuration with unknown baud code 0x33, ignored"},
+            "00");
+        row("shared UID: each module takes the frame", "1,2", "1e1e2409 0962202020204849",
+            {"module 1 (UID 9): text '    HI' (2 modules share UID 9: each took it)",
+             "module 2 (UID 9): text '    HI' (2 modules share UID 9: each took it)"},
+            "11");
+    }
+    void bus()
+    {
+        QFETCH(QString, uids);
+        QFETCH(QByteArray, burst);
+        QFETCH(QStringList, lines);
+        QString error;
+        const auto parsed = ModuleBus::parseUids(uids, &error);
+        QVERIFY2(parsed, qPrintable(error));
+        ModuleBus bus(*parsed);
+        ModuleBus::Outcome last;
+        for (const ReceivedFrame& f : decodeBurst(burst))
+            last = bus.apply(f);
+        QCOMPARE(last.meanings + last.warnings, lines);
+        QString lit;
+        for (const ModuleState& module : bus.modules())
+            lit += shown(module) == "00 00 00 00 00 00" ? '0' : '1';
+        QTEST(lit, "lit");
+        QCOMPARE(bus.baudRate(), burst.startsWith("\x1e\x1e\x12") ? 19200 : 9600);
+    }
+    // What --uid and --modules make of their text: the UIDs, or why not.
+    void uids_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("result");
+        const auto row = [](const char* option, const char* text, const char* result) {
+            QTest::newRow(qPrintable(QString("%1 %2").arg(option, text)))
+                << QString(option) << QString(text) << QString(result);
+        };
+        row("uid", "1, 2,5", "1 2 5");
+        row("uid", "ANY", "any");
+        row("uid", "2,1,2", "--uid \"2,1,2\" gives UID 2 twice");
+        row("uid", "any,2", "--uid \"any,2\" is neither 0..255, a list like 1,2,5, nor any");
+        row("uid", "1,256", "--uid \"1,256\" is neither 0..255, a list like 1,2,5, nor any");
+        row("uid", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16",
+            "--uid \"0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16\" names 17 modules; at most 16");
+        row("modules", "3", "1 2 3");
+        row("modules", "0", "--modules \"0\" is not 1..16");
+        row("modules", "17", "--modules \"17\" is not 1..16");
+    }
+    void uids()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, text);
+        QString error;
+        const auto uids = option == "uid" ? ModuleBus::parseUids(text, &error)
+                                          : ModuleBus::numberedUids(text, &error);
+        QStringList got;
+        for (const std::optional<quint8>& uid : uids.value_or(QList<std::optional<quint8>>{}))
+            got << (uid ? QString::number(*uid) : QString("any"));
+        QTEST(uids ? got.join(' ') : error, "result");
     }
 };
 

@@ -2,8 +2,8 @@
 
 #include "tools/emulator/LogLine.h"
 
-Emulator::Emulator(ModuleLine& line, const ModuleState& initial, QObject* parent)
-    : QObject(parent), m_line(line), m_state(initial)
+Emulator::Emulator(ModuleLine& line, const ModuleBus& initial, QObject* parent)
+    : QObject(parent), m_line(line), m_bus(initial)
 {
     connect(&m_line, &ModuleLine::burst, this, &Emulator::receive);
     connect(&m_line, &ModuleLine::failed, this, [this](const QString& reason) {
@@ -14,14 +14,18 @@ Emulator::Emulator(ModuleLine& line, const ModuleState& initial, QObject* parent
 void Emulator::receive(const QByteArray& bytes, const QTime& firstByte)
 {
     for (const protocol::ReceivedFrame& frame : protocol::decodeBurst(bytes)) {
-        const int rateBefore = m_state.baudRate();
-        QString meaning = m_state.apply(frame);
-        if (m_state.baudRate() != rateBefore) {
+        const int rateBefore = m_bus.baudRate();
+        ModuleBus::Outcome outcome = m_bus.apply(frame);
+        if (m_bus.baudRate() != rateBefore) {
             QString error;
-            if (!m_line.setBaudRate(m_state.baudRate(), &error))
-                meaning += QStringLiteral("; reopening the line failed: ") + error;
+            if (!m_line.setBaudRate(m_bus.baudRate(), &error))
+                outcome.meanings.last() += QStringLiteral("; reopening the line failed: ") + error;
         }
-        emit logged(logLine(firstByte, frame.bytes, meaning));
+        for (const QString& meaning : std::as_const(outcome.meanings))
+            emit logged(logLine(firstByte, frame.bytes, meaning));
+        // About the line, not one frame: no bytes of its own.
+        for (const QString& warning : std::as_const(outcome.warnings))
+            emit logged(logLine(firstByte, {}, warning));
     }
     emit changed();
 }

@@ -1,21 +1,21 @@
 #pragma once
 
+#include "tools/emulator/ModuleBus.h"
 #include "tools/emulator/ModuleLine.h"
-#include "tools/emulator/ModuleState.h"
 
 #include <QObject>
 
-// The module at work: bursts from the line are read as frames, each frame
-// changes the module's state (a configuration frame also the line's rate),
-// and every frame gives one log line.
+// The modules at work: bursts from the line are read as frames, each frame
+// goes to the modules on the line (a configuration frame also changes the
+// line's rate), and every module that took a frame gives one log line.
 class Emulator : public QObject
 {
     Q_OBJECT
 
 public:
-    Emulator(ModuleLine& line, const ModuleState& initial, QObject* parent = nullptr);
+    Emulator(ModuleLine& line, const ModuleBus& initial, QObject* parent = nullptr);
 
-    const ModuleState& state() const { return m_state; }
+    const ModuleBus& bus() const { return m_bus; }
     const ModuleLine& line() const { return m_line; }
 
     // Handles one burst as if it had arrived on the line.
@@ -23,10 +23,10 @@ public:
 
 signals:
     void logged(const QString& line);
-    // The display, the UID or the line settings changed.
+    // A display, a UID or the line settings changed.
     void changed();
 
 private:
     ModuleLine& m_line;
-    ModuleState m_state;
+    ModuleBus m_bus;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
 class Emulator;
@@ -7,7 +8,8 @@ class QLabel;
 class QPlainTextEdit;
 class SevenSegmentDisplay;
 
-// "LED Module Emulator": the module's display, its UID and line, and a
+// "LED Module Emulator": each module's display under its UID and
+// brightness, the line, a warning while modules share a UID, and a
 // scrolling log of every frame. It only shows; the Emulator does the work.
 class EmulatorWindow : public QWidget
 {
@@ -21,7 +23,9 @@ private:
     void appendLog(const QString& line);
 
     Emulator& m_emulator;
-    SevenSegmentDisplay* m_display;
+    QList<SevenSegmentDisplay*> m_displays;
+    QList<QLabel*> m_titles;
     QLabel* m_status;
+    QLabel* m_warning;
     QPlainTextEdit* m_log;
 };

@@ -54,6 +54,25 @@ void ModuleState::showText(const QByteArray& characters)
         m_patterns[size_t(i)] = segment::glyph(quint8(characters[i]));
 }
 
+bool ModuleState::takes(const ReceivedFrame& frame) const
+{
+    switch (frame.kind) {
+    case ReceivedFrame::Kind::Malformed:
+        return false;
+    case ReceivedFrame::Kind::Configuration:
+        return true;
+    case ReceivedFrame::Kind::Command:
+        break;
+    }
+    return !m_uid || *m_uid == frame.uid;
+}
+
+QString ModuleState::take(const ReceivedFrame& frame)
+{
+    return frame.kind == ReceivedFrame::Kind::Configuration ? applyConfiguration(frame)
+                                                            : applyCommand(frame);
+}
+
 QString ModuleState::apply(const ReceivedFrame& frame)
 {
     switch (frame.kind) {
@@ -64,7 +83,12 @@ QString ModuleState::apply(const ReceivedFrame& frame)
     case ReceivedFrame::Kind::Command:
         break;
     }
-    return applyCommand(frame);
+    if (!takes(frame)) {
+        return QStringLiteral("%1 for UID %2, ignored")
+            .arg(protocol::commandName(frame.code).value_or(QStringLiteral("?")))
+            .arg(frame.uid);
+    }
+    return QStringLiteral("UID %1 ").arg(frame.uid) + applyCommand(frame);
 }
 
 QString ModuleState::applyConfiguration(const ReceivedFrame& frame)
@@ -87,11 +111,7 @@ QString ModuleState::applyConfiguration(const ReceivedFrame& frame)
 QString ModuleState::applyCommand(const ReceivedFrame& frame)
 {
     using protocol::Command;
-    const QString name = protocol::commandName(frame.code).value_or(QStringLiteral("?"));
-    if (m_uid && *m_uid != frame.uid)
-        return QStringLiteral("%1 for UID %2, ignored").arg(name).arg(frame.uid);
-
-    const QString prefix = QStringLiteral("UID %1 %2").arg(frame.uid).arg(name);
+    const QString prefix = protocol::commandName(frame.code).value_or(QStringLiteral("?"));
     const QByteArray& payload = frame.payload;
     auto showNumber = [&](qint64 value) {
         const QString text = numberText(value);

@@ -24,6 +24,13 @@ public:
     // "UID 5 text '    HI'", "text for UID 7, ignored", "malformed: ...".
     QString apply(const ReceivedFrame& frame);
 
+    // Whether the module acts on a frame: a command for its UID (any, when
+    // it has none) or a configuration frame, which every module takes.
+    bool takes(const ReceivedFrame& frame) const;
+    // Acts on a frame it takes and says what it did, without naming the UID:
+    // "text '    HI'", "brightness: dim", "configuration: UID 1 -> 9, ...".
+    QString take(const ReceivedFrame& frame);
+
     std::optional<quint8> uid() const { return m_uid; }
     QString uidText() const;
     int baudRate() const { return m_baudRate; }

@@ -1,6 +1,7 @@
 #include "serial/LineSettings.h"
 #include "tools/emulator/Emulator.h"
 #include "tools/emulator/EmulatorWindow.h"
+#include "tools/emulator/ModuleBus.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -36,6 +37,19 @@ on exit, also on SIGINT and SIGTERM.
 When the line goes away (a USB adapter pulled out, the far end of a
 pseudo-terminal closed), the log says so; with --headless the emulator then
 exits with status 3, with the window it stays open to show the log.
+
+Several modules share the line with --uid 1,2,5 (or --modules 3 for UIDs 1
+to 3). A command frame goes to the module with its UID; each module that
+takes a frame gives its own log line, named by its place in the list:
+  12:04:31.207  02 62 20 20 20 20 48 49  module 2 (UID 2): text '    HI'
+  12:04:33.610  07 63 05  decimal points for UID 7: no module has UID 7
+A configuration frame carries no UID, so every module on the line takes it
+and afterwards they all have the same UID; the log and the window warn:
+  12:04:35.002  1E 1E 24 09  module 1 (UID 1): configuration: UID 1 -> 9, 9600 baud
+  12:04:35.002  1E 1E 24 09  module 2 (UID 2): configuration: UID 2 -> 9, 9600 baud
+  12:04:35.002    2 modules now share UID 9
+From then on a frame for UID 9 is taken by both, and each line says so.
+A frame that cannot be read gives one line, whatever the number of modules.
 )";
 
 // Exit status of a headless emulator whose line went away.
@@ -96,16 +110,23 @@ int main(int argc, char* argv[])
         QStringLiteral("settings"),
         QStringLiteral("Line settings (default %1).").arg(DefaultLineSettings),
         QStringLiteral("text"), QString::fromLatin1(DefaultLineSettings));
-    const QCommandLineOption uid(QStringLiteral("uid"),
-                                 QStringLiteral("The module's UID 0..255, or \"any\" (default 1)."),
-                                 QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption uid(
+        QStringLiteral("uid"),
+        QStringLiteral("The module's UID 0..255, or \"any\" (default 1); a list such as 1,2,5 "
+                       "puts one module per UID on the line."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption modules(
+        QStringLiteral("modules"),
+        QStringLiteral("Put n modules, UIDs 1 to n, on the line (1..%1).")
+            .arg(ModuleBus::MaxModules),
+        QStringLiteral("n"));
     const QCommandLineOption gap(QStringLiteral("gap"),
                                  QStringLiteral("Idle time that ends a frame, in milliseconds."),
                                  QStringLiteral("ms"));
     const QCommandLineOption headless(
         QStringLiteral("headless"),
         QStringLiteral("No window: print the log lines to standard output."));
-    parser.addOptions({help, pty, link, port, settings, uid, gap, headless});
+    parser.addOptions({help, pty, link, port, settings, uid, modules, gap, headless});
 
     if (!parser.parse(arguments))
         return fail(parser.errorText());
@@ -121,15 +142,14 @@ int main(int argc, char* argv[])
     if (parser.isSet(link) && !parser.isSet(pty))
         return fail(QStringLiteral("--link goes with --pty"));
 
-    std::optional<quint8> moduleUid;
-    const QString uidText = parser.value(uid).trimmed();
-    if (uidText.compare(QLatin1String("any"), Qt::CaseInsensitive) != 0) {
-        bool ok = false;
-        const uint value = uidText.toUInt(&ok);
-        if (!ok || value > 255)
-            return fail(QStringLiteral("--uid \"%1\" is neither 0..255 nor any").arg(uidText));
-        moduleUid = quint8(value);
-    }
+    if (parser.isSet(uid) && parser.isSet(modules))
+        return fail(QStringLiteral("give --uid or --modules, not both"));
+    QString refused;
+    const std::optional<QList<std::optional<quint8>>> uids =
+        parser.isSet(modules) ? ModuleBus::numberedUids(parser.value(modules), &refused)
+                              : ModuleBus::parseUids(parser.value(uid), &refused);
+    if (!uids)
+        return fail(refused);
     const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
     if (!line)
         return fail(QStringLiteral("--settings \"%1\" not understood; write it like %2")
@@ -160,7 +180,7 @@ int main(int argc, char* argv[])
     std::printf("%s\n", qPrintable(moduleLine.devicePath()));
     std::fflush(stdout);
 
-    Emulator emulator(moduleLine, ModuleState(moduleUid, moduleLine.settings().baudRate));
+    Emulator emulator(moduleLine, ModuleBus(*uids, moduleLine.settings().baudRate));
     std::unique_ptr<EmulatorWindow> window;
     if (parser.isSet(headless)) {
         QObject::connect(&emulator, &Emulator::logged, [](const QString& text) {

@@ -1,6 +1,7 @@
-// Pictures of the emulator window for the documentation: the window after
-// the text "HI" and after a segment pattern, drawn from frames handed to the
-// emulator as if they had come down the line.
+// Pictures of the emulator window for the documentation: one module after
+// the text "HI" and after a segment pattern, and three modules on one line
+// after a configuration that gave them all one UID, drawn from frames handed
+// to the emulator as if they had come down the line.
 #include "tools/emulator/Emulator.h"
 #include "tools/emulator/EmulatorWindow.h"
 
@@ -9,27 +10,50 @@
 
 #include <cstdio>
 
+namespace {
+
+struct Shot
+{
+    const char* file;
+    QList<QByteArray> frames;
+};
+
+// Shows the window for a line with these modules after each shot's frames
+// in turn; false when a picture could not be written.
+bool photograph(const QList<std::optional<quint8>>& uids, const QList<Shot>& shots,
+                const QString& folder)
+{
+    ModuleLine line;
+    QString error;
+    if (!line.openPty({}, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    Emulator emulator(line, ModuleBus(uids));
+    EmulatorWindow window(emulator);
+    window.show();
+    for (const Shot& shot : shots) {
+        for (const QByteArray& frame : shot.frames)
+            emulator.receive(frame, QTime::currentTime());
+        QApplication::processEvents();
+        const QString path = QDir(folder).filePath(QLatin1String(shot.file));
+        if (!window.grab().save(path)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return false;
+        }
+        std::printf("%s\n", qPrintable(path));
+    }
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
 
-    ModuleLine line;
-    QString error;
-    if (!line.openPty({}, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    Emulator emulator(line, ModuleState(1));
-    EmulatorWindow window(emulator);
-    window.show();
-
-    struct Shot
-    {
-        const char* file;
-        QList<QByteArray> frames;
-    };
-    const Shot shots[] = {
+    const QList<Shot> oneModule = {
         {"emulator-hi.png",
          {QByteArray::fromHex("016220202020"
                               "4849")}},
@@ -41,16 +65,15 @@ int main(int argc, char* argv[])
           QByteArray::fromHex("0161"
                               "ff0180400224")}},
     };
-    for (const Shot& shot : shots) {
-        for (const QByteArray& frame : shot.frames)
-            emulator.receive(frame, QTime::currentTime());
-        QApplication::processEvents();
-        const QString path = QDir(folder).filePath(QLatin1String(shot.file));
-        if (!window.grab().save(path)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            return 1;
-        }
-        std::printf("%s\n", qPrintable(path));
-    }
+    // Each module shows its own frame until CONFIGURE gives all three UID 9;
+    // the next frame for UID 9 then shows on every one of them.
+    const QList<Shot> threeModules = {
+        {"emulator-bus.png",
+         {QByteArray::fromHex("0162202020204849"), QByteArray::fromHex("0264000004d2"),
+          QByteArray::fromHex("0362202020414243"), QByteArray::fromHex("07630a"),
+          QByteArray::fromHex("1e1e2409"), QByteArray::fromHex("0962202020414c4c")}},
+    };
+    if (!photograph({1}, oneModule, folder) || !photograph({1, 2, 3}, threeModules, folder))
+        return 1;
     return 0;
 }
