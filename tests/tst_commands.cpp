@@ -59,8 +59,16 @@ private slots:
         QFETCH(QByteArray, frame);
         QFETCH(QString, message);
         Panel p;
+        modVariable::strSlaveID = "stale";
         p.set(steps);
         QCOMPARE(p.line().toHex(' '), frame.toHex(' '));
+        // Every send through SendCommand remembers the UID shown, also one it
+        // then refuses; configuration alone leaves it.
+        const bool sendsCommand = std::any_of(steps.begin(), steps.end(), [](const QString& s) {
+            return s.startsWith("cmd") && s != "cmdConfig";
+        });
+        QCOMPARE(modVariable::strSlaveID,
+                 sendsCommand ? p.list("cboUID")->currentText() : QString("stale"));
         QCOMPARE(p.messages, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(p.get<QPushButton>("cmdDIM")->text(),
                  QString(steps.count("cmdDIM") % 2 ? "Full Brightness" : "Dim"));
@@ -68,8 +76,31 @@ private slots:
             QCOMPARE(p.get<QLineEdit>("txtdata")->text(), QString());
         // The panel keeps its own address and line after configuring a module.
         QCOMPARE(p.window->port().settings(), QString("9600,n,8,1"));
-        if (steps.last() == "cmdConfig")
-            QCOMPARE(modVariable::strSlaveID, QString("5"));
+    }
+
+    // The wheel over a list changes it only while it has the keyboard focus.
+    void wheel_data()
+    {
+        QTest::addColumn<bool>("focused");
+        QTest::newRow("pointer passing over") << false;
+        QTest::newRow("list in focus") << true;
+    }
+    void wheel()
+    {
+        QFETCH(bool, focused);
+        Panel p;
+        QVERIFY(p.showActive());
+        ValueComboBox* list = p.list("cboSeg3");
+        if (focused) {
+            list->setFocus(Qt::TabFocusReason);
+            QTRY_VERIFY(list->hasFocus());
+        }
+        const QPointF at = list->rect().center();
+        QWheelEvent turn(at, list->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QApplication::sendEvent(list, &turn);
+        QCOMPARE(list->currentIndex(), focused ? 1 : 0);
+        QCOMPARE(list->hasFocus(), focused);
     }
 
     void portNotOpen()

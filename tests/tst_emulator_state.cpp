@@ -1,22 +1,12 @@
 #include "protocol/decode.h"
-
-using protocol::decodeBurst;
-using protocol::ReceivedFrame;
 #include "tools/emulator/ModuleBus.h"
 #include "tools/emulator/ModuleState.h"
 #include "tools/emulator/SegmentFont.h"
 
 #include <QtTest>
 
-// A frame as "cmd UID CODE PAYLOAD", "cfg BAUD UID" or "bad BYTES", in unspaced hex.
-static QString describe(const ReceivedFrame& f)
-{
-    if (f.kind == ReceivedFrame::Kind::Malformed)
-        return "bad " + f.bytes.toHex();
-    if (f.kind == ReceivedFrame::Kind::Configuration)
-        return "cfg " + (QByteArray(1, char(f.baudCode)) + char(f.newUid)).toHex();
-    return "cmd " + (QByteArray(1, char(f.uid)) + char(f.code) + f.payload).toHex();
-}
+using protocol::decodeBurst;
+using protocol::ReceivedFrame;
 
 static QString feed(ModuleState& state, const QByteArray& hex)
 {
@@ -39,36 +29,6 @@ class tst_EmulatorState : public QObject
     Q_OBJECT
 
 private slots:
-    void decode_data()
-    {
-        QTest::addColumn<QByteArray>("burst");
-        QTest::addColumn<QStringList>("frames");
-        const auto row = [](const char* name, const char* hex, const QStringList& frames) {
-            QTest::newRow(name) << QByteArray::fromHex(hex) << frames;
-        };
-        // Each command code has its own payload length: a wrong one splits these wrongly.
-        row("every code, merged",
-            "0561ff0180400224 02633f 016412345678 0165ffffffff 01661234 "
-            "01678000 1e1e0905 1e62414243444546 0762000000000000 016e",
-            {"cmd 0561ff0180400224", "cmd 02633f", "cmd 016412345678", "cmd 0165ffffffff",
-             "cmd 01661234", "cmd 01678000", "cfg 0905", "cmd 1e62414243444546",
-             "cmd 0762000000000000", "cmd 016e"});
-        row("brightness swallows what follows", "1e6e01630a1e1e0907", {"cmd 1e6e01630a1e1e0907"});
-        row("lone byte", "01", {"bad 01"});
-        row("unknown code after a frame", "01630a01414243", {"cmd 01630a", "bad 01414243"});
-    }
-    void decode()
-    {
-        QFETCH(QByteArray, burst);
-        QStringList got;
-        QByteArray joined;
-        for (const ReceivedFrame& f : decodeBurst(burst)) {
-            got << describe(f);
-            joined += f.bytes;
-        }
-        QTEST(got, "frames");
-        QCOMPARE(joined.toHex(), burst.toHex()); // every byte in exactly one frame, in order
-    }
     // Patterns worked out by hand from the bit order f c g b dp e d a.
     void shows_data()
     {

@@ -39,8 +39,8 @@ private slots:
     void drainBeforeTheLineChanges_data()
     {
         QTest::addColumn<QString>("path");
-        for (const char* path : {"menu: same port again", "menu: another port", "menu: baud rate",
-                                 "window closed"})
+        for (const char* path :
+             {"menu: same port again", "menu: another port", "menu: baud rate", "window closed"})
             QTest::newRow(path) << QString(path);
     }
     void drainBeforeTheLineChanges()
@@ -166,10 +166,13 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("sent, drained, restored, closed") << "38400,n,8,1" << "" << 0 << "";
-        QTest::newRow("1.5 stop bits") << "38400,n,8,1.5" << "" << 3 << "stop bits 1.5";
-        QTest::newRow("cut short") << "9600,n,8,1" << "QUENDRA_LINETRACE_WRITE_LIMIT=3" << 3
-                                   << "Frame cut short: 3 of 8 bytes sent";
+        QTest::newRow("sent, drained, restored, closed") << "38400,n,8,1"
+                                                         << "" << 0 << "";
+        QTest::newRow("1.5 stop bits") << "38400,n,8,1.5"
+                                       << "" << 3 << "stop bits 1.5";
+        QTest::newRow("cut short")
+            << "9600,n,8,1"
+            << "QUENDRA_LINETRACE_WRITE_LIMIT=3" << 3 << "Frame cut short: 3 of 8 bytes sent";
     }
     void sender()
     {
@@ -186,8 +189,8 @@ private slots:
             env.insert(fault.section('=', 0, 0), fault.section('=', 1));
         QProcess send;
         send.setProcessEnvironment(env);
-        send.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--settings", settings,
-                                       "--uid", "5", "text", "HI"});
+        send.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--settings", settings, "--uid",
+                                       "5", "text", "HI"});
         QVERIFY(send.waitForFinished(10000));
         const QString err = QString::fromUtf8(send.readAllStandardError());
         QCOMPARE(send.exitCode(), status);

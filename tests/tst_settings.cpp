@@ -1,3 +1,5 @@
+#include "protocol/protocol.h"
+#include "serial/LineSettings.h"
 #include "settings/modINI.h"
 #include "tests/support/TestIni.h"
 
@@ -46,6 +48,52 @@ private slots:
         QCOMPARE(modINI::ReadINI("Settings", key), expected);
         QFile file(ini.filePath());
         QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), content);
+    }
+
+    // Every sample settings file a user may copy, README's blocks among them,
+    // gives values the panel can use: no comment kept inside a value.
+    void samplesAreUsable_data()
+    {
+        QTest::addColumn<QByteArray>("sample");
+        QFile readme(QUENDRA_SOURCE_DIR "/README.md");
+        QVERIFY(readme.open(QIODevice::ReadOnly));
+        // Indented blocks, blank lines inside them included.
+        QList<QByteArray> blocks{QByteArray()};
+        for (const QByteArray& line : readme.readAll().split('\n')) {
+            if (line.startsWith("    ") || (line.trimmed().isEmpty() && !blocks.back().isEmpty()))
+                blocks.back() += line.trimmed() + '\n';
+            else if (!blocks.back().isEmpty())
+                blocks.append(QByteArray());
+        }
+        int n = 0;
+        for (const QByteArray& block : blocks) {
+            if (block.contains("[Settings]") || block.contains("[Ports]"))
+                QTest::newRow(qPrintable(QString("README block %1").arg(++n))) << block;
+        }
+        QVERIFY(n >= 2);
+        for (const char* file : {"resources/quendra.ini", "tools/emulator/quendra.ini"}) {
+            QFile sample(QString(QUENDRA_SOURCE_DIR "/") + file);
+            QVERIFY(sample.open(QIODevice::ReadOnly));
+            QTest::newRow(file) << sample.readAll();
+        }
+    }
+    void samplesAreUsable()
+    {
+        QFETCH(QByteArray, sample);
+        const auto value = [&](const char* key) {
+            return modINI::iniValue(sample, "Settings", key);
+        };
+        if (!value("CommPort").isEmpty()) {
+            bool ok = false;
+            const int port = value("CommPort").toInt(&ok);
+            QVERIFY2(ok && port >= 1 && port <= 6, qPrintable(value("CommPort")));
+        }
+        if (!value("Setting").isEmpty())
+            QVERIFY2(parseLineSettings(value("Setting")), qPrintable(value("Setting")));
+        if (!value("SlaveID").isEmpty())
+            QVERIFY2(protocol::uidFromText(value("SlaveID")), qPrintable(value("SlaveID")));
+        for (const auto& [key, device] : modINI::iniSection(sample, "Ports"))
+            QVERIFY2(!device.contains(';') && !device.contains(' '), qPrintable(device));
     }
 
     void appFolderEndsInOneSeparator()

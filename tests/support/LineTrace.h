@@ -21,7 +21,7 @@ void watch(const QString& device);
 QStringList calls();
 
 // Faults, for the watched device only. 0 or -1 turn one off.
-void stallOutput(int queued);   // TIOCOUTQ answers queued, for ever
+void stallOutput(int queued);    // TIOCOUTQ answers queued, for ever
 void failWritesAfter(int bytes); // later bytes fail with EIO
 void reportSpeed(unsigned rate); // the driver's settings read back this rate
 
