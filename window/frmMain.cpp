@@ -6,6 +6,9 @@
 #include "ui_frmMain.h"
 #include "window/ValueComboBox.h"
 
+#include <QActionGroup>
+#include <QApplication>
+#include <QButtonGroup>
 #include <QFont>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -13,12 +16,6 @@
 namespace {
 
 const QString AppTitle = QStringLiteral("QuendraAPP");
-
-// The lists that stand for one byte each, in the order in which start-up
-// fills and selects them.
-constexpr const char* ByteLists[] = {"cbolm4",  "cbolm3",  "cbolm2",  "cbolm1",
-                                     "cbosi2",  "cbosi1",  "cboSeg6", "cboSeg5",
-                                     "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"};
 
 QStringList numberTexts(int count, int base, int width)
 {
@@ -42,6 +39,22 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
     mnuCOM = {nullptr,      ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
               ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
     mnuBR = {nullptr, ui->mnuBR_1, ui->mnuBR_2, ui->mnuBR_3};
+    m_byteLists = {ui->cbolm4,  ui->cbolm3,  ui->cbolm2,  ui->cbolm1,  ui->cbosi2,  ui->cbosi1,
+                   ui->cboSeg6, ui->cboSeg5, ui->cboSeg4, ui->cboSeg3, ui->cboSeg2, ui->cboSeg1};
+
+    m_portEntries = new QActionGroup(this);
+    m_baudEntries = new QActionGroup(this);
+    for (int i = 1; i < int(mnuCOM.size()); ++i)
+        m_portEntries->addAction(mnuCOM[i]);
+    // The entries follow the rates a module knows, slowest first.
+    for (int i = 1; i < int(mnuBR.size()); ++i) {
+        mnuBR[i]->setText(QStringLiteral("%1bps").arg(protocol::BaudOptions[i - 1].rate));
+        m_baudEntries->addAction(mnuBR[i]);
+    }
+    m_baudOptions = new QButtonGroup(this);
+    const std::array<QRadioButton*, 3> baudOptions{ui->opt9600, ui->opt19200, ui->opt38400};
+    for (int i = 0; i < int(baudOptions.size()); ++i)
+        m_baudOptions->addButton(baudOptions[size_t(i)], i);
 
     // The layout is fixed: the client area under the menu bar never changes.
     ui->centralwidget->setFixedSize(639, 458);
@@ -54,11 +67,6 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
 
 frmMain::~frmMain() = default;
 
-ValueComboBox* frmMain::list(const char* name) const
-{
-    return findChild<ValueComboBox*>(QLatin1String(name));
-}
-
 void frmMain::connectHandlers()
 {
     connect(ui->cmdTransmit, &QPushButton::clicked, this, &frmMain::cmdTransmit_Click);
@@ -68,18 +76,10 @@ void frmMain::connectHandlers()
     connect(ui->cmdSEG, &QPushButton::clicked, this, &frmMain::cmdSEG_Click);
     connect(ui->cmdDIM, &QPushButton::clicked, this, &frmMain::cmdDIM_Click);
     connect(ui->cmdConfig, &QPushButton::clicked, this, &frmMain::cmdConfig_Click);
-    // A checkable entry flips its own mark before it reports the click; the
-    // flip is undone first, so that only the handler decides where marks go.
     for (int i = 1; i < int(mnuCOM.size()); ++i)
-        connect(mnuCOM[i], &QAction::triggered, this, [this, i](bool checked) {
-            mnuCOM[i]->setChecked(!checked);
-            mnuCOM_Click(i);
-        });
+        connect(mnuCOM[i], &QAction::triggered, this, [this, i] { mnuCOM_Click(i); });
     for (int i = 1; i < int(mnuBR.size()); ++i)
-        connect(mnuBR[i], &QAction::triggered, this, [this, i](bool checked) {
-            mnuBR[i]->setChecked(!checked);
-            mnuBR_Click(i);
-        });
+        connect(mnuBR[i], &QAction::triggered, this, [this, i] { mnuBR_Click(i); });
     connect(&MSComm1, &MSComm::failed, this, &frmMain::portFailed);
 }
 
@@ -93,6 +93,14 @@ void frmMain::showMessage(const QString& text, const QString& detail) const
                     const_cast<frmMain*>(this));
     box.setInformativeText(detail);
     box.exec();
+}
+
+bool frmMain::openPort()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool opened = MSComm1.open();
+    QApplication::restoreOverrideCursor();
+    return opened;
 }
 
 void frmMain::Form_Load()
@@ -118,23 +126,23 @@ void frmMain::Form_Load()
                     QStringLiteral("quendra.ini: CommPort \"%1\" is not a port from 1 to %2")
                         .arg(strCommPort)
                         .arg(mnuCOM.size() - 1));
-    } else if (!MSComm1.open()) {
+    } else if (!openPort()) {
         showMessage(QStringLiteral("COMM PORT ERROR"), MSComm1.errorString());
     }
 
     // The lists are filled whether or not the port opened: a port chosen
     // later from the menu must find every button ready to send.
-    list("cboDP")->addItems(numberTexts(protocol::DecimalPointsMax + 1, 10, 1));
+    ui->cboDP->addItems(numberTexts(protocol::DecimalPointsMax + 1, 10, 1));
     const QStringList bytes = numberTexts(256, 16, 2);
-    for (const char* name : ByteLists)
-        list(name)->addItems(bytes);
+    for (ValueComboBox* list : m_byteLists)
+        list->addItems(bytes);
     const QStringList uids = numberTexts(256, 10, 1);
-    list("cboUID")->addItems(uids);
-    list("cboCuid")->addItems(uids);
+    ui->cboUID->addItems(uids);
+    ui->cboCuid->addItems(uids);
 
-    list("cboUID")->setShownText(strSlaveID);
-    list("cboCuid")->setShownText(strSlaveID);
-    for (const char* name : ByteLists)
-        list(name)->setCurrentIndex(0);
-    list("cboDP")->setCurrentIndex(0);
+    ui->cboUID->setShownText(strSlaveID);
+    ui->cboCuid->setShownText(strSlaveID);
+    for (ValueComboBox* list : m_byteLists)
+        list->setCurrentIndex(0);
+    ui->cboDP->setCurrentIndex(0);
 }

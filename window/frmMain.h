@@ -12,6 +12,8 @@
 #include <optional>
 
 class QAction;
+class QActionGroup;
+class QButtonGroup;
 class ValueComboBox;
 
 namespace Ui {
@@ -33,19 +35,18 @@ public:
     ~frmMain() override;
 
     MSComm& port() { return MSComm1; }
-    const QByteArray& payload() const { return strPayload; }
 
+private:
     // The operator's choices from the two menus, by entry index (1..6, 1..3).
     void mnuCOM_Click(int Index);
     void mnuBR_Click(int Index);
 
-private:
     void Form_Load();
     void setUpKeyboard();
     void connectHandlers();
     void showMessage(const QString& text, const QString& detail = {}) const;
-    // Every list that stands for a value, by its name.
-    ValueComboBox* list(const char* name) const;
+    // Opens the port with a wait cursor: a network port may take seconds.
+    bool openPort();
 
     // Display and configuration commands.
     void cmdTransmit_Click();
@@ -62,10 +63,10 @@ private:
     // The bytes chosen in a row of lists of one group, leftmost first; none,
     // after telling the operator which list lacks a value.
     std::optional<QByteArray> listPayload(const QString& group,
-                                          std::initializer_list<const char*> names) const;
+                                          std::initializer_list<ValueComboBox*> lists) const;
     // strPayload takes the lists' bytes; false, with the operator told, when
     // a list has no value selected and strPayload stays as it was.
-    bool payloadFromLists(const QString& group, std::initializer_list<const char*> names);
+    bool payloadFromLists(const QString& group, std::initializer_list<ValueComboBox*> lists);
     bool writeFrame(const QByteArray& frame);
     void portFailed(const QString& reason);
 
@@ -76,4 +77,12 @@ private:
     bool m_writing = false;           // a failure inside a write is reported by the writer
     std::array<QAction*, 7> mnuCOM{}; // entries 1..6; 0 unused
     std::array<QAction*, 4> mnuBR{};  // entries 1..3; 0 unused
+    // Each menu's entries: one mark at most, moved by choosing an entry.
+    QActionGroup* m_portEntries = nullptr;
+    QActionGroup* m_baudEntries = nullptr;
+    // opt9600, opt19200, opt38400, each with its place in the baud table.
+    QButtonGroup* m_baudOptions = nullptr;
+    // The twelve lists that stand for one byte each, in the order in which
+    // start-up fills and selects them.
+    std::array<ValueComboBox*, 12> m_byteLists{};
 };

@@ -3,7 +3,11 @@
 #include "protocol/protocol.h"
 #include "settings/modVariable.h"
 #include "ui_frmMain.h"
+
+#include <QButtonGroup>
+
 #include "window/ValueComboBox.h"
+#include <algorithm>
 
 using protocol::Command;
 
@@ -35,13 +39,13 @@ void frmMain::cmdTransmit_Click()
 
 void frmMain::cmdDP_Click()
 {
-    if (payloadFromLists(ui->Frame2->title(), {"cboDP"}))
+    if (payloadFromLists(ui->Frame2->title(), {ui->cboDP}))
         SendCommand(byteOf(Command::DecimalPoints));
 }
 
 void frmMain::cmdDecimal_Click()
 {
-    if (!payloadFromLists(ui->Frame3->title(), {"cbolm4", "cbolm3", "cbolm2", "cbolm1"}))
+    if (!payloadFromLists(ui->Frame3->title(), {ui->cbolm4, ui->cbolm3, ui->cbolm2, ui->cbolm1}))
         return;
     if (ui->optSigned->isChecked())
         SendCommand(byteOf(Command::LongSigned));
@@ -51,7 +55,7 @@ void frmMain::cmdDecimal_Click()
 
 void frmMain::cmdShort_Click()
 {
-    if (!payloadFromLists(ui->Frame4->title(), {"cbosi2", "cbosi1"}))
+    if (!payloadFromLists(ui->Frame4->title(), {ui->cbosi2, ui->cbosi1}))
         return;
     if (ui->optSignedS->isChecked())
         SendCommand(byteOf(Command::ShortSigned));
@@ -61,8 +65,8 @@ void frmMain::cmdShort_Click()
 
 void frmMain::cmdSEG_Click()
 {
-    if (payloadFromLists(ui->Frame6->title(),
-                         {"cboSeg6", "cboSeg5", "cboSeg4", "cboSeg3", "cboSeg2", "cboSeg1"}))
+    if (payloadFromLists(ui->Frame6->title(), {ui->cboSeg6, ui->cboSeg5, ui->cboSeg4, ui->cboSeg3,
+                                               ui->cboSeg2, ui->cboSeg1}))
         SendCommand(byteOf(Command::Segments));
 }
 
@@ -80,14 +84,10 @@ void frmMain::cmdDIM_Click()
 
 void frmMain::cmdConfig_Click()
 {
-    protocol::Baud baud = protocol::Baud::B9600;
-    if (ui->opt9600->isChecked())
-        baud = protocol::Baud::B9600;
-    if (ui->opt19200->isChecked())
-        baud = protocol::Baud::B19200;
-    if (ui->opt38400->isChecked())
-        baud = protocol::Baud::B38400;
-    const std::optional<QByteArray> newUid = listPayload(ui->Frame5->title(), {"cboCuid"});
+    // One of the three options is always chosen; each stands at its rate's
+    // place in the baud table.
+    const protocol::Baud baud = protocol::BaudOptions[std::max(0, m_baudOptions->checkedId())].baud;
+    const std::optional<QByteArray> newUid = listPayload(ui->Frame5->title(), {ui->cboCuid});
     if (!newUid)
         return;
     // The payload buffer takes the configuration only once the frame is out,
@@ -101,7 +101,7 @@ void frmMain::cmdConfig_Click()
 bool frmMain::SendCommand(quint8 code)
 {
     // The UID shown is the one remembered, even when it turns out unusable.
-    modVariable::strSlaveID = list("cboUID")->currentText();
+    modVariable::strSlaveID = ui->cboUID->currentText();
     const std::optional<quint8> uid = protocol::uidFromText(modVariable::strSlaveID);
     if (!uid) {
         showMessage(UidNotValid, QStringLiteral("\"%1\"").arg(modVariable::strSlaveID));
@@ -117,20 +117,20 @@ void frmMain::PadText()
 }
 
 std::optional<QByteArray> frmMain::listPayload(const QString& group,
-                                               std::initializer_list<const char*> names) const
+                                               std::initializer_list<ValueComboBox*> lists) const
 {
     QList<int> positions;
-    for (const char* name : names)
-        positions.append(list(name)->currentIndex());
+    for (const ValueComboBox* list : lists)
+        positions.append(list->currentIndex());
     const protocol::ListBytes chosen = protocol::bytesFromPositions(positions);
     if (!chosen.bytes)
         showMessage(NoValueSelected.arg(group).arg(chosen.missing));
     return chosen.bytes;
 }
 
-bool frmMain::payloadFromLists(const QString& group, std::initializer_list<const char*> names)
+bool frmMain::payloadFromLists(const QString& group, std::initializer_list<ValueComboBox*> lists)
 {
-    const std::optional<QByteArray> bytes = listPayload(group, names);
+    const std::optional<QByteArray> bytes = listPayload(group, lists);
     if (bytes)
         strPayload = *bytes;
     return bytes.has_value();

@@ -14,21 +14,22 @@ const QString PortNotAvailable = QStringLiteral("Selected Port Not Available");
 
 void frmMain::mnuCOM_Click(int Index)
 {
+    if (Index < 1 || Index >= int(mnuCOM.size()))
+        return;
     if (MSComm1.isOpen())
         MSComm1.close();
-    for (int i = 1; i < int(mnuCOM.size()); ++i)
-        mnuCOM[i]->setChecked(false);
+    // The entries form one exclusive group: the mark leaves the others.
     mnuCOM[Index]->setChecked(true);
     modVariable::strCommPort = QString::number(Index);
     MSComm1.setCommPort(modVariable::strCommPort.toShort());
-    if (!MSComm1.open())
+    if (!openPort())
         showMessage(PortNotAvailable, MSComm1.errorString());
 }
 
 void frmMain::mnuBR_Click(int Index)
 {
-    for (int i = 1; i < int(mnuBR.size()); ++i)
-        mnuBR[i]->setChecked(false);
+    if (Index < 1 || Index >= int(mnuBR.size()))
+        return;
     mnuBR[Index]->setChecked(true);
     // The entries follow the rates a module knows, slowest first.
     modVariable::strSettings =
@@ -38,6 +39,6 @@ void frmMain::mnuBR_Click(int Index)
     MSComm1.setSettings(modVariable::strSettings);
     // The operator learns of a port that did not come back, rather than
     // finding out at the next send.
-    if (!MSComm1.open())
+    if (!openPort())
         showMessage(PortNotAvailable, MSComm1.errorString());
 }
