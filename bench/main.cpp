@@ -17,8 +17,9 @@
 // frame from the pty's other end. Between presses the event loop runs once, as it would between an
 // operator's clicks; that time is outside the per-press figure but inside
 // frames per second.
-#include "window/frmMain.h"
+#include "serial/PseudoTerminal.h"
 #include "settings/modINI.h"
+#include "window/frmMain.h"
 
 #include <QApplication>
 #include <QDir>
@@ -42,12 +43,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -75,31 +74,13 @@ qint64 nowNs()
 }
 
 // A pseudo-terminal in raw mode; the panel opens path, the bench reads master.
-struct Pty
+struct Pty : PseudoTerminal
 {
-    int master = -1;
-    int slave = -1;
-    QString path;
-
     Pty()
     {
-        char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
-            fatal(QStringLiteral("no pseudo-terminal: %1").arg(qt_error_string(errno)));
-        path = QString::fromLocal8Bit(name);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+        if (!isValid())
+            fatal(errorString());
     }
-    ~Pty()
-    {
-        ::close(slave);
-        ::close(master);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
 };
 
 // The module's end of the line: a thread of its own reads the pty's master
@@ -178,7 +159,7 @@ private:
 QByteArray settingsFor(const Pty& pty)
 {
     return "[Settings]\nCommPort=1\nSetting=38400,n,8,1\nSlaveID=5\n[Ports]\nCOM1=" +
-           pty.path.toUtf8() + "\n";
+           pty.path().toUtf8() + "\n";
 }
 
 void writeFile(const QString& path, const QByteArray& content)
@@ -277,8 +258,8 @@ StartupRun startPanelOnce(const QString& panel, const QString& hook)
     writeFile(folder.filePath(QStringLiteral("quendra.ini")), settingsFor(pty));
 
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch < 0 || ::inotify_add_watch(watch, pty.path.toLocal8Bit().constData(), IN_OPEN) < 0)
-        fatal(QStringLiteral("inotify on %1: %2").arg(pty.path, qt_error_string(errno)));
+    if (watch < 0 || ::inotify_add_watch(watch, pty.path().toLocal8Bit().constData(), IN_OPEN) < 0)
+        fatal(QStringLiteral("inotify on %1: %2").arg(pty.path(), qt_error_string(errno)));
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         fatal(QStringLiteral("no pipe"));
@@ -524,7 +505,7 @@ int main(int argc, char* argv[])
             b.prepare = [] {};
         buttons.push_back(b);
     }
-    LineReader line(pty.master);
+    LineReader line(pty.master());
     for (Button& b : buttons)
         pressOnce(b, line, messages);
     const Memory afterFirstPresses = memoryOf(QStringLiteral("/proc/self/status"));

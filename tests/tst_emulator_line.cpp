@@ -1,4 +1,4 @@
-#include "tests/EmulatorProcess.h"
+#include "tests/support/EmulatorProcess.h"
 #include "tests/support/Panel.h"
 
 #include <QFileInfo>

@@ -64,31 +64,20 @@ ModuleLine::~ModuleLine()
 {
     removeLink();
     delete m_notifier;
-    if (m_slave >= 0)
-        ::close(m_slave);
-    if (m_master >= 0)
-        ::close(m_master);
 }
 
 bool ModuleLine::openPty(const QString& linkPath, QString* error)
 {
-    char name[PATH_MAX] = {};
-    termios raw{};
-    ::cfmakeraw(&raw);
-    ::cfsetspeed(&raw, B9600);
-    if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0) {
-        *error = QStringLiteral("cannot create a pseudo-terminal: ") + systemError();
-        m_master = m_slave = -1;
+    auto pty = std::make_unique<PseudoTerminal>();
+    if (!pty->isValid()) {
+        *error = pty->errorString();
         return false;
     }
-    // The slave stays open here as well: otherwise the master reads an error
-    // whenever no panel has the line open.
-    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-    m_device = QFile::decodeName(name);
+    m_pty = std::move(pty);
+    m_device = m_pty->path();
+    const QByteArray name = QFile::encodeName(m_device);
     m_settings = LineSettings{};
-    m_notifier = new QSocketNotifier(qintptr(m_master), QSocketNotifier::Read, this);
+    m_notifier = new QSocketNotifier(qintptr(m_pty->master()), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ModuleLine::readPty);
 
     if (linkPath.isEmpty())
@@ -113,7 +102,7 @@ bool ModuleLine::openPty(const QString& linkPath, QString* error)
     // Made beside it and renamed over it, so the path never lacks a link.
     const QByteArray fresh = link + ".new" + QByteArray::number(::getpid());
     ::unlink(fresh.constData());
-    if (::symlink(name, fresh.constData()) != 0 ||
+    if (::symlink(name.constData(), fresh.constData()) != 0 ||
         ::rename(fresh.constData(), link.constData()) != 0) {
         *error = QStringLiteral("cannot link %1 to %2: %3").arg(linkPath, m_device, systemError());
         ::unlink(fresh.constData());
@@ -195,7 +184,7 @@ void ModuleLine::readPty()
 {
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t n = ::read(m_pty->master(), buffer, sizeof buffer);
         if (n > 0) {
             received(QByteArray(buffer, int(n)));
             continue;

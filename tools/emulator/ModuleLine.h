@@ -1,6 +1,7 @@
 #pragma once
 
 #include "serial/LineSettings.h"
+#include "serial/PseudoTerminal.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <QTime>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 
 class QSocketNotifier;
@@ -49,7 +51,7 @@ public:
 
     QString devicePath() const { return m_device; }
     QString linkPath() const { return m_link; }
-    bool isPty() const { return m_master >= 0; }
+    bool isPty() const { return m_pty != nullptr; }
     LineSettings settings() const { return m_settings; }
     // "9600,n,8,1"
     QString settingsText() const;
@@ -72,8 +74,7 @@ private:
     bool reopenPort(QString* error);
     void removeLink();
 
-    int m_master = -1;
-    int m_slave = -1;
+    std::unique_ptr<PseudoTerminal> m_pty;
     QSocketNotifier* m_notifier = nullptr;
     QSerialPort m_port;
     QString m_device;

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// A pseudo-terminal in raw mode at 9600 baud: a serial line that lives in the
+// kernel. One program opens path() as its serial device; the owner reads and
+// writes the other end, master(), which never blocks. Both ends are closed
+// with the object and not inherited by child processes.
+class PseudoTerminal
+{
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    // Why there is none, when isValid() is false.
+    QString errorString() const { return m_error; }
+
+    QString path() const { return m_path; }
+    int master() const { return m_master; }
+
+    // Closes both ends, as when an adapter is pulled out.
+    void close();
+
+private:
+    int m_master = -1;
+    // Held open here too: without it the master reads an error whenever no
+    // program has the line open.
+    int m_slave = -1;
+    QString m_path;
+    QString m_error;
+};
