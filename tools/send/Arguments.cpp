@@ -25,6 +25,7 @@ const QList<OptionSpec>& programOptions()
          "port: COMn through the [Ports] mapping, or a device path"},
         {"--settings", true, nullptr, "TEXT", "line settings, such as 9600,n,8,1"},
         {"--uid", true, nullptr, "N", "UID of the module addressed, 0 to 255"},
+        {"--script", true, nullptr, "FILE", "one command a line from FILE (- for standard input)"},
         {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing"},
         {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it"},
         {"--help", false, "-h", nullptr, "this text"},

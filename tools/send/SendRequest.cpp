@@ -5,8 +5,13 @@
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
 #include "settings/Startup.h"
+#include "tools/send/Script.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <cstdio>
 
 namespace send {
 
@@ -64,6 +69,21 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
     return request;
 }
 
+// The options a mode other than sending one frame leaves no room for.
+Checked<Request> refuseCommand(const Scan& scan, const char* mode,
+                               const QList<OptionSpec>& alsoRefused)
+{
+    if (!scan.positional.isEmpty())
+        return Refusal{QStringLiteral("%1 takes no command; \"%2\" is one too many")
+                           .arg(QLatin1String(mode), scan.positional.front())};
+    for (const OptionSpec& option : alsoRefused) {
+        if (scan.has(option.name))
+            return Refusal{QStringLiteral("%1 does not go with %2")
+                               .arg(QLatin1String(option.name), QLatin1String(mode))};
+    }
+    return Request{};
+}
+
 Checked<Request> parse(const QStringList& args, const Defaults& defaults)
 {
     const Checked<Scan> scan = scanArguments(args, programOptions() + commandOptions());
@@ -79,6 +99,19 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
     const bool uidGiven = scan->has("--uid");
     request.uid = uidGiven ? UidDefault{scan->value("--uid"), QStringLiteral("--uid")}
                            : UidDefault{defaults.slaveId, QStringLiteral("SlaveID in quendra.ini")};
+
+    if (scan->has("--script")) {
+        // A command's own options belong on the script's lines.
+        const Checked<Request> alone = refuseCommand(*scan, "--script", commandOptions());
+        if (!alone)
+            return alone;
+        if (uidGiven && !protocol::uidFromText(request.uid.text))
+            return Refusal{
+                QStringLiteral("--uid \"%1\" is not a UID 0 to 255").arg(request.uid.text)};
+        request.mode = Request::Script;
+        request.script = scan->value("--script");
+        return withLine(request, *scan, defaults);
+    }
 
     const Checked<QByteArray> frame = commandFrame(*scan, request.uid);
     if (!frame)
@@ -132,6 +165,85 @@ int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
     return Sent;
 }
 
+Checked<QString> readScriptText(const QString& path)
+{
+    QFile file(path);
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                   : file.open(QIODevice::ReadOnly);
+    if (!opened)
+        return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+    return QString::fromUtf8(bytes);
+}
+
+QString countOf(qsizetype n, const char* what)
+{
+    return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what)).arg(n == 1 ? "" : "s");
+}
+
+// Every line is checked before the port opens: a script with a mistake
+// anywhere sends nothing.
+int sendScript(const Request& request, QTextStream& out, QTextStream& err)
+{
+    const Checked<QString> text = readScriptText(request.script);
+    if (!text)
+        return refuse(err, oneLine(text.message()), BadUsage);
+    const QString name = scriptName(request.script);
+    const Checked<QList<ScriptStep>> steps = readScript(*text, name, request.uid);
+    if (!steps)
+        return refuse(err, oneLine(steps.message()), BadUsage);
+
+    const auto show = [&out](const ScriptStep& step) {
+        if (step.isWait())
+            out << step.line << ": wait " << step.waitMs << " ms\n";
+        else
+            out << step.line << ": " << protocol::hexText(step.frame) << '\n';
+    };
+    if (request.dryRun) {
+        for (const ScriptStep& step : *steps)
+            show(step);
+        out.flush();
+        return Sent;
+    }
+
+    MSComm port;
+    port.setDevice(request.device);
+    port.setSettings(request.settings);
+    if (!port.open())
+        return refuse(err, portFailure(request, port, nullptr), PortFailure);
+    qsizetype frames = 0;
+    qsizetype bytes = 0;
+    for (const ScriptStep& step : *steps) {
+        if (request.verbose) {
+            show(step);
+            out.flush();
+        }
+        if (step.isWait()) {
+            QThread::msleep(ulong(step.waitMs));
+            continue;
+        }
+        const WriteResult sent = port.write(step.frame);
+        if (!sent.ok())
+            return refuse(err,
+                          QStringLiteral("%1:%2: %3; %4 sent before it")
+                              .arg(name)
+                              .arg(step.line)
+                              .arg(portFailure(request, port, &sent), countOf(frames, "frame")),
+                          PortFailure);
+        ++frames;
+        bytes += step.frame.size();
+    }
+    port.close();
+    if (request.verbose) {
+        out << "sent " << countOf(frames, "frame") << " (" << countOf(bytes, "byte") << ") to "
+            << request.device << " at " << request.settings << '\n';
+        out.flush();
+    }
+    return Sent;
+}
+
 } // namespace
 
 Defaults Defaults::fromIni()
@@ -148,6 +260,11 @@ Checked<Request> parseArguments(const QStringList& args, const Defaults& default
     return parsed;
 }
 
+QString scriptName(const QString& path)
+{
+    return path == QLatin1String("-") ? QStringLiteral("<stdin>") : path;
+}
+
 QString helpText()
 {
     // What goes to the line first, then what a command adds, then how it goes.
@@ -161,15 +278,25 @@ QString helpText()
         if (!option.takesValue)
             options += optionHelp(option, QLatin1String(option.help));
     }
-    return QStringLiteral(
-               "Usage: quendra-send [OPTIONS] COMMAND [ARGUMENTS]\n"
-               "Sends one frame to a Quendra LED module, byte for byte as the panel does.\n"
-               "\n") +
+    return QStringLiteral("Usage: quendra-send [OPTIONS] COMMAND [ARGUMENTS]\n"
+                          "       quendra-send [OPTIONS] --script FILE\n"
+                          "Sends one frame to a Quendra LED module, byte for "
+                          "byte as the panel does,\n"
+                          "or the frames of a script through one open port.\n"
+                          "\n") +
            commandsHelp() + QStringLiteral("\nOptions:\n") + options +
-           QStringLiteral(
-               "\n"
-               "Port, settings and UID default to CommPort, Setting and SlaveID of quendra.ini\n"
-               "beside the program. Exit status: 0 sent, 2 bad usage or value, 3 port failure.\n");
+           QStringLiteral("\n"
+                          "A script holds one command a line, in the words of "
+                          "the command line, and\n"
+                          "\"wait MS\" (a pause), \"uid N\" (the UID of the "
+                          "lines after it), blank lines\n"
+                          "and # comments. Every line is checked before the "
+                          "first frame is sent.\n"
+                          "\n"
+                          "Port, settings and UID default to CommPort, Setting "
+                          "and SlaveID of quendra.ini\n"
+                          "beside the program. Exit status: 0 sent, 2 bad usage "
+                          "or value, 3 port failure.\n");
 }
 
 int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err)
@@ -182,6 +309,8 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
         out << helpText();
         out.flush();
         return Sent;
+    case Request::Script:
+        return sendScript(*request, out, err);
     case Request::Frame:
         break;
     }

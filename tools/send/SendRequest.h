@@ -9,8 +9,8 @@
 #include <QStringList>
 #include <QTextStream>
 
-// quendra-send: one frame from the command line, built by the same protocol
-// functions as the panel's buttons. Parsing is apart from
+// quendra-send: frames from the command line or from a script, built by the
+// same protocol functions as the panel's buttons. Parsing is apart from
 // sending so that scripts' mistakes can be tested without a port.
 namespace send {
 
@@ -40,7 +40,8 @@ struct Request
 {
     enum Mode
     {
-        Frame,     // one frame, from the command line
+        Frame,  // one frame, from the command line
+        Script, // the frames of a script
         Help
     };
     Mode mode = Frame;
@@ -52,7 +53,6 @@ struct Request
     QString settings; // line settings for the open
     bool dryRun = false;
     bool verbose = false;
-    bool json = false; // ListPorts
 };
 
 // args without the program's own name.
@@ -60,6 +60,9 @@ Checked<Request> parseArguments(const QStringList& args, const Defaults& default
 
 // Every command with an example, and every option.
 QString helpText();
+
+// The name a script goes by in messages: its path, or "<stdin>".
+QString scriptName(const QString& path);
 
 // Parses, then prints, sends or reports; returns the exit status. Errors are
 // one line on err.
