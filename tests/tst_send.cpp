@@ -1,9 +1,14 @@
+#include "serial/MSComm.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
+#include "tools/send/Ports.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QSerialPortInfo>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -273,6 +278,61 @@ private slots:
                          int(send::Sent));
             }
         }
+    }
+
+    // COMn through the ini's "Ports": a device that is there, one that is
+    // not, a network port that is not checked, and the platform's default.
+    void listPorts_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("columns") << false;
+        QTest::newRow("json") << true;
+    }
+    void listPorts()
+    {
+        QFETCH(bool, json);
+        Pty pty;
+        TestIni ini("[Ports]\nCOM1=" + pty.devicePath().toUtf8() +
+                    "\nCOM2=/dev/serial/by-id/usb-gone-if00\nCOM3=rfc2217://10.0.0.9:4001\n");
+        QString out, err;
+        QStringList args{"--list-ports"};
+        if (json)
+            args << "--json";
+        QCOMPARE(runSend(args, &out, &err, send::Defaults::fromIni()), int(send::Sent));
+        QCOMPARE(err, QString());
+        QStringList rows; // "COMn device from state"
+        if (json) {
+            const QJsonArray ports = QJsonDocument::fromJson(out.toUtf8())["ports"].toArray();
+            for (const QJsonValue& p : ports)
+                rows << QStringList{p["port"].toString(), p["device"].toString(),
+                                    p["from"].toString(), p["state"].toString()}
+                            .join(' ');
+        } else {
+            for (const QString& line : out.split('\n')) {
+                if (line.startsWith("  COM"))
+                    rows << line.simplified();
+            }
+        }
+        QCOMPARE(rows.size(), 6);
+        QCOMPARE(rows.at(0), "COM1 " + pty.devicePath() + " quendra.ini present");
+        QCOMPARE(rows.at(1), QString("COM2 /dev/serial/by-id/usb-gone-if00 quendra.ini absent"));
+        QCOMPARE(rows.at(2), QString("COM3 rfc2217://10.0.0.9:4001 quendra.ini network"));
+        QVERIFY(rows.at(3).startsWith("COM4 " + MSComm::platformPortName(4) + " default "));
+    }
+
+    // A serial device is listed under the by-id name that links to it.
+    void listPortsByIdName()
+    {
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        if (ports.isEmpty())
+            QSKIP("no serial device on this machine");
+        QTemporaryDir byId;
+        QVERIFY(QFile::link(ports.front().systemLocation(), byId.filePath("usb-Test_A1-if00")));
+        bool found = false;
+        for (const send::SerialDevice& d : send::serialDevices(byId.path()))
+            found = found || (d.location == ports.front().systemLocation() &&
+                              d.byId == QLatin1String("usb-Test_A1-if00"));
+        QVERIFY(found);
     }
 };
 

@@ -28,6 +28,8 @@ const QList<OptionSpec>& programOptions()
         {"--script", true, nullptr, "FILE", "one command a line from FILE (- for standard input)"},
         {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing"},
         {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it"},
+        {"--list-ports", false, nullptr, nullptr, "serial devices, and where COM1 to COM6 lead"},
+        {"--json", false, nullptr, nullptr, "with --list-ports: the list as JSON"},
         {"--help", false, "-h", nullptr, "this text"},
     };
     return options;

@@ -5,6 +5,7 @@
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
 #include "settings/Startup.h"
+#include "tools/send/Ports.h"
 #include "tools/send/Script.h"
 
 #include <QFile>
@@ -94,6 +95,22 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
         request.mode = Request::Help;
         return request;
     }
+    if (scan->has("--list-ports")) {
+        QList<OptionSpec> others = commandOptions();
+        for (const OptionSpec& option : programOptions()) {
+            if (qstrcmp(option.name, "--json") != 0 && qstrcmp(option.name, "--list-ports") != 0)
+                others.append(option);
+        }
+        Checked<Request> listing = refuseCommand(*scan, "--list-ports", others);
+        if (listing) {
+            listing->mode = Request::ListPorts;
+            listing->json = scan->has("--json");
+        }
+        return listing;
+    }
+    if (scan->has("--json"))
+        return Refusal{QStringLiteral("--json goes with --list-ports")};
+
     request.dryRun = scan->has("--dry-run");
     request.verbose = scan->has("--verbose");
     const bool uidGiven = scan->has("--uid");
@@ -244,6 +261,18 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
     return Sent;
 }
 
+int listPorts(const Request& request, const Defaults& defaults, QTextStream& out)
+{
+    const QList<SerialDevice> devices = serialDevices();
+    const QList<MappedPort> ports = mappedPorts(defaults.ports);
+    if (request.json)
+        out << QString::fromUtf8(portsJson(devices, ports));
+    else
+        out << portsText(devices, ports);
+    out.flush();
+    return Sent;
+}
+
 } // namespace
 
 Defaults Defaults::fromIni()
@@ -280,6 +309,7 @@ QString helpText()
     }
     return QStringLiteral("Usage: quendra-send [OPTIONS] COMMAND [ARGUMENTS]\n"
                           "       quendra-send [OPTIONS] --script FILE\n"
+                          "       quendra-send --list-ports [--json]\n"
                           "Sends one frame to a Quendra LED module, byte for "
                           "byte as the panel does,\n"
                           "or the frames of a script through one open port.\n"
@@ -309,6 +339,8 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
         out << helpText();
         out.flush();
         return Sent;
+    case Request::ListPorts:
+        return listPorts(*request, defaults, out);
     case Request::Script:
         return sendScript(*request, out, err);
     case Request::Frame:

@@ -40,8 +40,9 @@ struct Request
 {
     enum Mode
     {
-        Frame,  // one frame, from the command line
-        Script, // the frames of a script
+        Frame,     // one frame, from the command line
+        Script,    // the frames of a script
+        ListPorts, // the machine's serial devices and the COMn mapping
         Help
     };
     Mode mode = Frame;
@@ -53,6 +54,7 @@ struct Request
     QString settings; // line settings for the open
     bool dryRun = false;
     bool verbose = false;
+    bool json = false; // ListPorts
 };
 
 // args without the program's own name.
