@@ -62,13 +62,16 @@ QString optionHelp(const OptionSpec& option, const QString& about)
 
 Checked<Scan> scanArguments(const QStringList& args, const QList<OptionSpec>& known)
 {
-    static const QRegularExpression negativeNumber(QStringLiteral("^-[0-9]"));
+    // "-5" is a negative number, not an option.
+    const auto negativeNumber = [](const QString& arg) {
+        return arg.size() > 1 && arg.at(1) >= QLatin1Char('0') && arg.at(1) <= QLatin1Char('9');
+    };
     Scan scan;
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
         if (optionsEnded || !arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-") ||
-            negativeNumber.match(arg).hasMatch()) {
+            negativeNumber(arg)) {
             scan.positional.append(arg);
             continue;
         }

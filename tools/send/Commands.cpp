@@ -277,18 +277,21 @@ const QList<Command>& commands()
     return table;
 }
 
-QList<OptionSpec> commandOptions()
+const QList<OptionSpec>& commandOptions()
 {
-    QList<OptionSpec> options;
-    for (const Command& command : commands()) {
-        for (const OptionSpec& option : command.options) {
-            const bool seen =
-                std::any_of(options.cbegin(), options.cend(),
-                            [&](const OptionSpec& o) { return qstrcmp(o.name, option.name) == 0; });
-            if (!seen)
-                options.append(option);
+    static const QList<OptionSpec> options = [] {
+        QList<OptionSpec> list;
+        for (const Command& command : commands()) {
+            for (const OptionSpec& option : command.options) {
+                const bool seen = std::any_of(list.cbegin(), list.cend(), [&](const OptionSpec& o) {
+                    return qstrcmp(o.name, option.name) == 0;
+                });
+                if (!seen)
+                    list.append(option);
+            }
         }
-    }
+        return list;
+    }();
     return options;
 }
 

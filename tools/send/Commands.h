@@ -42,7 +42,7 @@ struct Command
 const QList<Command>& commands();
 
 // Every option some command owns, once each, in the table's order.
-QList<OptionSpec> commandOptions();
+const QList<OptionSpec>& commandOptions();
 
 // The frame of a scanned command line: its first word names the command,
 // the rest are the command's words. Refused when no such command exists or
