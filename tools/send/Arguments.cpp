@@ -6,9 +6,9 @@ namespace send {
 
 namespace {
 
-const OptionSpec* findOption(const QList<OptionSpec>& known, const QString& name)
+const Option* findOption(const QList<Option>& known, const QString& name)
 {
-    for (const OptionSpec& option : known) {
+    for (const Option& option : known) {
         if (name == QLatin1String(option.name) ||
             (option.alias && name == QLatin1String(option.alias)))
             return &option;
@@ -18,9 +18,9 @@ const OptionSpec* findOption(const QList<OptionSpec>& known, const QString& name
 
 } // namespace
 
-const QList<OptionSpec>& programOptions()
+const QList<Option>& programOptions()
 {
-    static const QList<OptionSpec> options = {
+    static const QList<Option> options = {
         {"--port", true, nullptr, "COMn|DEVICE",
          "port: COMn through the [Ports] mapping, or a device path"},
         {"--settings", true, nullptr, "TEXT", "line settings, such as 9600,n,8,1"},
@@ -49,7 +49,7 @@ QString helpEntry(const QString& usage, const QStringList& about)
     return first + about.join(QLatin1Char('\n') + indent) + QLatin1Char('\n');
 }
 
-QString optionHelp(const OptionSpec& option, const QString& about)
+QString optionHelp(const Option& option, const QString& about)
 {
     QString usage;
     if (option.alias)
@@ -60,7 +60,7 @@ QString optionHelp(const OptionSpec& option, const QString& about)
     return helpEntry(usage, {about});
 }
 
-Checked<Scan> scanArguments(const QStringList& args, const QList<OptionSpec>& known)
+Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known)
 {
     // "-5" is a negative number, not an option.
     const auto negativeNumber = [](const QString& arg) {
@@ -86,7 +86,7 @@ Checked<Scan> scanArguments(const QStringList& args, const QList<OptionSpec>& kn
             name = arg.left(equals);
             inlineValue = arg.mid(equals + 1);
         }
-        const OptionSpec* option = findOption(known, name);
+        const Option* option = findOption(known, name);
         if (!option || (!option->takesValue && inlineValue))
             return Refusal{QStringLiteral("unknown option %1").arg(arg)};
         const QString longName = QLatin1String(option->name);

@@ -16,7 +16,7 @@ namespace send {
 
 // An option the scanner accepts. Help names what its value stands for and,
 // when the option needs a line of its own in --help, what it does.
-struct OptionSpec
+struct Option
 {
     const char* name;                // "--uid"
     bool takesValue = false;         // the next word (or "=value") is its value
@@ -38,16 +38,16 @@ struct Scan
 
 // The options of quendra-send itself, besides those a command owns, in the
 // order --help lists them.
-const QList<OptionSpec>& programOptions();
+const QList<Option>& programOptions();
 
 // An entry of --help: the usage, then what it does from a common column on.
 QString helpEntry(const QString& usage, const QStringList& about);
-QString optionHelp(const OptionSpec& option, const QString& about);
+QString optionHelp(const Option& option, const QString& about);
 
 // A hand-written scanner rather than QCommandLineParser, which would read a
 // negative number such as "-1" as an option. "--" ends the options; "-" and
 // "-<digit>..." are words.
-Checked<Scan> scanArguments(const QStringList& args, const QList<OptionSpec>& known);
+Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known);
 
 // A whole number in decimal (a sign allowed) or in hexadecimal after "0x".
 struct Number

@@ -206,11 +206,11 @@ Checked<QByteArray> rawFrame(const CommandWords& c)
 }
 
 // --signed means the same to every command that takes it.
-const OptionSpec SignedOption{"--signed", false, nullptr, nullptr, "send as a signed number"};
+const Option SignedOption{"--signed", false, nullptr, nullptr, "send as a signed number"};
 
-OptionSpec valued(const char* name, const char* valueName)
+Option valued(const char* name, const char* valueName)
 {
-    return OptionSpec{name, true, nullptr, valueName, nullptr};
+    return Option{name, true, nullptr, valueName, nullptr};
 }
 
 // Where a command's examples start in --help, under what it does.
@@ -277,13 +277,13 @@ const QList<Command>& commands()
     return table;
 }
 
-const QList<OptionSpec>& commandOptions()
+const QList<Option>& commandOptions()
 {
-    static const QList<OptionSpec> options = [] {
-        QList<OptionSpec> list;
+    static const QList<Option> options = [] {
+        QList<Option> list;
         for (const Command& command : commands()) {
-            for (const OptionSpec& option : command.options) {
-                const bool seen = std::any_of(list.cbegin(), list.cend(), [&](const OptionSpec& o) {
+            for (const Option& option : command.options) {
+                const bool seen = std::any_of(list.cbegin(), list.cend(), [&](const Option& o) {
                     return qstrcmp(o.name, option.name) == 0;
                 });
                 if (!seen)
@@ -305,10 +305,10 @@ Checked<QByteArray> commandFrame(const Scan& scan, const UidDefault& uid)
                      [&](const Command& c) { return name == QLatin1String(c.name); });
     if (command == commands().cend())
         return Refusal{QStringLiteral("unknown command \"%1\"; see quendra-send --help").arg(name)};
-    for (const OptionSpec& option : commandOptions()) {
+    for (const Option& option : commandOptions()) {
         const bool owned =
             std::any_of(command->options.cbegin(), command->options.cend(),
-                        [&](const OptionSpec& o) { return qstrcmp(o.name, option.name) == 0; });
+                        [&](const Option& o) { return qstrcmp(o.name, option.name) == 0; });
         if (scan.has(option.name) && !owned)
             return Refusal{
                 QStringLiteral("%1 is not an option of %2").arg(QLatin1String(option.name), name)};
@@ -332,12 +332,12 @@ QString commandsHelp()
 QString commandOptionsHelp()
 {
     QString text;
-    for (const OptionSpec& option : commandOptions()) {
+    for (const Option& option : commandOptions()) {
         if (!option.help)
             continue;
         QStringList owners;
         for (const Command& command : commands()) {
-            for (const OptionSpec& o : command.options) {
+            for (const Option& o : command.options) {
                 if (qstrcmp(o.name, option.name) == 0)
                     owners << QLatin1String(command.name);
             }

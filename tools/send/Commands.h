@@ -32,7 +32,7 @@ struct CommandWords
 struct Command
 {
     const char* name;
-    QList<OptionSpec> options; // what the command takes besides the options every command takes
+    QList<Option> options; // what the command takes besides the options every command takes
     Checked<QByteArray> (*frame)(const CommandWords&);
     QString usage;        // "text STRING"
     QStringList about;    // what it does, one or more lines
@@ -42,7 +42,7 @@ struct Command
 const QList<Command>& commands();
 
 // Every option some command owns, once each, in the table's order.
-const QList<OptionSpec>& commandOptions();
+const QList<Option>& commandOptions();
 
 // The frame of a scanned command line: its first word names the command,
 // the rest are the command's words. Refused when no such command exists or

@@ -65,7 +65,7 @@ namespace {
 struct LineReader
 {
     UidDefault uid;
-    QList<OptionSpec> known = programOptions() + commandOptions();
+    QList<Option> known = programOptions() + commandOptions();
 
     // The line's step; none for a blank line, a comment or a "uid" line.
     Checked<std::optional<ScriptStep>> read(const QString& text, int line)
@@ -80,7 +80,7 @@ struct LineReader
             return Refusal{scan.message()};
         // The port, its settings and the way of sending are the script's;
         // only the UID may change from line to line.
-        for (const OptionSpec& option : programOptions()) {
+        for (const Option& option : programOptions()) {
             if (scan->has(option.name) && qstrcmp(option.name, "--uid") != 0)
                 return Refusal{QStringLiteral("%1 applies to the whole script: give it to "
                                               "quendra-send itself")

@@ -71,13 +71,12 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
 }
 
 // The options a mode other than sending one frame leaves no room for.
-Checked<Request> refuseCommand(const Scan& scan, const char* mode,
-                               const QList<OptionSpec>& alsoRefused)
+Checked<Request> refuseCommand(const Scan& scan, const char* mode, const QList<Option>& alsoRefused)
 {
     if (!scan.positional.isEmpty())
         return Refusal{QStringLiteral("%1 takes no command; \"%2\" is one too many")
                            .arg(QLatin1String(mode), scan.positional.front())};
-    for (const OptionSpec& option : alsoRefused) {
+    for (const Option& option : alsoRefused) {
         if (scan.has(option.name))
             return Refusal{QStringLiteral("%1 does not go with %2")
                                .arg(QLatin1String(option.name), QLatin1String(mode))};
@@ -96,8 +95,8 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
         return request;
     }
     if (scan->has("--list-ports")) {
-        QList<OptionSpec> others = commandOptions();
-        for (const OptionSpec& option : programOptions()) {
+        QList<Option> others = commandOptions();
+        for (const Option& option : programOptions()) {
             if (qstrcmp(option.name, "--json") != 0 && qstrcmp(option.name, "--list-ports") != 0)
                 others.append(option);
         }
@@ -119,7 +118,7 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
 
     if (scan->has("--script")) {
         // A command's own options belong on the script's lines.
-        const Checked<Request> alone = refuseCommand(*scan, "--script", commandOptions());
+        Checked<Request> alone = refuseCommand(*scan, "--script", commandOptions());
         if (!alone)
             return alone;
         if (uidGiven && !protocol::uidFromText(request.uid.text))
@@ -283,7 +282,7 @@ Defaults Defaults::fromIni()
 
 Checked<Request> parseArguments(const QStringList& args, const Defaults& defaults)
 {
-    const Checked<Request> parsed = parse(args, defaults);
+    Checked<Request> parsed = parse(args, defaults);
     if (!parsed)
         return Refusal{oneLine(parsed.message())};
     return parsed;
@@ -298,12 +297,12 @@ QString helpText()
 {
     // What goes to the line first, then what a command adds, then how it goes.
     QString options;
-    for (const OptionSpec& option : programOptions()) {
+    for (const Option& option : programOptions()) {
         if (option.takesValue)
             options += optionHelp(option, QLatin1String(option.help));
     }
     options += commandOptionsHelp();
-    for (const OptionSpec& option : programOptions()) {
+    for (const Option& option : programOptions()) {
         if (!option.takesValue)
             options += optionHelp(option, QLatin1String(option.help));
     }

@@ -48,7 +48,7 @@ struct Request
     Mode mode = Frame;
     QByteArray frame; // Frame
     QString script;   // Script: its path, "-" for standard input
-    UidDefault uid;   // Script: the UID of lines that give none
+    UidDefault uid;   // the UID when the words give no --uid
     QString portName; // "COM1" or the device path as given; empty when none is known
     QString device;   // the device that portName stands for
     QString settings; // line settings for the open
