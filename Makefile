@@ -76,3 +76,10 @@ lint: build
 bench: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bench: build
 	$(BUILD)/bin/quendra-bench
+
+# One script of 10,000 frames against a quendra-send process per frame; prints
+# the times and the script's own cost per frame. Not a test.
+.PHONY: bench-send
+bench-send: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bench-send: build
+	$(BUILD)/bin/quendra-bench-send

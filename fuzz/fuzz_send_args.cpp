@@ -7,10 +7,10 @@
 // is the argument list as it comes. Even: the rest gives the values of one
 // well-formed request in one of the written forms the sender takes, and the
 // frame it gives is checked against the frame functions.
-#include "tools/send/SendRequest.h"
-#include "protocol/protocol.h"
 #include "protocol/hex.h"
 #include "protocol/numbers.h"
+#include "protocol/protocol.h"
+#include "tools/send/SendRequest.h"
 
 #include <QTextStream>
 
@@ -61,21 +61,22 @@ void checkRefused(const QStringList& args)
 // in front it must give the same frame, printed, and open nothing.
 std::optional<QByteArray> frameOf(const QStringList& args)
 {
-    const send::Parsed parsed = send::parseArguments(args, NoDefaults);
-    if (std::holds_alternative<send::UsageError>(parsed)) {
-        check(!std::get<send::UsageError>(parsed).message.contains(QLatin1Char('\n')));
+    const send::Checked<send::Request> parsed = send::parseArguments(args, NoDefaults);
+    if (!parsed) {
+        check(!parsed.message().contains(QLatin1Char('\n')));
         checkRefused(args);
         return std::nullopt;
     }
-    if (std::holds_alternative<send::HelpWanted>(parsed))
+    // Help, a script or the port list: no frame of the line's own.
+    if (parsed->mode != send::Request::Frame)
         return std::nullopt;
-    const QByteArray frame = std::get<send::Request>(parsed).frame;
+    const QByteArray frame = parsed->frame;
     check(!frame.isEmpty());
 
     const QStringList dry = QStringList{QStringLiteral("--dry-run")} + args;
-    const send::Parsed again = send::parseArguments(dry, NoDefaults);
-    check(std::holds_alternative<send::Request>(again));
-    check(std::get<send::Request>(again).frame == frame);
+    const send::Checked<send::Request> again = send::parseArguments(dry, NoDefaults);
+    check(again && again->mode == send::Request::Frame);
+    check(again->frame == frame);
     const Outcome o = runLine(dry);
     check(o.status == send::Sent && o.err.isEmpty());
     check(o.out == protocol::hexText(frame) + QLatin1Char('\n'));
@@ -98,21 +99,10 @@ struct Bytes
     }
 };
 
-QString hexBytes(const QByteArray& bytes, const QString& separator)
+// The bytes as hex text with the separator the line uses.
+QString hexBytes(const QByteArray& bytes, QChar separator)
 {
-    QStringList parts;
-    for (char b : bytes)
-        parts << QString::number(quint8(b), 16).rightJustified(2, QLatin1Char('0'));
-    return parts.join(separator);
-}
-
-// Big-endian, written out here rather than taken from the sender's helpers.
-QByteArray bigEndian(quint64 value, int width)
-{
-    QByteArray bytes;
-    for (int i = width - 1; i >= 0; --i)
-        bytes += char((value >> (8 * i)) & 0xFF);
-    return bytes;
+    return protocol::hexText(bytes).replace(QLatin1Char(' '), separator);
 }
 
 void wellFormed(Bytes in)
@@ -165,7 +155,7 @@ void wellFormed(Bytes in)
             args << QStringLiteral("0x%1").arg(raw, 0, 16);
             break;
         default:
-            args << hexBytes(bigEndian(raw, width), QStringLiteral(" "));
+            args << hexBytes(*protocol::numberPayload(qint64(raw), width, false), QLatin1Char(' '));
             break;
         }
         const protocol::Command code =
@@ -173,7 +163,8 @@ void wellFormed(Bytes in)
                    : (isSigned ? protocol::Command::ShortSigned : protocol::Command::ShortUnsigned);
         const std::optional<QByteArray> payload =
             protocol::numberPayload(isSigned ? value : qint64(raw), width, isSigned);
-        check(payload && *payload == bigEndian(raw, width));
+        // The same bytes as the bit pattern read as an unsigned number.
+        check(payload && *payload == protocol::numberPayload(qint64(raw), width, false));
         expected = protocol::commandFrame(uid, quint8(code), *payload);
         break;
     }
@@ -182,11 +173,10 @@ void wellFormed(Bytes in)
         for (int i = 0; i < protocol::DisplayPositions; ++i)
             bytes += char(in.next());
         if (form & 1) {
-            args << QStringLiteral("seg") << hexBytes(bytes, QStringLiteral(" ")).split(' ');
+            args << QStringLiteral("seg") << hexBytes(bytes, QLatin1Char(' ')).split(' ');
             expected = protocol::commandFrame(uid, quint8(protocol::Command::Segments), bytes);
         } else {
-            args =
-                dryRun + QStringList{QStringLiteral("raw"), hexBytes(bytes, QStringLiteral(":"))};
+            args = dryRun + QStringList{QStringLiteral("raw"), hexBytes(bytes, QLatin1Char(':'))};
             expected = bytes;
         }
         break;

@@ -1,11 +1,20 @@
+#include "serial/MSComm.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
+#include "tools/send/Ports.h"
+#include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QSerialPortInfo>
 #include <QtTest>
 
-// quendra-send's frames, refusals and sends, mostly in-process via send::run.
+#include <fcntl.h>
+
+// quendra-send's frames, scripts, refusals and sends, mostly in-process via
+// send::run.
 class tst_Send : public QObject
 {
     Q_OBJECT
@@ -16,6 +25,19 @@ class tst_Send : public QObject
         QTextStream o(out);
         QTextStream e(err);
         return send::run(args, defaults, o, e);
+    }
+
+    QTemporaryDir m_scripts;
+    int m_scriptCount = 0;
+
+    // A script file of the test's own; its path appears in messages.
+    QString writeScript(const QByteArray& text)
+    {
+        QString path = m_scripts.filePath(QStringLiteral("s%1.txt").arg(++m_scriptCount));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+            qFatal("cannot write %s", qPrintable(path));
+        return path;
     }
 
 private slots:
@@ -78,6 +100,243 @@ private slots:
         QVERIFY(p.waitForFinished());
         QCOMPARE(p.exitCode(), int(send::Sent));
         QCOMPARE(pty.read().toHex(' '), QByteArray("00 0a 0d ff"));
+    }
+
+    // A script line's words, split as a shell splits simple quoting.
+    void scriptWords_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("expected"); // each word in brackets, or the refusal
+        QTest::newRow("blanks") << "  a \tb  c "
+                                << "[a][b][c]";
+        QTest::newRow("quotes") << "'a b' \"c d\"e"
+                                << "[a b][c de]";
+        // Escaped rather than raw: moc cannot read a raw string with quotes in it.
+        // NOLINTBEGIN(modernize-raw-string-literal)
+        QTest::newRow("escapes in double quotes") << "\"a\\\"b\\\\c\\n\""
+                                                  << "[a\"b\\c\\n]";
+        // NOLINTEND(modernize-raw-string-literal)
+        QTest::newRow("single quotes keep all") << "'a\\\"b'"
+                                                << "[a\\\"b]";
+        QTest::newRow("backslash outside quotes") << "a\\ b\\'"
+                                                  << "[a b']";
+        QTest::newRow("empty quoted word") << "text \"\""
+                                           << "[text][]";
+        QTest::newRow("comment") << "dp 5 # five"
+                                 << "[dp][5]";
+        QTest::newRow("# inside a word") << "x#y '#'"
+                                         << "[x#y][#]";
+        QTest::newRow("open double quote") << "text \"HI"
+                                           << "a double quote is not closed";
+        QTest::newRow("open single quote") << "text 'HI"
+                                           << "a single quote is not closed";
+        QTest::newRow("trailing backslash") << "text HI\\"
+                                            << "a backslash ends the line";
+    }
+    void scriptWords()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, expected);
+        const send::Checked<QStringList> words = send::splitWords(line);
+        QString got = words.message();
+        for (const QString& word : words ? *words : QStringList())
+            got += '[' + word + ']';
+        QCOMPARE(got, expected);
+    }
+
+    // Scripts run dry: every frame with its line, or the first bad line named
+    // and nothing printed.
+    void script_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("args");     // before --script, '|' between words
+        QTest::addColumn<QString>("expected"); // standard output, or "LINE: reason"
+        QTest::addColumn<int>("status");
+        const auto row = [](const char* name, const char* script, const char* args,
+                            const char* expected, int status = send::Sent) {
+            QTest::newRow(name) << QByteArray(script) << QString(args) << QString(expected)
+                                << status;
+        };
+        row("uid, wait, comments", "uid 5\ntext HI\nwait 10\n# note\n\n  dp 63\n", "",
+            "2: 05 62 20 20 20 20 48 49\n3: wait 10 ms\n6: 05 63 3F\n");
+        row("a line's --uid stays on its line", "--uid 7 dp 5\ndp 6\n", "--uid|3",
+            "1: 07 63 05\n2: 03 63 06\n");
+        row("uid line, then a line of its own", "uid 9\n--uid 1 dp 1\ndp 2\n", "--uid|3",
+            "2: 01 63 01\n3: 09 63 02\n");
+        row("quoted words", "text \"a\\\"b\"\nraw '05 62' \"20\" 20\\ 20 20 48 49\n", "--uid|5",
+            "1: 05 62 20 20 20 61 22 62\n2: 05 62 20 20 20 20 48 49\n");
+        row("negative number, CRLF", "long --signed -1\r\nshort 0x1234\r\n", "--uid|5",
+            "1: 05 65 FF FF FF FF\n2: 05 66 12 34\n");
+        row("bad value", "dp 1\ndp 2\ndp 64\n", "--uid|5", "3: dp: 64 is out of range 0 to 63",
+            send::BadUsage);
+        row("--port in a line", "dp 1\n--port /dev/null dp 2\n", "--uid|5",
+            "2: --port applies to the whole script", send::BadUsage);
+        row("--dry-run in a line", "--dry-run dp 2\n", "--uid|5",
+            "1: --dry-run applies to the whole script", send::BadUsage);
+        row("long wait", "wait 3600001\n", "", "1: wait: 3600001 is out of range 0 to 3600000",
+            send::BadUsage);
+        row("wait without time", "wait\n", "", "1: wait takes one number", send::BadUsage);
+        row("bad uid line", "uid 256\n", "", "1: uid: \"256\" is not a UID 0 to 255",
+            send::BadUsage);
+        row("uid with an option", "uid 5 --signed\n", "", "1: uid takes no options",
+            send::BadUsage);
+        row("open quote", "dp 1\ntext \"HI\n", "--uid|5", "2: a double quote is not closed",
+            send::BadUsage);
+        row("option of another command", "--signed dp 1\n", "--uid|5",
+            "1: --signed is not an option of dp", send::BadUsage);
+        row("no UID anywhere", "wait 0\ndp 1\n", "", "2: no UID", send::BadUsage);
+        row("control character quoted", "dp \x01\n", "--uid|5",
+            "1: dp: \"\\x01\" is not a whole number", // NOLINT(modernize-raw-string-literal)
+            send::BadUsage);
+    }
+    void script()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, args);
+        QFETCH(QString, expected);
+        QFETCH(int, status);
+        const QString path = writeScript(script);
+        QString out, err;
+        const QStringList words =
+            args.split('|', Qt::SkipEmptyParts) + QStringList{"--dry-run", "--script", path};
+        QCOMPARE(runSend(words, &out, &err), status);
+        if (status == send::Sent) {
+            QCOMPARE(out, expected);
+            QCOMPARE(err, QString());
+        } else {
+            QVERIFY2(err.startsWith("quendra-send: " + path + ':' + expected), qPrintable(err));
+            QCOMPARE(err.count('\n'), 1);
+            QCOMPARE(out, QString());
+        }
+    }
+
+    // Every line is checked before the port opens: a bad third line leaves
+    // the line silent, though the first two are good.
+    void scriptSendsNothingWithABadLine()
+    {
+        Pty pty;
+        const QString path = writeScript("dp 1\ntext HI\ntext TOOLONG\ndp 2\n");
+        QString out, err;
+        QCOMPARE(runSend({"--port", pty.devicePath(), "--uid", "5", "--script", path}, &out, &err),
+                 int(send::BadUsage));
+        QVERIFY2(err.startsWith("quendra-send: " + path + ":3: text:"), qPrintable(err));
+        QCOMPARE(pty.read(300), QByteArray());
+    }
+
+    // Standard input, through the built program: the port opens once and
+    // every frame arrives in order.
+    void scriptFromStandardInput()
+    {
+        Pty pty;
+        QProcess p;
+        p.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--script", "-"});
+        p.write("uid 5\ntext HI\nwait 10\ndp 63\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), int(send::Sent));
+        QCOMPARE(pty.read().toHex(' '), QByteArray("05 62 20 20 20 20 48 49 05 63 3f"));
+    }
+
+    // The line goes away during a pause: the script stops at the next frame,
+    // names its line and counts the frames that went out before it.
+    void scriptStopsAtAFailingLine()
+    {
+        Pty pty;
+        const QString path = writeScript("uid 5\ndp 1\ndp 2\nwait 1500\ndp 3\ndp 4\n");
+        // Only the test holds the line's other end, so that closing it is felt.
+        ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
+        QProcess p;
+        p.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--script", path});
+        QByteArray got;
+        QDeadlineTimer deadline(5000);
+        while (got.size() < 6 && !deadline.hasExpired())
+            got += pty.read(100, 10);
+        QCOMPARE(got.toHex(' '), QByteArray("05 63 01 05 63 02"));
+        pty.vanish();
+        QVERIFY(p.waitForFinished());
+        QCOMPARE(p.exitCode(), int(send::PortFailure));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.startsWith("quendra-send: " + path + ":5: ") &&
+                     err.endsWith("; 2 frames sent before it\n"),
+                 qPrintable(err));
+    }
+
+    // Each example --help shows is a command line that gives a frame, and
+    // the man page has an entry for every command.
+    void commandTable()
+    {
+        QFile manPage(QUENDRA_SEND_MANPAGE);
+        QVERIFY(manPage.open(QIODevice::ReadOnly));
+        const QString man = QString::fromUtf8(manPage.readAll());
+        for (const send::Command& command : send::commands()) {
+            const QRegularExpression entry(QStringLiteral("^\\.B[IR] %1\\b").arg(command.name),
+                                           QRegularExpression::MultilineOption);
+            QVERIFY2(man.contains(entry), command.name);
+            QVERIFY(!command.examples.isEmpty());
+            for (const QString& example : command.examples) {
+                const send::Checked<QStringList> words = send::splitWords(example);
+                QVERIFY(words);
+                QCOMPARE(words->value(0), QString(command.name));
+                QString out, err;
+                QCOMPARE(runSend(QStringList{"--dry-run", "--uid", "1"} + *words, &out, &err),
+                         int(send::Sent));
+            }
+        }
+    }
+
+    // COMn through the ini's "Ports": a device that is there, one that is
+    // not, a network port that is not checked, and the platform's default.
+    void listPorts_data()
+    {
+        QTest::addColumn<bool>("json");
+        QTest::newRow("columns") << false;
+        QTest::newRow("json") << true;
+    }
+    void listPorts()
+    {
+        QFETCH(bool, json);
+        Pty pty;
+        TestIni ini("[Ports]\nCOM1=" + pty.devicePath().toUtf8() +
+                    "\nCOM2=/dev/serial/by-id/usb-gone-if00\nCOM3=rfc2217://10.0.0.9:4001\n");
+        QString out, err;
+        QStringList args{"--list-ports"};
+        if (json)
+            args << "--json";
+        QCOMPARE(runSend(args, &out, &err, send::Defaults::fromIni()), int(send::Sent));
+        QCOMPARE(err, QString());
+        QStringList rows; // "COMn device from state"
+        if (json) {
+            const QJsonArray ports = QJsonDocument::fromJson(out.toUtf8())["ports"].toArray();
+            for (const QJsonValue p : ports)
+                rows << QStringList{p["port"].toString(), p["device"].toString(),
+                                    p["from"].toString(), p["state"].toString()}
+                            .join(' ');
+        } else {
+            for (const QString& line : out.split('\n')) {
+                if (line.startsWith("  COM"))
+                    rows << line.simplified();
+            }
+        }
+        QCOMPARE(rows.size(), 6);
+        QCOMPARE(rows.at(0), "COM1 " + pty.devicePath() + " quendra.ini present");
+        QCOMPARE(rows.at(1), QString("COM2 /dev/serial/by-id/usb-gone-if00 quendra.ini absent"));
+        QCOMPARE(rows.at(2), QString("COM3 rfc2217://10.0.0.9:4001 quendra.ini network"));
+        QVERIFY(rows.at(3).startsWith("COM4 " + MSComm::platformPortName(4) + " default "));
+    }
+
+    // A serial device is listed under the by-id name that links to it.
+    void listPortsByIdName()
+    {
+        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+        if (ports.isEmpty())
+            QSKIP("no serial device on this machine");
+        QTemporaryDir byId;
+        QVERIFY(QFile::link(ports.front().systemLocation(), byId.filePath("usb-Test_A1-if00")));
+        bool found = false;
+        for (const send::SerialDevice& d : send::serialDevices(byId.path()))
+            found = found || (d.location == ports.front().systemLocation() &&
+                              d.byId == QLatin1String("usb-Test_A1-if00"));
+        QVERIFY(found);
     }
 };
 

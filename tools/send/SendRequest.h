@@ -1,16 +1,17 @@
 #pragma once
 
+#include "tools/send/Checked.h"
+#include "tools/send/Commands.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
 
-#include <variant>
-
-// quendra-send: one frame from the command line, built by the same protocol
-// functions as the panel's buttons. Parsing is apart from sending so that
-// scripts' mistakes can be tested without a port.
+// quendra-send: frames from the command line or from a script, built by the
+// same protocol functions as the panel's buttons. Parsing is apart from
+// sending so that scripts' mistakes can be tested without a port.
 namespace send {
 
 // What the process ends with; scripts branch on it.
@@ -25,42 +26,45 @@ enum ExitStatus : int
 // says nothing: texts exactly as the panel reads them at start.
 struct Defaults
 {
-    QString commPort; // "1" stands for COM1
-    QString settings; // "9600,n,8,1"
-    QString slaveId;  // "5"
+    QString commPort;         // "1" stands for COM1
+    QString settings;         // "9600,n,8,1"
+    QString slaveId;          // "5"
     QMap<int, QString> ports; // COMn -> port name, from section "Ports"
 
     // Section "Settings" of quendra.ini in the program's folder.
     static Defaults fromIni();
 };
 
-// One frame and where it goes.
+// What the command line asks for, and where frames go.
 struct Request
 {
-    QByteArray frame;
+    enum Mode
+    {
+        Frame,     // one frame, from the command line
+        Script,    // the frames of a script
+        ListPorts, // the machine's serial devices and the COMn mapping
+        Help
+    };
+    Mode mode = Frame;
+    QByteArray frame; // Frame
+    QString script;   // Script: its path, "-" for standard input
+    UidDefault uid;   // the UID when the words give no --uid
     QString portName; // "COM1" or the device path as given; empty when none is known
     QString device;   // the device that portName stands for
     QString settings; // line settings for the open
     bool dryRun = false;
     bool verbose = false;
+    bool json = false; // ListPorts
 };
-
-struct HelpWanted
-{
-};
-
-struct UsageError
-{
-    QString message; // one line, naming what was wrong
-};
-
-using Parsed = std::variant<Request, HelpWanted, UsageError>;
 
 // args without the program's own name.
-Parsed parseArguments(const QStringList& args, const Defaults& defaults);
+Checked<Request> parseArguments(const QStringList& args, const Defaults& defaults);
 
-// Every command with an example.
+// Every command with an example, and every option.
 QString helpText();
+
+// The name a script goes by in messages: its path, or "<stdin>".
+QString scriptName(const QString& path);
 
 // Parses, then prints, sends or reports; returns the exit status. Errors are
 // one line on err.

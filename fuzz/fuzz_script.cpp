@@ -1,0 +1,96 @@
+// quendra-send's script reader. A test station's script is read whole before
+// anything is sent: a refused script must name one of its own lines, and an
+// accepted one must give, line by line, exactly the frames the same words
+// give on the command line, with the UID the script had reached there.
+#include "tools/send/Script.h"
+#include "tools/send/SendRequest.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+const send::Defaults NoDefaults{};
+
+// The word in single quotes, as a shell would take it back.
+QString quoted(const QString& word)
+{
+    QString text = word;
+    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+           QLatin1Char('\'');
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QString name = QStringLiteral("s");
+    const send::UidDefault firstUid{QStringLiteral("1"), QStringLiteral("--uid")};
+    const send::Checked<QList<send::ScriptStep>> steps = send::readScript(text, name, firstUid);
+
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    }
+
+    if (!steps) {
+        // "s:LINE: reason", LINE one of the script's.
+        const QString& message = steps.message();
+        check(message.startsWith(name + QLatin1Char(':')));
+        const qsizetype colon = message.indexOf(QStringLiteral(": "), name.size() + 1);
+        check(colon > name.size() + 1);
+        bool isNumber = false;
+        const int line = message.mid(name.size() + 1, colon - name.size() - 1).toInt(&isNumber);
+        check(isNumber && line >= 1 && line <= lines.size());
+        check(!send::oneLine(message).contains(QLatin1Char('\n')));
+        return 0;
+    }
+
+    QString uid = firstUid.text;
+    int step = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        const send::Checked<QStringList> words = send::splitWords(lines.at(i));
+        check(bool(words)); // the script was taken, so every line splits
+
+        // Quoted back and split again, the words come out as they went in.
+        QStringList requoted;
+        for (const QString& word : *words)
+            requoted << quoted(word);
+        const send::Checked<QStringList> again = send::splitWords(requoted.join(QLatin1Char(' ')));
+        check(again && *again == *words);
+
+        if (words->isEmpty())
+            continue;
+        // What the line is, by its first word once the options are taken out.
+        const send::Checked<send::Scan> scan =
+            send::scanArguments(*words, send::programOptions() + send::commandOptions());
+        check(bool(scan));
+        const QString first = scan->positional.value(0);
+        if (first == QLatin1String("uid")) {
+            uid = scan->positional.at(1);
+            continue;
+        }
+        check(step < steps->size());
+        const send::ScriptStep& s = steps->at(step++);
+        check(s.line == i + 1);
+        if (first == QLatin1String("wait")) {
+            check(s.isWait() && s.waitMs >= 0 && s.waitMs <= send::MaxWaitMs);
+            continue;
+        }
+        const send::Checked<send::Request> alone = send::parseArguments(
+            QStringList{QStringLiteral("--dry-run"), QStringLiteral("--uid"), uid} + *words,
+            NoDefaults);
+        check(alone && alone->mode == send::Request::Frame && alone->frame == s.frame);
+    }
+    check(step == steps->size());
+    return 0;
+}

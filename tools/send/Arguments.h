@@ -1,0 +1,68 @@
+#pragma once
+
+#include "tools/send/Checked.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Reading quendra-send's words: options and their values, the words left
+// over, and the numbers inside them. Nothing here knows a command.
+namespace send {
+
+// An option the scanner accepts. Help names what its value stands for and,
+// when the option needs a line of its own in --help, what it does.
+struct Option
+{
+    const char* name;                // "--uid"
+    bool takesValue = false;         // the next word (or "=value") is its value
+    const char* alias = nullptr;     // "-h"
+    const char* valueName = nullptr; // "N", for --help
+    const char* help = nullptr;      // one line for --help; none when a command's usage shows it
+};
+
+// The words as scanned: options by their long names, the rest in order.
+struct Scan
+{
+    QStringList positional;
+    QHash<QString, QString> values; // option -> value, the last one given wins
+    QSet<QString> given;
+
+    bool has(const char* option) const { return given.contains(QLatin1String(option)); }
+    QString value(const char* option) const { return values.value(QLatin1String(option)); }
+};
+
+// The options of quendra-send itself, besides those a command owns, in the
+// order --help lists them.
+const QList<Option>& programOptions();
+
+// An entry of --help: the usage, then what it does from a common column on.
+QString helpEntry(const QString& usage, const QStringList& about);
+QString optionHelp(const Option& option, const QString& about);
+
+// A hand-written scanner rather than QCommandLineParser, which would read a
+// negative number such as "-1" as an option. "--" ends the options; "-" and
+// "-<digit>..." are words.
+Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known);
+
+// A whole number in decimal (a sign allowed) or in hexadecimal after "0x".
+struct Number
+{
+    qint64 value = 0;
+    bool hex = false;
+};
+std::optional<Number> parseNumber(const QString& text);
+
+// A whole number in low..high; what names the value in the refusal.
+Checked<int> boundedNumber(const QString& what, const QString& text, int low, int high);
+
+// A refusal quotes what the user gave, which may hold line breaks or other
+// control characters; they are written as escapes so that the message stays
+// one line for a script reading standard error line by line.
+QString oneLine(const QString& text);
+
+} // namespace send
