@@ -10,6 +10,7 @@
 // to 10,000. The script's own cost per frame is measured in this process:
 // send::run on the same script, the pty drained concurrently, less a run of a
 // one-line script (the port's open and close), divided by the frames.
+#include "serial/PseudoTerminal.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
@@ -27,11 +28,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -77,23 +76,16 @@ class CountingPty
 public:
     CountingPty()
     {
-        char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (::openpty(&m_master, &m_slave, name, &raw, nullptr) != 0)
-            fatal(QStringLiteral("no pseudo-terminal: %1").arg(qt_error_string(errno)));
-        m_path = QString::fromLocal8Bit(name);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
-        ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+        if (!m_pty.isValid())
+            fatal(m_pty.errorString());
+        m_master = m_pty.master();
+        m_path = m_pty.path();
         m_thread = std::thread([this] { drain(); });
     }
     ~CountingPty()
     {
         m_stop = true;
         m_thread.join();
-        ::close(m_slave);
-        ::close(m_master);
     }
     CountingPty(const CountingPty&) = delete;
     CountingPty& operator=(const CountingPty&) = delete;
@@ -126,8 +118,8 @@ private:
         }
     }
 
+    PseudoTerminal m_pty;
     int m_master = -1;
-    int m_slave = -1;
     QString m_path;
     std::atomic<bool> m_stop{false};
     std::atomic<qint64> m_bytes{0};
