@@ -182,14 +182,12 @@ void wellFormed(Bytes in)
         break;
     }
     default: { // configuration: no UID byte of its own
-        const protocol::Baud bauds[] = {protocol::Baud::B9600, protocol::Baud::B19200,
-                                        protocol::Baud::B38400};
-        const char* rates[] = {"9600", "19200", "38400"};
-        const int which = form % 3;
+        const protocol::BaudOption& option =
+            protocol::BaudOptions[form % std::size(protocol::BaudOptions)];
         args = dryRun + QStringList{QStringLiteral("config"), QStringLiteral("--baud"),
-                                    QLatin1String(rates[which]),
+                                    QString::number(option.rate),
                                     QStringLiteral("--new-uid=%1").arg(int(uid))};
-        expected = protocol::configFrame(protocol::configPayload(bauds[which], uid));
+        expected = protocol::configFrame(protocol::configPayload(option.baud, uid));
         break;
     }
     }
