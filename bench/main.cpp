@@ -41,13 +41,13 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -105,7 +105,7 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         m_arrived.wait_for(lock, std::chrono::seconds(1),
                            [this, count] { return m_bytes.size() >= count; });
-        const QByteArray got = m_bytes.left(count);
+        QByteArray got = m_bytes.left(count);
         m_bytes.remove(0, got.size());
         *lastAt = m_lastAt;
         return got;
@@ -121,7 +121,7 @@ public:
             m_arrived.wait_for(lock, std::chrono::milliseconds(idleMs),
                                [this, seen] { return m_bytes.size() != seen; });
         }
-        const QByteArray got = m_bytes;
+        QByteArray got = m_bytes;
         m_bytes.clear();
         return got;
     }
@@ -280,9 +280,10 @@ StartupRun startPanelOnce(const QString& panel, const QString& hook)
         if (!entry.startsWith("QT_QPA_PLATFORM=") && !entry.startsWith("LD_PRELOAD="))
             env.push_back(entry);
     }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.emplace_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("LD_PRELOAD=" + hook.toLocal8Bit());
     std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
     for (QByteArray& entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
@@ -510,6 +511,7 @@ int main(int argc, char* argv[])
         pressOnce(b, line, messages);
     const Memory afterFirstPresses = memoryOf(QStringLiteral("/proc/self/status"));
     std::vector<ButtonResult> results;
+    results.reserve(buttons.size());
     for (const Button& b : buttons)
         results.push_back(pressMany(b, line, messages, samples, handled));
     const Memory afterPresses = memoryOf(QStringLiteral("/proc/self/status"));

@@ -26,12 +26,12 @@
 #include <thread>
 #include <vector>
 
+#include <ctime>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -133,6 +133,7 @@ qint64 runProcess(const QStringList& args)
     for (const QString& a : args)
         storage.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
     for (QByteArray& a : storage)
         argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -158,7 +159,7 @@ QString writeScript(const QTemporaryDir& dir, const QString& name, int frames, q
         text += '\n';
         *bytes += Lines[i % LineCount].bytes;
     }
-    const QString path = dir.filePath(name);
+    QString path = dir.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
         fatal(QStringLiteral("cannot write %1").arg(path));

@@ -66,7 +66,7 @@ QList<ReceivedFrame> decodeBurst(const QByteArray& burst)
             frames.append(malformed(rest, QStringLiteral("a lone byte, no command code")));
             break;
         }
-        const quint8 code = quint8(rest[1]);
+        const auto code = quint8(rest[1]);
         const std::optional<QString> name = commandName(code);
         if (!name) {
             frames.append(

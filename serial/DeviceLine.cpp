@@ -47,7 +47,7 @@ DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m
 
 DeviceLine::~DeviceLine()
 {
-    close();
+    drainAndClose();
 }
 
 QString DeviceLine::named(const QString& reason) const
@@ -205,6 +205,11 @@ WriteResult DeviceLine::write(const QByteArray& frame)
 }
 
 void DeviceLine::close()
+{
+    drainAndClose();
+}
+
+void DeviceLine::drainAndClose()
 {
     if (!m_port.isOpen())
         return;

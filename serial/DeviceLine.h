@@ -31,6 +31,7 @@ private:
     // is left discarded and reason set, when the line stalls.
     bool drain(QString* reason, qsizetype* left);
     void fail(const QString& reason);
+    void drainAndClose();
     QString named(const QString& reason) const;
 
     QString m_device;

@@ -64,7 +64,7 @@ WriteResult MSComm::write(const QByteArray& frame)
         m_error = QStringLiteral("the port is not open");
         return {0, frame.size(), m_error};
     }
-    const WriteResult result = m_line->write(frame);
+    WriteResult result = m_line->write(frame);
     m_error = result.error;
     return result;
 }

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include <climits>
-#include <signal.h>
+#include <csignal>
 #include <unistd.h>
 
 // The Debian package as a user receives it: built by CPack from this build,

@@ -102,13 +102,13 @@ void record(const std::string& call)
     s.calls.push_back(call);
     if (s.logPath.empty())
         return;
-    static const WriteFn realWrite = real<WriteFn>("write");
+    static const auto realWrite = real<WriteFn>("write");
     const int fd = ::open(s.logPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
     const std::string line = call + "\n";
     realWrite(fd, line.data(), line.size());
-    static const CloseFn realClose = real<CloseFn>("close");
+    static const auto realClose = real<CloseFn>("close");
     realClose(fd);
 }
 
@@ -118,7 +118,7 @@ extern "C" {
 
 ssize_t write(int fd, const void* data, size_t size)
 {
-    static const WriteFn realWrite = real<WriteFn>("write");
+    static const auto realWrite = real<WriteFn>("write");
     if (!watched(fd))
         return realWrite(fd, data, size);
     State& s = state();
@@ -141,7 +141,7 @@ ssize_t write(int fd, const void* data, size_t size)
 
 int close(int fd)
 {
-    static const CloseFn realClose = real<CloseFn>("close");
+    static const auto realClose = real<CloseFn>("close");
     if (watched(fd))
         record("close");
     return realClose(fd);
@@ -149,7 +149,7 @@ int close(int fd)
 
 int tcdrain(int fd)
 {
-    static const DrainFn realDrain = real<DrainFn>("tcdrain");
+    static const auto realDrain = real<DrainFn>("tcdrain");
     if (watched(fd))
         record("tcdrain");
     return realDrain(fd);
@@ -157,7 +157,7 @@ int tcdrain(int fd)
 
 int tcflush(int fd, int queue)
 {
-    static const FlushFn realFlush = real<FlushFn>("tcflush");
+    static const auto realFlush = real<FlushFn>("tcflush");
     if (watched(fd))
         record("tcflush");
     return realFlush(fd, queue);
@@ -165,7 +165,7 @@ int tcflush(int fd, int queue)
 
 int tcsetattr(int fd, int actions, const struct termios* t)
 {
-    static const SetAttrFn realSet = real<SetAttrFn>("tcsetattr");
+    static const auto realSet = real<SetAttrFn>("tcsetattr");
     if (watched(fd))
         record("tcsetattr");
     return realSet(fd, actions, t);
@@ -173,7 +173,7 @@ int tcsetattr(int fd, int actions, const struct termios* t)
 
 int ioctl(int fd, unsigned long request, ...)
 {
-    static const IoctlFn realIoctl = real<IoctlFn>("ioctl");
+    static const auto realIoctl = real<IoctlFn>("ioctl");
     va_list args;
     va_start(args, request);
     void* arg = va_arg(args, void*);

@@ -2,8 +2,8 @@
 
 #include "tools/emulator/LogLine.h"
 
-Emulator::Emulator(ModuleLine& line, const ModuleBus& initial, QObject* parent)
-    : QObject(parent), m_line(line), m_bus(initial)
+Emulator::Emulator(ModuleLine& line, ModuleBus initial, QObject* parent)
+    : QObject(parent), m_line(line), m_bus(std::move(initial))
 {
     connect(&m_line, &ModuleLine::burst, this, &Emulator::receive);
     connect(&m_line, &ModuleLine::failed, this, [this](const QString& reason) {

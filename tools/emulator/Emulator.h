@@ -13,7 +13,7 @@ class Emulator : public QObject
     Q_OBJECT
 
 public:
-    Emulator(ModuleLine& line, const ModuleBus& initial, QObject* parent = nullptr);
+    Emulator(ModuleLine& line, ModuleBus initial, QObject* parent = nullptr);
 
     const ModuleBus& bus() const { return m_bus; }
     const ModuleLine& line() const { return m_line; }

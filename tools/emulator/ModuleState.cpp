@@ -111,7 +111,7 @@ QString ModuleState::applyConfiguration(const ReceivedFrame& frame)
 QString ModuleState::applyCommand(const ReceivedFrame& frame)
 {
     using protocol::Command;
-    const QString prefix = protocol::commandName(frame.code).value_or(QStringLiteral("?"));
+    QString prefix = protocol::commandName(frame.code).value_or(QStringLiteral("?"));
     const QByteArray& payload = frame.payload;
     auto showNumber = [&](qint64 value) {
         const QString text = numberText(value);
@@ -130,7 +130,7 @@ QString ModuleState::applyCommand(const ReceivedFrame& frame)
             m_patterns[size_t(i)] = quint8(payload[i]);
         return prefix;
     case Command::DecimalPoints: {
-        const quint8 value = quint8(payload[0]);
+        const auto value = quint8(payload[0]);
         if (value > protocol::DecimalPointsMax) {
             // Bits beyond the six positions would light nothing; the whole
             // value is kept out rather than shown in part.
