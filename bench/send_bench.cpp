@@ -269,7 +269,7 @@ int main(int argc, char* argv[])
     const double checkUs = median(checkRuns) / ScriptFrames / 1e3;
 
     std::printf("\n%d frames to a pty at 38400,n,8,1, %lld bytes, to the last byte read\n",
-                ScriptFrames, scriptBytes);
+                ScriptFrames, static_cast<long long>(scriptBytes));
     std::printf("  %-44s %10.1f ms %8.1f us/frame\n", "one script (one quendra-send process)",
                 scriptMs, scriptMs * 1e3 / ScriptFrames);
     std::printf(
