@@ -11,6 +11,8 @@ PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberat
 # with appstreamcli, its desktop entry with desktop-file-validate, and watches
 # the installed panel open its settings with strace.
 PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
+# The network line's tests run a real terminal server.
+PACKAGES="$PACKAGES ser2net"
 # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
 

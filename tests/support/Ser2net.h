@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A real ser2net in front of a device (a test's pseudo-terminal), listening
+// on 127.0.0.1 only, run in the foreground as the test's child.
+class Ser2net
+{
+public:
+    enum class Form
+    {
+        Rfc2217,
+        Socket
+    };
+
+    // The device starts at deviceSettings ("2400n81") whenever a client
+    // connects; an rfc2217:// client then sets its own.
+    Ser2net(const QString& device, Form form, const QString& deviceSettings = "2400n81");
+    ~Ser2net();
+    Ser2net(const Ser2net&) = delete;
+    Ser2net& operator=(const Ser2net&) = delete;
+
+    static bool installed();
+    // A TCP port on 127.0.0.1 nobody listened on a moment ago.
+    static quint16 freePort();
+
+    // Starts the server on port() (a free one the first time) and waits, with
+    // a deadline, until it takes connections. False, with why, otherwise.
+    bool start(QString* why);
+    void stop();
+
+    quint16 port() const { return m_port; }
+    // "rfc2217://127.0.0.1:PORT" or "socket://127.0.0.1:PORT".
+    QString portName() const;
+    // Everything the server printed.
+    QByteArray output();
+
+private:
+    QString m_device;
+    Form m_form;
+    QString m_deviceSettings;
+    quint16 m_port = 0;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// Whether 127.0.0.1:port takes a connection now. The probe connection is
+// closed the way a client should: it waits until the server hangs up, so the
+// server has let go of its device before this returns.
+bool acceptsConnections(quint16 port);

@@ -1,0 +1,333 @@
+#include "serial/NetworkLine.h"
+#include "serial/TelnetReader.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Ser2net.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+// The speed the device runs at, as the system reports it to any process.
+speed_t deviceSpeed(const QString& path)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? cfgetospeed(&t) : speed_t(-1);
+}
+
+// "data 41 ff, do 3, sb 44 65 00 00 25 80" for comparing events in one line.
+QString describe(const std::vector<TelnetReader::Event>& events)
+{
+    QStringList parts;
+    for (const TelnetReader::Event& e : events) {
+        switch (e.kind) {
+        case TelnetReader::Event::Data:
+            parts << "data " + e.bytes.toHex(' ');
+            break;
+        case TelnetReader::Event::Negotiation: {
+            static const char* const verbs[] = {"will", "wont", "do", "dont"};
+            parts << QStringLiteral("%1 %2").arg(verbs[e.code - telnet::WILL]).arg(e.option);
+            break;
+        }
+        case TelnetReader::Event::Subnegotiation:
+            parts << QStringLiteral("sb %1 %2%3")
+                         .arg(e.option)
+                         .arg(QString(e.bytes.toHex(' ')), e.truncated ? " cut" : "");
+            break;
+        case TelnetReader::Event::Command:
+            parts << QStringLiteral("cmd %1").arg(e.code);
+            break;
+        }
+    }
+    return parts.join(", ");
+}
+
+QByteArray allBytes()
+{
+    QByteArray frame;
+    for (int i = 0; i < 256; ++i)
+        frame.append(char(i));
+    return frame;
+}
+
+} // namespace
+
+// The network line against a real ser2net in front of pseudo-terminals, and
+// against servers that misbehave.
+class tst_Network : public QObject
+{
+    Q_OBJECT
+
+    Pty m_rfcPty;
+    Pty m_socketPty;
+    std::unique_ptr<Ser2net> m_rfc;
+    std::unique_ptr<Ser2net> m_socket;
+
+    Ser2net& server(const QString& form) { return form == "rfc2217" ? *m_rfc : *m_socket; }
+    Pty& pty(const QString& form) { return form == "rfc2217" ? m_rfcPty : m_socketPty; }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(Ser2net::installed(), "ser2net is not installed (scripts/install-deps.sh)");
+        QVERIFY(m_rfcPty.isValid() && m_socketPty.isValid());
+        m_rfc = std::make_unique<Ser2net>(m_rfcPty.devicePath(), Ser2net::Form::Rfc2217);
+        m_socket = std::make_unique<Ser2net>(m_socketPty.devicePath(), Ser2net::Form::Socket);
+        QString why;
+        QVERIFY2(m_rfc->start(&why), qPrintable(why));
+        QVERIFY2(m_socket->start(&why), qPrintable(why));
+    }
+
+    void portNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // "KIND HOST:PORT", or "!" and part of the reason
+        const QList<QPair<const char*, const char*>> rows{
+            {"rfc2217://10.0.0.7:4001", "rfc2217 10.0.0.7:4001"},
+            {"RFC2217://terminal-3.lab:1", "rfc2217 terminal-3.lab:1"},
+            {"socket://[::1]:65535", "socket [::1]:65535"},
+            {"rfc2217://10.0.0.7", "!no port number"},
+            {"rfc2217://10.0.0.7:0", "!\"0\" is not 1 to 65535"},
+            {"socket://10.0.0.7:65536", "!\"65536\" is not 1 to 65535"},
+            {"socket://10.0.0.7:+40", "!\"+40\" is not 1 to 65535"},
+            {"rfc2217://:4001", "!no host"},
+            {"rfc2217://user@host:4001", "!not a host name"},
+            {"rfc2217://host:4001/x", "!\"4001/x\" is not 1 to 65535"},
+            {"socket://[10.0.0.7]:4001", "!not an IPv6 address"},
+            {"telnet://10.0.0.7:4001", "!unknown kind of port \"telnet\""},
+        };
+        for (const auto& [name, expected] : rows)
+            QTest::newRow(name) << QString(name) << QString(expected);
+    }
+    void portNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QVERIFY(isNetworkPortName(name));
+        const std::optional<NetworkAddress> a = parseNetworkPortName(name);
+        const QString problem = networkPortNameProblem(name);
+        if (expected.startsWith('!')) {
+            QVERIFY(!a);
+            QVERIFY2(problem.startsWith(name + ": ") && problem.contains(expected.mid(1)),
+                     qPrintable(problem));
+        } else {
+            QVERIFY2(a, qPrintable(problem));
+            QCOMPARE(QString(a->kind == NetworkAddress::Kind::Rfc2217 ? "rfc2217 " : "socket ") +
+                         a->display(),
+                     expected);
+            QVERIFY(problem.isEmpty());
+        }
+    }
+
+    // What the server sends, cut into pieces anywhere.
+    void reader_data()
+    {
+        QTest::addColumn<QString>("pieces"); // hex, "|" between pieces fed one by one
+        QTest::addColumn<QString>("events");
+        QTest::newRow("data, IAC IAC is one 0xff") << "41 ff ff 0d 00"
+                                                   << "data 41 ff 0d 00";
+        QTest::newRow("ser2net's greeting") << "fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c"
+                                            << "will 3, do 3, will 1, dont 1, do 0, will 0, do 44";
+        QTest::newRow("rate answer cut everywhere") << "ff|fa|2c|65|00 00|25|80|ff|f0"
+                                                    << "sb 44 65 00 00 25 80";
+        QTest::newRow("IAC doubled inside an answer") << "fffa2c 65 3b9ac9ffff fff0 41"
+                                                      << "sb 44 65 3b 9a c9 ff, data 41";
+        QTest::newRow("command ends an open subnegotiation") << "fffa2c 6b 00 fffb 03"
+                                                             << "sb 44 6b 00, will 3";
+        QTest::newRow("plain commands between data") << "41 fff1 42"
+                                                     << "data 41, cmd 241, data 42";
+        QTest::newRow("overlong subnegotiation is cut")
+            << "fffa2c " + QString("61").repeated(70) + " fff0"
+            << "sb 44 " + QString("61 ").repeated(TelnetReader::MaxSubnegotiation).trimmed() +
+                   " cut";
+    }
+    void reader()
+    {
+        QFETCH(QString, pieces);
+        QFETCH(QString, events);
+        TelnetReader reader;
+        std::vector<TelnetReader::Event> got;
+        for (const QString& piece : pieces.split('|'))
+            reader.feed(QByteArray::fromHex(piece.toLatin1()), got);
+        // Data split over pieces arrives as one event per piece.
+        for (std::size_t i = 1; i < got.size(); ++i) {
+            if (got[i].kind == TelnetReader::Event::Data &&
+                got[i - 1].kind == TelnetReader::Event::Data) {
+                got[i - 1].bytes += got[i].bytes;
+                got.erase(got.begin() + qsizetype(i--));
+            }
+        }
+        QCOMPARE(describe(got), events);
+    }
+
+    // Bytes a terminal would translate (CR NUL, CR LF, IAC) arrive as they are.
+    void frames_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QByteArray>("frame");
+        for (const char* form : {"rfc2217", "socket"}) {
+            for (const char* hex : {"ff", "0d00", "0d0a", "00", "ffff0d", "0162ff0d000d0a00"})
+                QTest::addRow("%s %s", form, hex) << QString(form) << QByteArray::fromHex(hex);
+            QTest::addRow("%s 00..ff", form) << QString(form) << allBytes();
+        }
+    }
+    void frames()
+    {
+        QFETCH(QString, form);
+        QFETCH(QByteArray, frame);
+        NetworkLine line(*parseNetworkPortName(server(form).portName()));
+        QString error;
+        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        const WriteResult r = line.write(frame);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.sent, frame.size());
+        QCOMPARE(pty(form).read(2000).toHex(' '), frame.toHex(' '));
+        line.close();
+        QVERIFY(!line.isOpen());
+    }
+
+    // Each open sets the device's speed through rfc2217://; socket:// leaves
+    // the server's own (2400).
+    void rates_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("speed");
+        QTest::newRow("rfc2217 9600") << "rfc2217" << 9600 << int(B9600);
+        QTest::newRow("rfc2217 19200") << "rfc2217" << 19200 << int(B19200);
+        QTest::newRow("rfc2217 38400") << "rfc2217" << 38400 << int(B38400);
+        QTest::newRow("socket 19200") << "socket" << 19200 << int(B2400);
+    }
+    void rates()
+    {
+        QFETCH(QString, form);
+        QFETCH(int, rate);
+        QFETCH(int, speed);
+        NetworkLine line(*parseNetworkPortName(server(form).portName()));
+        QString error;
+        QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
+        QCOMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+        if (form == "rfc2217")
+            QCOMPARE(line.activeSettings(), std::optional(moduleLineSettings(rate)));
+        else
+            QVERIFY(!line.activeSettings());
+        // Reopening, as the baud menu does, sets the rate again.
+        line.close();
+        QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
+        QCOMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+    }
+
+    // ser2net takes every rate a pseudo-terminal does (any, through custom
+    // speeds) but stays silent on 1.5 stop bits, which Linux has not.
+    void refusedSetting()
+    {
+        NetworkLine line(*parseNetworkPortName(m_rfc->portName()));
+        QString error;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!line.open(*parseLineSettings("9600,n,8,1.5"), &error));
+        QVERIFY(clock.elapsed() < 3500);
+        QCOMPARE(error, QString("127.0.0.1:%1: the server did not take stop bits 1.5; no answer "
+                                "in 3 s")
+                            .arg(m_rfc->port()));
+        QVERIFY(!line.isOpen());
+        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+    }
+
+    void noServer()
+    {
+        const quint16 port = Ser2net::freePort();
+        for (const char* form : {"rfc2217", "socket"}) {
+            NetworkLine line(
+                *parseNetworkPortName(QString("%1://127.0.0.1:%2").arg(form).arg(port)));
+            QString error;
+            QVERIFY(!line.open(moduleLineSettings(9600), &error));
+            QCOMPARE(error, QString("127.0.0.1:%1: Connection refused").arg(port));
+            QVERIFY(!line.isOpen());
+            QVERIFY(!line.write("x").ok());
+        }
+    }
+
+    // A server that takes the connection and never answers.
+    void silentServer()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        NetworkLine line(
+            *parseNetworkPortName(QString("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
+        QString error;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!line.open(moduleLineSettings(9600), &error));
+        QVERIFY2(clock.elapsed() >= 2900 && clock.elapsed() < 3500,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(error, QString("127.0.0.1:%1: no answer in 3 s").arg(silent.serverPort()));
+    }
+
+    // The server goes away mid-session; the line says so once, and opens
+    // again once the server is back.
+    void serverStopped_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<bool>("eventLoop"); // whether the owner runs one before the next write
+        for (const char* form : {"rfc2217", "socket"}) {
+            QTest::addRow("%s, next write", form) << QString(form) << false;
+            QTest::addRow("%s, between writes", form) << QString(form) << true;
+        }
+    }
+    void serverStopped()
+    {
+        QFETCH(QString, form);
+        QFETCH(bool, eventLoop);
+        Ser2net& s = server(form);
+        const QString where = QString("127.0.0.1:%1: ").arg(s.port());
+        NetworkLine line(*parseNetworkPortName(s.portName()));
+        QSignalSpy failed(&line, &Line::failed);
+        QString error;
+        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QVERIFY(line.write("\x01\x66").ok());
+        QCOMPARE(pty(form).read().size(), 2);
+
+        s.stop();
+        if (eventLoop) {
+            QTRY_COMPARE(failed.count(), 1);
+            QCOMPARE(failed.at(0).at(0).toString(), where + "the server closed the connection");
+            QVERIFY(!line.isOpen());
+        }
+        const WriteResult r = line.write("\x01\x67");
+        QVERIFY(!r.ok());
+        QCOMPARE(r.sent, 0);
+        QCOMPARE(r.error,
+                 where + (eventLoop ? "the port is not open" : "the server closed the connection"));
+        QVERIFY(!line.isOpen());
+        QVERIFY(!line.write("\x01\x68").ok());
+        QCoreApplication::processEvents();
+        QCOMPARE(failed.count(), eventLoop ? 1 : 0);
+
+        QVERIFY2(s.start(&error), qPrintable(error));
+        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QVERIFY(line.write("\xff\x0d").ok());
+        QCOMPARE(pty(form).read().toHex(), QByteArray("ff0d"));
+    }
+
+    void cleanupTestCase()
+    {
+        m_rfc.reset();
+        m_socket.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Network)
+#include "tst_network.moc"
