@@ -1,0 +1,98 @@
+// What a terminal server sends back is read by TelnetReader: from a server
+// anywhere on the network, so it may be anything. However it is cut into
+// pieces it must read the same, hold no more than it promises, and what it
+// read, written out again, must read back the same.
+#include "serial/TelnetReader.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+using Events = std::vector<TelnetReader::Event>;
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+// Adjacent data events as one, and no mark of cutting: what the bytes mean.
+Events normalised(Events events)
+{
+    Events out;
+    for (TelnetReader::Event& e : events) {
+        e.truncated = false;
+        if (e.kind == TelnetReader::Event::Data && !out.empty() &&
+            out.back().kind == TelnetReader::Event::Data)
+            out.back().bytes += e.bytes;
+        else
+            out.push_back(std::move(e));
+    }
+    return out;
+}
+
+QByteArray written(const Events& events)
+{
+    using namespace telnet;
+    QByteArray wire;
+    for (const TelnetReader::Event& e : events) {
+        switch (e.kind) {
+        case TelnetReader::Event::Data:
+            wire += escape(e.bytes);
+            break;
+        case TelnetReader::Event::Negotiation:
+            wire.append(char(IAC)).append(char(e.code)).append(char(e.option));
+            break;
+        case TelnetReader::Event::Subnegotiation:
+            wire.append(char(IAC)).append(char(SB)).append(char(e.option));
+            wire += escape(e.bytes);
+            wire.append(char(IAC)).append(char(SE));
+            break;
+        case TelnetReader::Event::Command:
+            wire.append(char(IAC)).append(char(e.code));
+            break;
+        }
+    }
+    return wire;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const auto* bytes = reinterpret_cast<const char*>(data);
+
+    TelnetReader whole;
+    Events all;
+    whole.feed(bytes, qsizetype(size), all);
+
+    qsizetype dataBytes = 0;
+    for (const TelnetReader::Event& e : all) {
+        check(e.kind != TelnetReader::Event::Subnegotiation ||
+              e.bytes.size() <= TelnetReader::MaxSubnegotiation);
+        check(e.kind != TelnetReader::Event::Negotiation ||
+              (e.code >= telnet::WILL && e.code <= telnet::DONT));
+        check(e.kind != TelnetReader::Event::Data || !e.bytes.isEmpty());
+        if (e.kind == TelnetReader::Event::Data)
+            dataBytes += e.bytes.size();
+    }
+    check(dataBytes <= qsizetype(size));
+
+    // Cut into pieces whose lengths the input's own first byte picks.
+    const size_t step = size == 0 ? 1 : 1 + data[0] % 7;
+    TelnetReader cut;
+    Events pieces;
+    for (size_t i = 0; i < size; i += step)
+        cut.feed(bytes + i, qsizetype(std::min(step, size - i)), pieces);
+    const Events meaning = normalised(all);
+    check(normalised(pieces) == meaning);
+
+    TelnetReader again;
+    Events reread;
+    again.feed(written(meaning), reread);
+    check(normalised(reread) == meaning);
+    return 0;
+}
