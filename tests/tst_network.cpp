@@ -8,11 +8,17 @@
 #include <QTcpServer>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -54,6 +60,14 @@ QString describe(const std::vector<TelnetReader::Event>& events)
     return parts.join(", ");
 }
 
+QByteArray bytesOf(std::initializer_list<unsigned char> list)
+{
+    QByteArray bytes;
+    for (const unsigned char b : list)
+        bytes.append(char(b));
+    return bytes;
+}
+
 QByteArray allBytes()
 {
     QByteArray frame;
@@ -61,6 +75,96 @@ QByteArray allBytes()
         frame.append(char(i));
     return frame;
 }
+
+// A terminal server played by a thread of the test, for answers ser2net
+// never gives. It agrees to what the line asks except where told otherwise:
+// "rate 9600" answers every rate with 9600, "binary" and "serial control"
+// refuse that option.
+class ScriptedServer
+{
+public:
+    explicit ScriptedServer(const QString& script) : m_script(script)
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        if (::bind(m_listen, reinterpret_cast<sockaddr*>(&a), length) != 0 ||
+            ::listen(m_listen, 1) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~ScriptedServer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listen);
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QByteArray answer(const TelnetReader::Event& e) const
+    {
+        using namespace telnet;
+        const auto reply = [](unsigned char code, unsigned char option) {
+            return bytesOf({IAC, code, option});
+        };
+        if (e.kind == TelnetReader::Event::Negotiation && e.code == WILL)
+            return reply((e.option == OptionBinary && m_script == "binary") ||
+                                 (e.option == OptionComPort && m_script == "serial control")
+                             ? DONT
+                             : DO,
+                         e.option);
+        if (e.kind == TelnetReader::Event::Negotiation && e.code == DO)
+            return reply(WILL, e.option);
+        if (e.kind != TelnetReader::Event::Subnegotiation || e.bytes.isEmpty())
+            return {};
+        QByteArray value = e.bytes.mid(1);
+        if (e.bytes[0] == char(SetBaudRate) && m_script == "rate 9600")
+            value = QByteArray::fromHex("00002580");
+        return bytesOf({IAC, SB, OptionComPort, uchar(e.bytes[0] + ServerOffset)}) + escape(value) +
+               bytesOf({IAC, SE});
+    }
+
+    void serve()
+    {
+        int client = -1;
+        TelnetReader reader;
+        while (!m_stop) {
+            pollfd p{client < 0 ? m_listen : client, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            if (client < 0) {
+                client = ::accept(m_listen, nullptr, nullptr);
+                continue;
+            }
+            char buffer[512];
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            std::vector<TelnetReader::Event> events;
+            reader.feed(buffer, n, events);
+            for (const TelnetReader::Event& e : events) {
+                const QByteArray bytes = answer(e);
+                if (!bytes.isEmpty() &&
+                    ::write(client, bytes.constData(), size_t(bytes.size())) < 0)
+                    break;
+            }
+        }
+        if (client >= 0)
+            ::close(client);
+    }
+
+    QString m_script;
+    int m_listen = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -79,6 +183,14 @@ class tst_Network : public QObject
     Pty& pty(const QString& form) { return form == "rfc2217" ? m_rfcPty : m_socketPty; }
 
 private slots:
+    // A row that failed half-way may have left a server stopped.
+    void init()
+    {
+        QString why;
+        for (Ser2net* s : {m_rfc.get(), m_socket.get()})
+            QVERIFY2(!s || s->isRunning() || s->start(&why), qPrintable(why));
+    }
+
     void initTestCase()
     {
         QVERIFY2(Ser2net::installed(), "ser2net is not installed (scripts/install-deps.sh)");
@@ -216,17 +328,21 @@ private slots:
         QFETCH(int, rate);
         QFETCH(int, speed);
         NetworkLine line(*parseNetworkPortName(server(form).portName()));
-        QString error;
-        QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
-        QCOMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
-        if (form == "rfc2217")
-            QCOMPARE(line.activeSettings(), std::optional(moduleLineSettings(rate)));
-        else
-            QVERIFY(!line.activeSettings());
-        // Reopening, as the baud menu does, sets the rate again.
-        line.close();
-        QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
-        QCOMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+        // Twice: a reopen, as the baud menu does, sets the rate again.
+        for (int round = 0; round < 2; ++round) {
+            line.close();
+            QString error;
+            QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
+            // An rfc2217:// open returns once the server has set the device;
+            // a socket:// one as soon as it connects, before ser2net opened it.
+            if (form == "rfc2217") {
+                QCOMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+                QCOMPARE(line.activeSettings(), std::optional(moduleLineSettings(rate)));
+            } else {
+                QTRY_COMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+                QVERIFY(!line.activeSettings());
+            }
+        }
     }
 
     // ser2net takes every rate a pseudo-terminal does (any, through custom
@@ -244,6 +360,40 @@ private slots:
                             .arg(m_rfc->port()));
         QVERIFY(!line.isOpen());
         QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+    }
+
+    // Answers only a scripted server gives: each refusal fails the open
+    // naming what was refused.
+    void serverAnswers_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("error"); // empty: opens
+        QTest::newRow("agrees") << "" << 19200 << "";
+        QTest::newRow("rate as asked") << "rate 9600" << 9600 << "";
+        QTest::newRow("other rate")
+            << "rate 9600" << 19200 << "the server refused rate 19200 (it answered 9600)";
+        QTest::newRow("binary refused") << "binary" << 9600 << "the server refused binary mode";
+        QTest::newRow("serial control refused")
+            << "serial control" << 9600 << "the server refused serial-port control (RFC 2217)";
+    }
+    void serverAnswers()
+    {
+        QFETCH(QString, script);
+        QFETCH(int, rate);
+        QFETCH(QString, error);
+        ScriptedServer server(script);
+        QVERIFY(server.port() != 0);
+        NetworkLine line(
+            *parseNetworkPortName(QString("rfc2217://127.0.0.1:%1").arg(server.port())));
+        QString got;
+        QCOMPARE(line.open(moduleLineSettings(rate), &got), error.isEmpty());
+        if (error.isEmpty()) {
+            QCOMPARE(line.activeSettings(), std::optional(moduleLineSettings(rate)));
+        } else {
+            QCOMPARE(got, QString("127.0.0.1:%1: ").arg(server.port()) + error);
+            QVERIFY(!line.isOpen());
+        }
     }
 
     void noServer()

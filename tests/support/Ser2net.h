@@ -31,6 +31,7 @@ public:
     // a deadline, until it takes connections. False, with why, otherwise.
     bool start(QString* why);
     void stop();
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
 
     quint16 port() const { return m_port; }
     // "rfc2217://127.0.0.1:PORT" or "socket://127.0.0.1:PORT".
