@@ -1,6 +1,33 @@
 #include "serial/Line.h"
 
 #include "serial/DeviceLine.h"
+#include "serial/NetworkLine.h"
+
+namespace {
+
+// A name that looks like a network address but is none: every open fails
+// with the reason, as opening a missing device would.
+class UnusableLine : public Line
+{
+public:
+    explicit UnusableLine(const QString& reason) : m_reason(reason) {}
+
+    bool open(const LineSettings&, QString* error) override
+    {
+        if (error)
+            *error = m_reason;
+        return false;
+    }
+    WriteResult write(const QByteArray& frame) override { return {0, frame.size(), m_reason}; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    std::optional<LineSettings> activeSettings() const override { return std::nullopt; }
+
+private:
+    QString m_reason;
+};
+
+} // namespace
 
 QString WriteResult::summary() const
 {
@@ -13,5 +40,9 @@ QString WriteResult::summary() const
 
 std::unique_ptr<Line> lineFor(const QString& name)
 {
-    return std::make_unique<DeviceLine>(name);
+    if (!isNetworkPortName(name))
+        return std::make_unique<DeviceLine>(name);
+    if (const std::optional<NetworkAddress> address = parseNetworkPortName(name))
+        return std::make_unique<NetworkLine>(*address);
+    return std::make_unique<UnusableLine>(networkPortNameProblem(name));
 }

@@ -172,8 +172,10 @@ NetworkLine::NetworkLine(const NetworkAddress& address, QObject* parent)
 
 NetworkLine::~NetworkLine()
 {
+    // As a close: the server lets go of its device before the program that
+    // follows (or this one, started again) connects.
+    close();
     m_busy = true; // no signals from a line being destroyed
-    m_socket.abort();
 }
 
 std::optional<LineSettings> NetworkLine::activeSettings() const
