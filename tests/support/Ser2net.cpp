@@ -14,8 +14,8 @@ constexpr int StartTimeoutMs = 5000;
 
 } // namespace
 
-Ser2net::Ser2net(const QString& device, Form form, const QString& deviceSettings)
-    : m_device(device), m_form(form), m_deviceSettings(deviceSettings)
+Ser2net::Ser2net(const QString& device, Form form, quint16 port, const QString& deviceSettings)
+    : m_device(device), m_form(form), m_deviceSettings(deviceSettings), m_port(port)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
