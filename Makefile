@@ -89,3 +89,10 @@ bench: build
 bench-send: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bench-send: build
 	$(BUILD)/bin/quendra-bench-send
+
+# Click to byte through a real ser2net on loopback, rfc2217:// and socket://,
+# beside a local pty; prints p50, p99 and the worst. Not a test.
+.PHONY: bench-network
+bench-network: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bench-network: build
+	$(BUILD)/bin/quendra-bench-network

@@ -1,0 +1,195 @@
+// quendra-bench-network: click to byte through a terminal server beside the
+// local figure. One frmMain in this process, offscreen, messages recorded;
+// COM1 is a pty, COM2 rfc2217:// and COM3 socket:// through a real ser2net
+// on loopback, each in front of a pty of its own. Each press of "Set DP"
+// is timed from just before QPushButton::click() to the moment a thread of
+// the bench's own has read the frame's last byte from the far pty. Prints
+// a table; asserts nothing.
+#include "settings/modINI.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Ser2net.h"
+#include "window/frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Presses = 2000;
+constexpr int FrameBytes = 3; // UID, code, decimal points
+
+qint64 nowNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+[[noreturn]] void fatal(const QString& why)
+{
+    std::fprintf(stderr, "quendra-bench-network: %s\n", qPrintable(why));
+    std::exit(1);
+}
+
+// Counts bytes arriving at a pty's far end and stamps the last, on a thread
+// of its own, so the time does not wait for the click handler to return.
+class FarEnd
+{
+public:
+    explicit FarEnd(int fd) : m_fd(fd), m_thread([this] { run(); }) {}
+    ~FarEnd()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    // When the byte count reached count; 0 when it does not within 2 s.
+    qint64 waitFor(qint64 count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_arrived.wait_for(lock, std::chrono::seconds(2),
+                                [this, count] { return m_count >= count; }))
+            return 0;
+        return m_lastAt;
+    }
+    qint64 count()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_count;
+    }
+
+private:
+    void run()
+    {
+        char buffer[256];
+        while (!m_stop) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            const qint64 at = nowNs();
+            if (n > 0) {
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_lastAt = at;
+                    m_count += n;
+                }
+                m_arrived.notify_one();
+            }
+        }
+    }
+
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    qint64 m_count = 0;
+    qint64 m_lastAt = 0;
+    std::thread m_thread;
+};
+
+struct Stats
+{
+    double p50 = 0, p99 = 0, worst = 0;
+};
+
+Stats statsOf(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const auto rank = [&v](double p) {
+        const auto i = size_t(std::ceil(p * double(v.size())));
+        return v[std::clamp<size_t>(i, 1, v.size()) - 1];
+    };
+    return {rank(0.5), rank(0.99), v.back()};
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (!Ser2net::installed())
+        fatal(QStringLiteral("ser2net is not installed"));
+
+    Pty local, viaRfc2217, viaSocket;
+    Ser2net rfc2217(viaRfc2217.devicePath(), Ser2net::Form::Rfc2217);
+    Ser2net socket(viaSocket.devicePath(), Ser2net::Form::Socket);
+    QString why;
+    if (!rfc2217.start(&why) || !socket.start(&why))
+        fatal(why);
+
+    QTemporaryDir folder;
+    QFile ini(folder.filePath(QStringLiteral("quendra.ini")));
+    const QByteArray settings = "[Settings]\nCommPort=1\nSetting=38400,n,8,1\nSlaveID=5\n"
+                                "[Ports]\nCOM1=" +
+                                local.devicePath().toUtf8() +
+                                "\nCOM2=" + rfc2217.portName().toUtf8() +
+                                "\nCOM3=" + socket.portName().toUtf8() + "\n";
+    if (!ini.open(QIODevice::WriteOnly) || ini.write(settings) != settings.size())
+        fatal(QStringLiteral("cannot write %1").arg(ini.fileName()));
+    ini.close();
+    modINI::setAppFolderOverride(folder.path());
+
+    QStringList messages;
+    frmMain window([&messages](const QString& text, const QString& detail) {
+        messages.append(detail.isEmpty() ? text : text + " (" + detail + ")");
+    });
+    window.show();
+    QApplication::processEvents();
+    auto* button = window.findChild<QPushButton*>(QStringLiteral("cmdDP"));
+
+    std::printf("quendra-bench-network: %d presses of Set DP (%d bytes) per line, 38400 baud,\n"
+                "QPushButton::click() to the last byte read at the far pty\n",
+                Presses, FrameBytes);
+    std::printf("  %-34s %9s %9s %9s\n", "line", "p50 us", "p99 us", "max us");
+    const struct
+    {
+        const char* name;
+        const char* entry;
+        Pty* pty;
+    } lines[] = {{"local pty (COM1)", "mnuCOM_1", &local},
+                 {"rfc2217:// via ser2net (COM2)", "mnuCOM_2", &viaRfc2217},
+                 {"socket:// via ser2net (COM3)", "mnuCOM_3", &viaSocket}};
+    for (const auto& line : lines) {
+        window.findChild<QAction*>(QLatin1String(line.entry))->trigger();
+        FarEnd far(line.pty->masterFd());
+        std::vector<double> us;
+        us.reserve(Presses);
+        // The first press is untimed: the path warms up.
+        for (int i = 0; i <= Presses; ++i) {
+            const qint64 pressed = nowNs();
+            button->click();
+            const qint64 arrived = far.waitFor(qint64(i + 1) * FrameBytes);
+            if (arrived == 0 || !messages.isEmpty())
+                fatal(QStringLiteral("%1, press %2: %3 bytes; %4")
+                          .arg(QLatin1String(line.name))
+                          .arg(i)
+                          .arg(far.count())
+                          .arg(messages.join(QStringLiteral("; "))));
+            if (i > 0)
+                us.push_back(double(arrived - pressed) / 1e3);
+            QApplication::processEvents();
+        }
+        const Stats s = statsOf(us);
+        std::printf("  %-34s %9.1f %9.1f %9.1f\n", line.name, s.p50, s.p99, s.worst);
+        std::fflush(stdout);
+    }
+    return 0;
+}
