@@ -240,6 +240,7 @@ bool NetworkLine::open(const LineSettings& settings, QString* error)
                               m_socket.error() == QAbstractSocket::UnknownSocketError;
         return failure(timedOut ? noAnswer : m_socket.errorString());
     }
+    m_connectedAt.start();
     // Frames are a few bytes each and should leave at once.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
@@ -532,6 +533,17 @@ void NetworkLine::close()
     const QDeadlineTimer deadline(CloseTimeoutMs);
     while (m_socket.state() == QAbstractSocket::ConnectedState && m_socket.bytesToWrite() > 0 &&
            m_socket.waitForBytesWritten(int(deadline.remainingTime()))) {
+    }
+    // ser2net opens its device only once a client has connected, and drops
+    // what it was sent when the client leaves before that open is done (a
+    // frame sent and closed within 10 ms of connecting is lost one time in
+    // fifteen). An rfc2217:// open has waited for the device to be set; a
+    // socket:// one cannot tell, so it stays connected a little while.
+    if (m_address.kind == NetworkAddress::Kind::Socket) {
+        const QDeadlineTimer settled(MinimumSocketConnectionMs - m_connectedAt.elapsed());
+        while (m_socket.state() == QAbstractSocket::ConnectedState && !settled.hasExpired() &&
+               m_socket.waitForReadyRead(int(settled.remainingTime())))
+            m_socket.readAll();
     }
 #ifdef Q_OS_UNIX
     // Saying no more is coming and waiting for the server to hang up lets

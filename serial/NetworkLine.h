@@ -5,6 +5,7 @@
 #include "serial/TelnetReader.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTcpSocket>
 
@@ -55,6 +56,9 @@ public:
     static constexpr int WriteTimeoutMs = 2000;
     // How long a close waits for the server to let go of the device.
     static constexpr int CloseTimeoutMs = 1000;
+    // How long a socket:// connection lasts at least, so that the server has
+    // opened its device before the client leaves.
+    static constexpr int MinimumSocketConnectionMs = 100;
 
     explicit NetworkLine(const NetworkAddress& address, QObject* parent = nullptr);
     ~NetworkLine() override;
@@ -83,6 +87,7 @@ private:
     QTcpSocket m_socket;
     TelnetReader m_reader;
     bool m_open = false;
+    QElapsedTimer m_connectedAt;
     // Inside open, write or close: a failure there is reported by their
     // result, not by failed().
     bool m_busy = false;

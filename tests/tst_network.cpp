@@ -310,6 +310,38 @@ private slots:
         QVERIFY(!line.isOpen());
     }
 
+    // A frame sent right after connecting, then closed, as quendra-send
+    // does: ser2net must have the device open before the client leaves.
+    void shortConnections_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::newRow("rfc2217") << "rfc2217";
+        QTest::newRow("socket") << "socket";
+    }
+    void shortConnections()
+    {
+        QFETCH(QString, form);
+        QByteArray expected;
+        // ser2net lost a few in a hundred such frames before the line waited.
+        for (int i = 0; i < 40; ++i) {
+            NetworkLine line(*parseNetworkPortName(server(form).portName()));
+            QString error;
+            QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+            const QByteArray frame = QByteArray::fromHex("ff0d00") + char(i);
+            QVERIFY(line.write(frame).ok());
+            line.close();
+            expected += frame;
+        }
+        QByteArray got;
+        while (got.size() < expected.size()) {
+            const QByteArray more = pty(form).read(1000);
+            if (more.isEmpty())
+                break;
+            got += more;
+        }
+        QCOMPARE(got.toHex(' '), expected.toHex(' '));
+    }
+
     // Each open sets the device's speed through rfc2217://; socket:// leaves
     // the server's own (2400).
     void rates_data()
