@@ -27,7 +27,6 @@
 #include <vector>
 
 #include <poll.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -37,9 +36,9 @@ constexpr int FrameBytes = 3; // UID, code, decimal points
 
 qint64 nowNs()
 {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 [[noreturn]] void fatal(const QString& why)

@@ -3,6 +3,8 @@
 #include "serial/DeviceLine.h"
 #include "serial/NetworkLine.h"
 
+#include <utility>
+
 namespace {
 
 // A name that looks like a network address but is none: every open fails
@@ -10,7 +12,7 @@ namespace {
 class UnusableLine : public Line
 {
 public:
-    explicit UnusableLine(const QString& reason) : m_reason(reason) {}
+    explicit UnusableLine(QString reason) : m_reason(std::move(reason)) {}
 
     bool open(const LineSettings&, QString* error) override
     {

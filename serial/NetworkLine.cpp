@@ -4,6 +4,7 @@
 #include <QHostAddress>
 
 #include <array>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
@@ -157,8 +158,8 @@ QString networkPortNameProblem(const QString& name)
     return problem;
 }
 
-NetworkLine::NetworkLine(const NetworkAddress& address, QObject* parent)
-    : Line(parent), m_address(address)
+NetworkLine::NetworkLine(NetworkAddress address, QObject* parent)
+    : Line(parent), m_address(std::move(address))
 {
     // Read and dropped as it arrives, so that nothing the server reports
     // piles up while the line is idle.
@@ -174,7 +175,7 @@ NetworkLine::~NetworkLine()
 {
     // As a close: the server lets go of its device before the program that
     // follows (or this one, started again) connects.
-    close();
+    NetworkLine::close();
     m_busy = true; // no signals from a line being destroyed
 }
 
@@ -302,7 +303,7 @@ bool NetworkLine::negotiate(const LineSettings& settings, const QDeadlineTimer& 
 
 QString NetworkLine::negotiationStalled() const
 {
-    const QString wait = QStringLiteral("no answer in %1 s").arg(OpenTimeoutMs / 1000);
+    QString wait = QStringLiteral("no answer in %1 s").arg(OpenTimeoutMs / 1000);
     if (!m_heardServer)
         return wait;
     if (!m_comPortAgreed)
@@ -340,7 +341,7 @@ void NetworkLine::sendSettings()
         sub.append(char(IAC)).append(char(SE));
         m_socket.write(sub);
     };
-    const quint32 rate = quint32(m_wanted.baudRate);
+    const auto rate = quint32(m_wanted.baudRate);
     const char rateBytes[] = {char(rate >> 24), char(rate >> 16), char(rate >> 8), char(rate)};
     command(SetBaudRate, QByteArray(rateBytes, sizeof rateBytes));
     command(SetDataSize, QByteArray(1, char(m_wanted.dataBits)));

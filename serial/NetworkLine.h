@@ -60,7 +60,7 @@ public:
     // opened its device before the client leaves.
     static constexpr int MinimumSocketConnectionMs = 100;
 
-    explicit NetworkLine(const NetworkAddress& address, QObject* parent = nullptr);
+    explicit NetworkLine(NetworkAddress address, QObject* parent = nullptr);
     ~NetworkLine() override;
 
     bool open(const LineSettings& settings, QString* error) override;

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -83,7 +84,7 @@ QByteArray allBytes()
 class ScriptedServer
 {
 public:
-    explicit ScriptedServer(const QString& script) : m_script(script)
+    explicit ScriptedServer(QString script) : m_script(std::move(script))
     {
         m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};

@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <utility>
+
 #include <sys/socket.h>
 
 namespace {
@@ -14,8 +16,9 @@ constexpr int StartTimeoutMs = 5000;
 
 } // namespace
 
-Ser2net::Ser2net(const QString& device, Form form, quint16 port, const QString& deviceSettings)
-    : m_device(device), m_form(form), m_deviceSettings(deviceSettings), m_port(port)
+Ser2net::Ser2net(QString device, Form form, quint16 port, QString deviceSettings)
+    : m_device(std::move(device)), m_form(form), m_deviceSettings(std::move(deviceSettings)),
+      m_port(port)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }

@@ -18,8 +18,7 @@ public:
 
     // The device starts at deviceSettings ("2400n81") whenever a client
     // connects; an rfc2217:// client then sets its own. Port 0: a free one.
-    Ser2net(const QString& device, Form form, quint16 port = 0,
-            const QString& deviceSettings = "2400n81");
+    Ser2net(QString device, Form form, quint16 port = 0, QString deviceSettings = "2400n81");
     ~Ser2net();
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;
