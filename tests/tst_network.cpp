@@ -429,6 +429,21 @@ private slots:
         }
     }
 
+    // ser2net serves one client per port and says so before it hangs up.
+    void portInUse()
+    {
+        NetworkLine first(*parseNetworkPortName(m_rfc->portName()));
+        NetworkLine second(*parseNetworkPortName(m_rfc->portName()));
+        QString error;
+        QVERIFY2(first.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QVERIFY(!second.open(moduleLineSettings(9600), &error));
+        QCOMPARE(error, QString("127.0.0.1:%1: the server closed the connection: Port already in "
+                                "use")
+                            .arg(m_rfc->port()));
+        first.close();
+        QVERIFY2(second.open(moduleLineSettings(9600), &error), qPrintable(error));
+    }
+
     void noServer()
     {
         const quint16 port = Ser2net::freePort();
