@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QHostAddress>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -241,7 +242,8 @@ bool NetworkLine::open(const LineSettings& settings, QString* error)
                               m_socket.error() == QAbstractSocket::UnknownSocketError;
         return failure(timedOut ? noAnswer : m_socket.errorString());
     }
-    m_connectedAt.start();
+    m_lastSent.start();
+    m_lastFrameSize = 0;
     // Frames are a few bytes each and should leave at once.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
@@ -298,6 +300,7 @@ bool NetworkLine::negotiate(const LineSettings& settings, const QDeadlineTimer& 
         *reason = m_refusal;
         return false;
     }
+    m_serverText.clear(); // what it said while opening explains no later failure
     return true;
 }
 
@@ -331,27 +334,30 @@ void NetworkLine::send(unsigned char code, unsigned char option)
     m_socket.write(bytes, sizeof bytes);
 }
 
+void NetworkLine::sendCommand(unsigned char code, const QByteArray& value)
+{
+    using namespace telnet;
+    QByteArray sub;
+    sub.append(char(IAC)).append(char(SB)).append(char(OptionComPort)).append(char(code));
+    sub.append(escape(value));
+    sub.append(char(IAC)).append(char(SE));
+    m_socket.write(sub);
+}
+
 void NetworkLine::sendSettings()
 {
     using namespace telnet;
-    const auto command = [this](unsigned char code, const QByteArray& value) {
-        QByteArray sub;
-        sub.append(char(IAC)).append(char(SB)).append(char(OptionComPort)).append(char(code));
-        sub.append(escape(value));
-        sub.append(char(IAC)).append(char(SE));
-        m_socket.write(sub);
-    };
     const auto rate = quint32(m_wanted.baudRate);
     const char rateBytes[] = {char(rate >> 24), char(rate >> 16), char(rate >> 8), char(rate)};
-    command(SetBaudRate, QByteArray(rateBytes, sizeof rateBytes));
-    command(SetDataSize, QByteArray(1, char(m_wanted.dataBits)));
+    sendCommand(SetBaudRate, QByteArray(rateBytes, sizeof rateBytes));
+    sendCommand(SetDataSize, QByteArray(1, char(m_wanted.dataBits)));
     for (const auto& [parity, code] : ParityCodes) {
         if (parity == m_wanted.parity)
-            command(SetParity, QByteArray(1, char(code)));
+            sendCommand(SetParity, QByteArray(1, char(code)));
     }
     for (const auto& [stop, code] : StopCodes) {
         if (stop == m_wanted.stopBits)
-            command(SetStopSize, QByteArray(1, char(code)));
+            sendCommand(SetStopSize, QByteArray(1, char(code)));
     }
     m_socket.flush();
     m_settingsSent = true;
@@ -392,6 +398,9 @@ void NetworkLine::handle(const TelnetReader::Event& event)
     case TelnetReader::Event::Subnegotiation:
         if (event.option == OptionComPort && negotiating && m_settingsSent && !event.truncated)
             handleAnswer(event.bytes);
+        if (event.option == OptionComPort && !event.bytes.isEmpty() &&
+            uchar(event.bytes[0]) == ServerOffset + SetBaudRate)
+            m_rateAnswered = true;
         return;
     case TelnetReader::Event::Negotiation:
         break;
@@ -518,6 +527,8 @@ WriteResult NetworkLine::write(const QByteArray& frame)
         }
     }
     result.sent = frame.size();
+    m_lastSent.start();
+    m_lastFrameSize = frame.size();
     readServer();
     m_busy = false;
     return result;
@@ -529,19 +540,37 @@ void NetworkLine::close()
         m_open = false;
         return;
     }
+    const bool wasOpen = m_open;
     m_busy = true;
     m_open = false;
     const QDeadlineTimer deadline(CloseTimeoutMs);
     while (m_socket.state() == QAbstractSocket::ConnectedState && m_socket.bytesToWrite() > 0 &&
            m_socket.waitForBytesWritten(int(deadline.remainingTime()))) {
     }
-    // ser2net opens its device only once a client has connected, and drops
-    // what it was sent when the client leaves before that open is done (a
-    // frame sent and closed within 10 ms of connecting is lost one time in
-    // fifteen). An rfc2217:// open has waited for the device to be set; a
-    // socket:// one cannot tell, so it stays connected a little while.
-    if (m_address.kind == NetworkAddress::Kind::Socket) {
-        const QDeadlineTimer settled(MinimumSocketConnectionMs - m_connectedAt.elapsed());
+    // ser2net drops what it has not yet written to its device, and what
+    // the device has not yet sent, when the client leaves: a frame sent just
+    // before a close was lost a few times in a hundred. The server handles
+    // what it is sent in order, so once it has answered a question sent
+    // after the last frame, that frame has reached the device; the line then
+    // needs the frame's time at its rate. socket:// can ask nothing and
+    // knows no rate; it waits a fixed while after connecting and after its
+    // last frame instead.
+    int settleMs = SocketSettleMs;
+    if (wasOpen && m_address.kind == NetworkAddress::Kind::Rfc2217) {
+        using namespace telnet;
+        sendCommand(SetBaudRate, QByteArray(4, 0)); // 0: the rate it runs at
+        m_rateAnswered = false;
+        while (m_socket.state() == QAbstractSocket::ConnectedState && !m_rateAnswered &&
+               (m_socket.bytesAvailable() > 0 ||
+                m_socket.waitForReadyRead(int(deadline.remainingTime()))))
+            readServer();
+        // Eleven bits a byte at most (start, eight data, parity, stop).
+        settleMs =
+            int(m_lastFrameSize * 11 * 1000 / m_rate.value_or(m_wanted.baudRate)) + LineSettleMs;
+    }
+    if (wasOpen) {
+        const QDeadlineTimer settled(
+            std::min<qint64>(settleMs - m_lastSent.elapsed(), deadline.remainingTime()));
         while (m_socket.state() == QAbstractSocket::ConnectedState && !settled.hasExpired() &&
                m_socket.waitForReadyRead(int(settled.remainingTime())))
             m_socket.readAll();

@@ -56,9 +56,11 @@ public:
     static constexpr int WriteTimeoutMs = 2000;
     // How long a close waits for the server to let go of the device.
     static constexpr int CloseTimeoutMs = 1000;
-    // How long a socket:// connection lasts at least, so that the server has
-    // opened its device before the client leaves.
-    static constexpr int MinimumSocketConnectionMs = 100;
+    // How long a socket:// close waits after connecting and after the last
+    // frame, so that the server has opened its device and written the frame.
+    static constexpr int SocketSettleMs = 100;
+    // What an rfc2217:// close waits beyond the last frame's time on the line.
+    static constexpr int LineSettleMs = 20;
 
     explicit NetworkLine(NetworkAddress address, QObject* parent = nullptr);
     ~NetworkLine() override;
@@ -78,6 +80,8 @@ private:
     void handle(const TelnetReader::Event& event);
     void handleAnswer(const QByteArray& answer);
     void send(unsigned char code, unsigned char option);
+    // A COM-PORT-OPTION command with its value, IACs doubled.
+    void sendCommand(unsigned char code, const QByteArray& value);
     void sendSettings();
     QString socketProblem() const;
     void dropConnection();
@@ -87,7 +91,9 @@ private:
     QTcpSocket m_socket;
     TelnetReader m_reader;
     bool m_open = false;
-    QElapsedTimer m_connectedAt;
+    QElapsedTimer m_lastSent; // since connecting or the last frame
+    qsizetype m_lastFrameSize = 0;
+    bool m_rateAnswered = false;
     // Inside open, write or close: a failure there is reported by their
     // result, not by failed().
     bool m_busy = false;

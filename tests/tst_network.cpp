@@ -311,8 +311,10 @@ private slots:
         QVERIFY(!line.isOpen());
     }
 
-    // A frame sent right after connecting, then closed, as quendra-send
-    // does: ser2net must have the device open before the client leaves.
+    // A frame sent right after connecting, then closed at once, as
+    // quendra-send does, must still reach the device: ser2net drops what it
+    // has not written yet when the client leaves. The far end reads each
+    // frame as it comes, as a module does.
     void shortConnections_data()
     {
         QTest::addColumn<QString>("form");
@@ -322,8 +324,8 @@ private slots:
     void shortConnections()
     {
         QFETCH(QString, form);
-        QByteArray expected;
-        // ser2net lost a few in a hundred such frames before the line waited.
+        QStringList lost;
+        // A few in a hundred were lost before the line made sure.
         for (int i = 0; i < 40; ++i) {
             NetworkLine line(*parseNetworkPortName(server(form).portName()));
             QString error;
@@ -331,16 +333,11 @@ private slots:
             const QByteArray frame = QByteArray::fromHex("ff0d00") + char(i);
             QVERIFY(line.write(frame).ok());
             line.close();
-            expected += frame;
+            const QByteArray got = pty(form).read(1000, 5);
+            if (got != frame)
+                lost << QString("%1: %2").arg(i).arg(QString(got.toHex(' ')));
         }
-        QByteArray got;
-        while (got.size() < expected.size()) {
-            const QByteArray more = pty(form).read(1000);
-            if (more.isEmpty())
-                break;
-            got += more;
-        }
-        QCOMPARE(got.toHex(' '), expected.toHex(' '));
+        QVERIFY2(lost.isEmpty(), qPrintable(lost.join("; ")));
     }
 
     // Each open sets the device's speed through rfc2217://; socket:// leaves
