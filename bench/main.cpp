@@ -17,6 +17,7 @@
 // frame from the pty's other end. Between presses the event loop runs once, as it would between an
 // operator's clicks; that time is outside the per-press figure but inside
 // frames per second.
+#include "bench/BenchSupport.h"
 #include "serial/PseudoTerminal.h"
 #include "settings/modINI.h"
 #include "window/frmMain.h"
@@ -54,24 +55,17 @@ extern char** environ;
 
 namespace {
 
+using bench::fatal;
+using bench::loadAverage;
+using bench::median;
+using bench::nowNs;
+using bench::verdict;
+
 constexpr int StartupRuns = 20;
 constexpr int PressesPerButton = 10000;
 constexpr double CharTimeUs = 260.0; // 10 bits at 38400 baud, rounded
 constexpr int ReportFd = 3;          // where shown_hook.cpp writes
 constexpr qint64 StartupDeadlineNs = 20'000'000'000;
-
-qint64 nowNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-[[noreturn]] void fatal(const QString& why)
-{
-    std::fprintf(stderr, "quendra-bench: %s\n", qPrintable(why));
-    std::exit(1);
-}
 
 // A pseudo-terminal in raw mode; the panel opens path, the bench reads master.
 struct Pty : PseudoTerminal
@@ -425,25 +419,11 @@ QString cpuModel()
     return QStringLiteral("unknown");
 }
 
-// The machine's load average over the last minute: the figures below share
-// the processors with whatever else runs.
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(file.readAll().split(' ').value(0));
-}
-
-const char* verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    bench::setProgramName("quendra-bench");
     const QString panel = QStringLiteral(QUENDRA_PANEL_PATH);
     const QString hook = QStringLiteral(QUENDRA_SHOWN_HOOK);
 

@@ -5,6 +5,7 @@
 // is timed from just before QPushButton::click() to the moment a thread of
 // the bench's own has read the frame's last byte from the far pty. Prints
 // a table; asserts nothing.
+#include "bench/BenchSupport.h"
 #include "settings/modINI.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Ser2net.h"
@@ -31,21 +32,14 @@
 
 namespace {
 
+using bench::fatal;
+using bench::loadAverage;
+using bench::median;
+using bench::nowNs;
+using bench::verdict;
+
 constexpr int Presses = 2000;
 constexpr int FrameBytes = 3; // UID, code, decimal points
-
-qint64 nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-[[noreturn]] void fatal(const QString& why)
-{
-    std::fprintf(stderr, "quendra-bench-network: %s\n", qPrintable(why));
-    std::exit(1);
-}
 
 // Counts bytes arriving at a pty's far end and stamps the last, on a thread
 // of its own, so the time does not wait for the click handler to return.
@@ -122,6 +116,7 @@ Stats statsOf(std::vector<double> v)
 
 int main(int argc, char* argv[])
 {
+    bench::setProgramName("quendra-bench-network");
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     if (!Ser2net::installed())

@@ -10,6 +10,7 @@
 // to 10,000. The script's own cost per frame is measured in this process:
 // send::run on the same script, the pty drained concurrently, less a run of a
 // one-line script (the port's open and close), divided by the frames.
+#include "bench/BenchSupport.h"
 #include "serial/PseudoTerminal.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
@@ -38,6 +39,12 @@ extern char** environ;
 
 namespace {
 
+using bench::fatal;
+using bench::loadAverage;
+using bench::median;
+using bench::nowNs;
+using bench::verdict;
+
 constexpr int ScriptFrames = 10000;
 constexpr int InProcessRuns = 5;
 constexpr qint64 RunDeadlineNs = 600'000'000'000;
@@ -56,19 +63,6 @@ constexpr Line Lines[] = {
     {"seg 3F 06 5B 4F 66 6D", 8},
 };
 constexpr int LineCount = int(std::size(Lines));
-
-qint64 nowNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-[[noreturn]] void fatal(const QString& why)
-{
-    std::fprintf(stderr, "quendra-bench-send: %s\n", qPrintable(why));
-    std::exit(1);
-}
 
 // A raw pseudo-terminal whose other end a thread reads and counts.
 class CountingPty
@@ -180,29 +174,11 @@ qint64 runInProcess(CountingPty& pty, const QStringList& args, qint64 bytes)
     return nowNs() - start;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("unknown");
-    return QString::fromLatin1(file.readAll().split(' ').value(0));
-}
-
-const char* verdict(bool met)
-{
-    return met ? "met" : "MISSED";
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    bench::setProgramName("quendra-bench-send");
     QCoreApplication app(argc, argv);
     // quendra-bench-send [CALLS]: how many separate calls to time.
     const int calls = std::max(1, app.arguments().value(1, QStringLiteral("1000")).toInt());

@@ -23,17 +23,6 @@
 
 namespace {
 
-// The speed the device runs at, as the system reports it to any process.
-speed_t deviceSpeed(const QString& path)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    termios t{};
-    const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok ? cfgetospeed(&t) : speed_t(-1);
-}
-
 // "data 41 ff, do 3, sb 44 65 00 00 25 80" for comparing events in one line.
 QString describe(const std::vector<TelnetReader::Event>& events)
 {
@@ -366,10 +355,10 @@ private slots:
             // An rfc2217:// open returns once the server has set the device;
             // a socket:// one as soon as it connects, before ser2net opened it.
             if (form == "rfc2217") {
-                QCOMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+                QCOMPARE(int(ttySpeed(pty(form).devicePath())), speed);
                 QCOMPARE(line.activeSettings(), std::optional(moduleLineSettings(rate)));
             } else {
-                QTRY_COMPARE(int(deviceSpeed(pty(form).devicePath())), speed);
+                QTRY_COMPARE(int(ttySpeed(pty(form).devicePath())), speed);
                 QVERIFY(!line.activeSettings());
             }
         }

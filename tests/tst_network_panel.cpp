@@ -12,16 +12,6 @@
 
 namespace {
 
-speed_t deviceSpeed(const QString& path)
-{
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    termios t{};
-    const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok ? cfgetospeed(&t) : speed_t(-1);
-}
-
 // quendra-send as a script runs it: exit status, and its one line of errors.
 int runSend(const QStringList& args, QString* err)
 {
@@ -121,13 +111,13 @@ private slots:
     {
         Panel& p = panel(1);
         QCOMPARE(p.messages, QStringList());
-        QCOMPARE(int(deviceSpeed(p.ptys[0].devicePath())), int(B9600));
+        QCOMPARE(int(ttySpeed(p.ptys[0].devicePath())), int(B9600));
         const std::tuple<const char*, int, speed_t> rates[] = {
             {"mnuBR_3", 38400, B38400}, {"mnuBR_2", 19200, B19200}, {"mnuBR_1", 9600, B9600}};
         for (const auto& [entry, rate, speed] : rates) {
             p.choose(entry);
             QCOMPARE(p.messages, QStringList());
-            QCOMPARE(int(deviceSpeed(p.ptys[0].devicePath())), int(speed));
+            QCOMPARE(int(ttySpeed(p.ptys[0].devicePath())), int(speed));
             QCOMPARE(p.window->port().activeSettings()->baudRate, rate);
             p.press("cmdDIM");
             QCOMPARE(p.line(1).toHex(), QByteArray("056e"));

@@ -1,6 +1,10 @@
 #include "tests/support/Pty.h"
 
+#include <QFile>
+
+#include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 QByteArray Pty::read(int timeoutMs, int idleMs)
@@ -25,4 +29,14 @@ QByteArray Pty::read(int timeoutMs, int idleMs)
 bool Pty::write(const QByteArray& bytes)
 {
     return isValid() && ::write(master(), bytes.constData(), size_t(bytes.size())) == bytes.size();
+}
+
+int ttySpeed(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok ? int(::cfgetospeed(&t)) : -1;
 }

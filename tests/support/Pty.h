@@ -23,3 +23,7 @@ public:
 
     int masterFd() const { return master(); }
 };
+
+// The rate a terminal device runs at, as the system reports it to any
+// process that opens it (a Bxxx code); -1 when it cannot be read.
+int ttySpeed(const QString& path);
