@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 // What every bench program needs around its own measurements.
@@ -22,5 +27,42 @@ QString loadAverage();
 const char* verdict(bool met);
 
 double median(std::vector<double> values);
+
+// The module's end of a line: a thread of its own reads fd (a pty's master)
+// and stamps when each byte became readable, so the time a frame reached the
+// line does not wait for the sender to return. Bytes are kept for take()
+// only when keepBytes is set; count() sees them all either way.
+class FarEnd
+{
+public:
+    explicit FarEnd(int fd, bool keepBytes = true);
+    ~FarEnd();
+    FarEnd(const FarEnd&) = delete;
+    FarEnd& operator=(const FarEnd&) = delete;
+
+    // Exactly count bytes, and when the last of them arrived; fewer when
+    // nothing more comes within a second.
+    QByteArray take(qsizetype count, qint64* lastAt);
+    // Whatever arrives until the line has been quiet for idleMs.
+    QByteArray takeIdle(int idleMs);
+
+    // Every byte read so far.
+    qint64 count();
+    // When the count reached total; 0 when it has not by deadlineNs.
+    qint64 waitForCount(qint64 total, qint64 deadlineNs);
+
+private:
+    void run();
+
+    int m_fd;
+    bool m_keepBytes;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    QByteArray m_bytes;
+    qint64 m_count = 0;
+    qint64 m_lastAt = 0;
+    std::thread m_thread;
+};
 
 } // namespace bench

@@ -55,6 +55,7 @@ extern char** environ;
 
 namespace {
 
+using bench::FarEnd;
 using bench::fatal;
 using bench::loadAverage;
 using bench::median;
@@ -75,79 +76,6 @@ struct Pty : PseudoTerminal
         if (!isValid())
             fatal(errorString());
     }
-};
-
-// The module's end of the line: a thread of its own reads the pty's master
-// and notes when each byte became readable, so the time a frame reached the
-// line does not wait for the press handler to return.
-class LineReader
-{
-public:
-    explicit LineReader(int fd) : m_fd(fd), m_thread([this] { run(); }) {}
-    ~LineReader()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
-
-    // Exactly count bytes, and when the last of them arrived; fewer when
-    // nothing more comes within a second.
-    QByteArray take(qsizetype count, qint64* lastAt)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_arrived.wait_for(lock, std::chrono::seconds(1),
-                           [this, count] { return m_bytes.size() >= count; });
-        QByteArray got = m_bytes.left(count);
-        m_bytes.remove(0, got.size());
-        *lastAt = m_lastAt;
-        return got;
-    }
-
-    // Whatever arrives until the line has been quiet for idleMs.
-    QByteArray takeIdle(int idleMs)
-    {
-        qsizetype seen = -1;
-        std::unique_lock<std::mutex> lock(m_mutex);
-        while (m_bytes.size() != seen) {
-            seen = m_bytes.size();
-            m_arrived.wait_for(lock, std::chrono::milliseconds(idleMs),
-                               [this, seen] { return m_bytes.size() != seen; });
-        }
-        QByteArray got = m_bytes;
-        m_bytes.clear();
-        return got;
-    }
-
-private:
-    void run()
-    {
-        char buffer[256];
-        while (!m_stop) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) <= 0)
-                continue;
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            const qint64 at = nowNs();
-            if (n <= 0)
-                continue;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_bytes.append(buffer, n);
-                m_lastAt = at;
-            }
-            m_arrived.notify_one();
-        }
-    }
-
-    int m_fd;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    QByteArray m_bytes;
-    qint64 m_lastAt = 0;
-    std::thread m_thread;
 };
 
 QByteArray settingsFor(const Pty& pty)
@@ -360,7 +288,7 @@ struct Button
 
 // The first press, untimed, says what every press of the button sends; it
 // also lets the window load what it loads only on first use.
-void pressOnce(Button& b, LineReader& line, const QStringList& messages)
+void pressOnce(Button& b, FarEnd& line, const QStringList& messages)
 {
     b.prepare();
     b.button->click();
@@ -374,7 +302,7 @@ void pressOnce(Button& b, LineReader& line, const QStringList& messages)
 // samples and handled hold one figure per press; they are made, and their
 // pages touched, before the window exists, so the bench's own bookkeeping
 // does not count as the window's growth.
-ButtonResult pressMany(const Button& b, LineReader& line, const QStringList& messages,
+ButtonResult pressMany(const Button& b, FarEnd& line, const QStringList& messages,
                        std::vector<double>& samples, std::vector<double>& handled)
 {
     ButtonResult result;
@@ -486,7 +414,7 @@ int main(int argc, char* argv[])
             b.prepare = [] {};
         buttons.push_back(b);
     }
-    LineReader line(pty.master());
+    FarEnd line(pty.master());
     for (Button& b : buttons)
         pressOnce(b, line, messages);
     const Memory afterFirstPresses = memoryOf(QStringLiteral("/proc/self/status"));

@@ -32,6 +32,7 @@
 
 namespace {
 
+using bench::FarEnd;
 using bench::fatal;
 using bench::loadAverage;
 using bench::median;
@@ -40,62 +41,6 @@ using bench::verdict;
 
 constexpr int Presses = 2000;
 constexpr int FrameBytes = 3; // UID, code, decimal points
-
-// Counts bytes arriving at a pty's far end and stamps the last, on a thread
-// of its own, so the time does not wait for the click handler to return.
-class FarEnd
-{
-public:
-    explicit FarEnd(int fd) : m_fd(fd), m_thread([this] { run(); }) {}
-    ~FarEnd()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    // When the byte count reached count; 0 when it does not within 2 s.
-    qint64 waitFor(qint64 count)
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_arrived.wait_for(lock, std::chrono::seconds(2),
-                                [this, count] { return m_count >= count; }))
-            return 0;
-        return m_lastAt;
-    }
-    qint64 count()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_count;
-    }
-
-private:
-    void run()
-    {
-        char buffer[256];
-        while (!m_stop) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            const qint64 at = nowNs();
-            if (n > 0) {
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_lastAt = at;
-                    m_count += n;
-                }
-                m_arrived.notify_one();
-            }
-        }
-    }
-
-    int m_fd;
-    std::atomic<bool> m_stop{false};
-    std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    qint64 m_count = 0;
-    qint64 m_lastAt = 0;
-    std::thread m_thread;
-};
 
 struct Stats
 {
@@ -163,14 +108,15 @@ int main(int argc, char* argv[])
                  {"socket:// via ser2net (COM3)", "mnuCOM_3", &viaSocket}};
     for (const auto& line : lines) {
         window.findChild<QAction*>(QLatin1String(line.entry))->trigger();
-        FarEnd far(line.pty->masterFd());
+        FarEnd far(line.pty->masterFd(), false);
         std::vector<double> us;
         us.reserve(Presses);
         // The first press is untimed: the path warms up.
         for (int i = 0; i <= Presses; ++i) {
             const qint64 pressed = nowNs();
             button->click();
-            const qint64 arrived = far.waitFor(qint64(i + 1) * FrameBytes);
+            const qint64 arrived =
+                far.waitForCount(qint64(i + 1) * FrameBytes, nowNs() + 2'000'000'000);
             if (arrived == 0 || !messages.isEmpty())
                 fatal(QStringLiteral("%1, press %2: %3 bytes; %4")
                           .arg(QLatin1String(line.name))

@@ -72,52 +72,19 @@ public:
     {
         if (!m_pty.isValid())
             fatal(m_pty.errorString());
-        m_master = m_pty.master();
-        m_path = m_pty.path();
-        m_thread = std::thread([this] { drain(); });
     }
-    ~CountingPty()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    CountingPty(const CountingPty&) = delete;
-    CountingPty& operator=(const CountingPty&) = delete;
 
-    QString path() const { return m_path; }
-    qint64 bytes() const { return m_bytes; }
-
-    // Polls until count bytes have arrived in all; false at the deadline.
-    bool waitFor(qint64 count, qint64 deadlineNs) const
+    QString path() const { return m_pty.path(); }
+    qint64 bytes() { return m_far.count(); }
+    // Until count bytes have arrived in all; false at the deadline.
+    bool waitFor(qint64 count, qint64 deadlineNs)
     {
-        while (m_bytes < count) {
-            if (nowNs() > deadlineNs)
-                return false;
-            std::this_thread::yield();
-        }
-        return true;
+        return m_far.waitForCount(count, deadlineNs) != 0;
     }
 
 private:
-    void drain()
-    {
-        char buffer[4096];
-        while (!m_stop) {
-            pollfd p{m_master, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-            if (n > 0)
-                m_bytes += n;
-        }
-    }
-
     PseudoTerminal m_pty;
-    int m_master = -1;
-    QString m_path;
-    std::atomic<bool> m_stop{false};
-    std::atomic<qint64> m_bytes{0};
-    std::thread m_thread;
+    bench::FarEnd m_far{m_pty.master(), false};
 };
 
 // Runs the program to its end; its processor time (user and system) in ns.
