@@ -55,12 +55,7 @@ extern char** environ;
 
 namespace {
 
-using bench::FarEnd;
-using bench::fatal;
-using bench::loadAverage;
-using bench::median;
-using bench::nowNs;
-using bench::verdict;
+using namespace bench;
 
 constexpr int StartupRuns = 20;
 constexpr int PressesPerButton = 10000;

@@ -32,12 +32,7 @@
 
 namespace {
 
-using bench::FarEnd;
-using bench::fatal;
-using bench::loadAverage;
-using bench::median;
-using bench::nowNs;
-using bench::verdict;
+using namespace bench;
 
 constexpr int Presses = 2000;
 constexpr int FrameBytes = 3; // UID, code, decimal points

@@ -39,11 +39,7 @@ extern char** environ;
 
 namespace {
 
-using bench::fatal;
-using bench::loadAverage;
-using bench::median;
-using bench::nowNs;
-using bench::verdict;
+using namespace bench;
 
 constexpr int ScriptFrames = 10000;
 constexpr int InProcessRuns = 5;
@@ -84,7 +80,7 @@ public:
 
 private:
     PseudoTerminal m_pty;
-    bench::FarEnd m_far{m_pty.master(), false};
+    FarEnd m_far{m_pty.master(), false};
 };
 
 // Runs the program to its end; its processor time (user and system) in ns.
