@@ -430,20 +430,6 @@ private slots:
         QVERIFY2(second.open(moduleLineSettings(9600), &error), qPrintable(error));
     }
 
-    void noServer()
-    {
-        const quint16 port = Ser2net::freePort();
-        for (const char* form : {"rfc2217", "socket"}) {
-            NetworkLine line(
-                *parseNetworkPortName(QString("%1://127.0.0.1:%2").arg(form).arg(port)));
-            QString error;
-            QVERIFY(!line.open(moduleLineSettings(9600), &error));
-            QCOMPARE(error, QString("127.0.0.1:%1: Connection refused").arg(port));
-            QVERIFY(!line.isOpen());
-            QVERIFY(!line.write("x").ok());
-        }
-    }
-
     // A server that takes the connection and never answers.
     void silentServer()
     {

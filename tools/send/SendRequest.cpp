@@ -155,6 +155,14 @@ int refuse(QTextStream& err, const QString& message, int status)
     return status;
 }
 
+// The port the request names, at its line settings.
+bool openPort(MSComm& port, const Request& request)
+{
+    port.setDevice(request.device);
+    port.setSettings(request.settings);
+    return port.open();
+}
+
 int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
 {
     if (request.dryRun || request.verbose) {
@@ -165,9 +173,7 @@ int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
         return Sent;
 
     MSComm port;
-    port.setDevice(request.device);
-    port.setSettings(request.settings);
-    if (!port.open())
+    if (!openPort(port, request))
         return refuse(err, portFailure(request, port, nullptr), PortFailure);
     const WriteResult sent = port.write(request.frame);
     if (!sent.ok())
@@ -225,9 +231,7 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
     }
 
     MSComm port;
-    port.setDevice(request.device);
-    port.setSettings(request.settings);
-    if (!port.open())
+    if (!openPort(port, request))
         return refuse(err, portFailure(request, port, nullptr), PortFailure);
     qsizetype frames = 0;
     qsizetype bytes = 0;
