@@ -323,21 +323,6 @@ private slots:
         QCOMPARE(rows.at(2), QString("COM3 rfc2217://10.0.0.9:4001 quendra.ini network"));
         QVERIFY(rows.at(3).startsWith("COM4 " + MSComm::platformPortName(4) + " default "));
     }
-
-    // A serial device is listed under the by-id name that links to it.
-    void listPortsByIdName()
-    {
-        const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-        if (ports.isEmpty())
-            QSKIP("no serial device on this machine");
-        QTemporaryDir byId;
-        QVERIFY(QFile::link(ports.front().systemLocation(), byId.filePath("usb-Test_A1-if00")));
-        bool found = false;
-        for (const send::SerialDevice& d : send::serialDevices(byId.path()))
-            found = found || (d.location == ports.front().systemLocation() &&
-                              d.byId == QLatin1String("usb-Test_A1-if00"));
-        QVERIFY(found);
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_Send)
