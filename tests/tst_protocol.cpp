@@ -195,8 +195,6 @@ private slots:
                             const QByteArray& shown) {
             QTest::newRow(name) << utf8 << limit << QString::fromUtf8(shown);
         };
-        // Escaped rather than raw: moc cannot read every raw string.
-        // NOLINTBEGIN(modernize-raw-string-literal)
         row("ESC, BEL, NUL, DEL, line end", QByteArray("a\x1b[31mb\x07\0c\x7f\n", 12), -1,
             "a\\x1b[31mb\\x07\\x00c\\x7f\\x0a");
         row("C1 controls", "\xc2\x80\xc2\x9b\xc2\x9f", -1, "\\x80\\x9b\\x9f");
@@ -214,7 +212,6 @@ private slots:
         row("escapes count once", "\x01\x02\x03", 2, "\\x01\\x02...");
         row("no half character at the cut", "ab\xf0\x9f\x98\x80", 3, "ab...");
         row("short enough", "abc", 3, "abc");
-        // NOLINTEND(modernize-raw-string-literal)
     }
     void printable()
     {

@@ -69,13 +69,11 @@ private slots:
         row("--dry-run|dp|1", "no UID: give --uid", send::BadUsage);
         row("--port|/dev/null|raw|01", ": /dev/null", send::PortFailure);
         // Control bytes, signs, blanks and overflow: what a careful reader refuses.
-        // NOLINTBEGIN(modernize-raw-string-literal)
         row("--uid|5|text|A\tB",
             "text: \"A\\x09B\" holds the control character \\x09; send "
             "arbitrary bytes with raw",
             send::BadUsage);
         row("--uid|5|text|HI\x7f", "control character \\x7f", send::BadUsage);
-        // NOLINTEND(modernize-raw-string-literal)
         row("raw|-1", "raw: \"-1\" is not hex bytes", send::BadUsage);
         row("--uid|5|dp|+5", "dp: \"+5\" is not a whole number", send::BadUsage);
         row("--uid|5|dp|-0", "dp: -0 is out of range 0 to 63", send::BadUsage);
@@ -223,13 +221,11 @@ private slots:
             "1: --signed is not an option of dp", send::BadUsage);
         row("no UID anywhere", "wait 0\ndp 1\n", "", "2: no UID", send::BadUsage);
         // A line ends at LF or CR LF; any other control character is refused, even quoted.
-        // NOLINTBEGIN(modernize-raw-string-literal)
         row("CR CR LF", "dp 1\r\ntext HI\r\r\n", "--uid|5",
             "2: a carriage return \\x0d inside the line", send::BadUsage);
         QTest::newRow("NUL in quotes")
             << QByteArray("text \"A\0B\"\n", 10) << "--uid|5"
             << "1: the control character \\x00; send such bytes with raw" << int(send::BadUsage);
-        // NOLINTEND(modernize-raw-string-literal)
         row("uid line with a sign", "uid +5\n", "", "1: uid: \"+5\" is not a UID", send::BadUsage);
         QTest::newRow("a megabyte line quoted cut short")
             << "dp 1\nraw " + QByteArray(1 << 20, 'x') << "--uid|5"

@@ -198,14 +198,15 @@ Checked<QString> readScriptText(const QString& path)
         return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
     // Far more than any test station's script; --script /dev/zero must not
     // fill the memory.
-    constexpr qint64 MaxScriptBytes = qint64(64) * 1024 * 1024;
+    constexpr qint64 MaxScriptMB = 64;
+    constexpr qint64 MaxScriptBytes = MaxScriptMB * 1024 * 1024;
     const QByteArray bytes = file.read(MaxScriptBytes + 1);
     if (file.error() != QFileDevice::NoError)
         return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
     if (bytes.size() > MaxScriptBytes)
         return Refusal{QStringLiteral("%1: longer than %2 MB; split the script")
                            .arg(scriptName(path))
-                           .arg(MaxScriptBytes / (1024 * 1024))};
+                           .arg(MaxScriptMB)};
     return QString::fromUtf8(bytes);
 }
 
