@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QFont>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStringListModel>
@@ -90,9 +91,17 @@ void frmMain::showMessage(const QString& text, const QString& detail) const
         m_sink(text, detail);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, AppTitle, text, QMessageBox::Ok,
+    // The detail names devices from quendra.ini and carries what a terminal
+    // server said: shown as written, never rendered as markup.
+    QMessageBox box(QMessageBox::NoIcon, AppTitle, QString(), QMessageBox::Ok,
                     const_cast<frmMain*>(this));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     box.setInformativeText(detail);
+    // The box's text format covers the message only; the detail sits in a
+    // label of its own that would still take markup (and open links).
+    for (QLabel* label : box.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     box.exec();
 }
 

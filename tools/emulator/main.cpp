@@ -1,3 +1,4 @@
+#include "protocol/printable.h"
 #include "serial/LineSettings.h"
 #include "tools/emulator/Emulator.h"
 #include "tools/emulator/EmulatorWindow.h"
@@ -78,9 +79,16 @@ void quitOnSignals(QCoreApplication& app)
         ::sigaction(sig, &action, nullptr);
 }
 
+// An option's value as a message quotes it: cut short, escaped.
+QString quoted(const QString& value)
+{
+    return protocol::printable(value, protocol::QuotedChars);
+}
+
 int fail(const QString& message)
 {
-    std::fprintf(stderr, "quendra-emulator: %s\n", qPrintable(message));
+    // The message may quote a device name or an option's value as given.
+    std::fprintf(stderr, "quendra-emulator: %s\n", qPrintable(protocol::printable(message)));
     return 2;
 }
 
@@ -135,8 +143,8 @@ int main(int argc, char* argv[])
         return 0;
     }
     if (!parser.positionalArguments().isEmpty())
-        return fail(
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        return fail(QStringLiteral("unexpected argument \"%1\"")
+                        .arg(quoted(parser.positionalArguments().first())));
     if (parser.isSet(pty) == parser.isSet(port))
         return fail(QStringLiteral("give exactly one of --pty or --port (see --help)"));
     if (parser.isSet(link) && !parser.isSet(pty))
@@ -153,13 +161,14 @@ int main(int argc, char* argv[])
     const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
     if (!line)
         return fail(QStringLiteral("--settings \"%1\" not understood; write it like %2")
-                        .arg(parser.value(settings), DefaultLineSettings));
+                        .arg(quoted(parser.value(settings)), DefaultLineSettings));
     int gapMs = 0;
     if (parser.isSet(gap)) {
         bool ok = false;
         gapMs = parser.value(gap).toInt(&ok);
         if (!ok || gapMs < 1 || gapMs > 10000)
-            return fail(QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(parser.value(gap)));
+            return fail(
+                QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(quoted(parser.value(gap))));
     }
 
     std::unique_ptr<QCoreApplication> app;
@@ -177,7 +186,7 @@ int main(int argc, char* argv[])
     if (!opened)
         return fail(error);
     moduleLine.setGapMs(gapMs);
-    std::printf("%s\n", qPrintable(moduleLine.devicePath()));
+    std::printf("%s\n", qPrintable(protocol::printable(moduleLine.devicePath())));
     std::fflush(stdout);
 
     Emulator emulator(moduleLine, ModuleBus(*uids, moduleLine.settings().baudRate));

@@ -1,7 +1,7 @@
 #include "tools/send/SendRequest.h"
 
 #include "protocol/hex.h"
-#include "protocol/protocol.h"
+#include "protocol/printable.h"
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
 #include "settings/Startup.h"
@@ -37,8 +37,8 @@ Checked<Port> resolvePort(const QString& text, const Defaults& defaults)
     bool ok = false;
     const int n = match.captured(1).toInt(&ok);
     if (!ok || n < 1 || n > 255)
-        return Refusal{
-            QStringLiteral("port \"%1\": no such port number (COM1 to COM255)").arg(trimmed)};
+        return Refusal{QStringLiteral("port \"%1\": no such port number (COM1 to COM255)")
+                           .arg(quote(trimmed))};
     return Port{QStringLiteral("COM%1").arg(n),
                 defaults.ports.value(n, MSComm::platformPortName(n))};
 }
@@ -66,7 +66,7 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
         return Refusal{QStringLiteral("%1 \"%2\" are not line settings like 9600,n,8,1")
                            .arg(settingsGiven ? QStringLiteral("--settings")
                                               : QStringLiteral("Setting in quendra.ini"),
-                                request.settings)};
+                                quote(request.settings))};
     return request;
 }
 
@@ -75,7 +75,7 @@ Checked<Request> refuseCommand(const Scan& scan, const char* mode, const QList<O
 {
     if (!scan.positional.isEmpty())
         return Refusal{QStringLiteral("%1 takes no command; \"%2\" is one too many")
-                           .arg(QLatin1String(mode), scan.positional.front())};
+                           .arg(QLatin1String(mode), quote(scan.positional.front()))};
     for (const Option& option : alsoRefused) {
         if (scan.has(option.name))
             return Refusal{QStringLiteral("%1 does not go with %2")
@@ -121,9 +121,9 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
         Checked<Request> alone = refuseCommand(*scan, "--script", commandOptions());
         if (!alone)
             return alone;
-        if (uidGiven && !protocol::uidFromText(request.uid.text))
+        if (uidGiven && !uidFromWord(request.uid.text))
             return Refusal{
-                QStringLiteral("--uid \"%1\" is not a UID 0 to 255").arg(request.uid.text)};
+                QStringLiteral("--uid \"%1\" is not a UID 0 to 255").arg(quote(request.uid.text))};
         request.mode = Request::Script;
         request.script = scan->value("--script");
         return withLine(request, *scan, defaults);
@@ -148,9 +148,11 @@ QString portFailure(const Request& request, const MSComm& port, const WriteResul
     return message + port.errorString();
 }
 
+// The one way to standard error: names and what a server said may hold
+// control characters, which a terminal would obey.
 int refuse(QTextStream& err, const QString& message, int status)
 {
-    err << "quendra-send: " << message << '\n';
+    err << "quendra-send: " << protocol::printable(message) << '\n';
     err.flush();
     return status;
 }
@@ -180,8 +182,8 @@ int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
         return refuse(err, portFailure(request, port, &sent), PortFailure);
     port.close();
     if (request.verbose) {
-        out << "sent " << request.frame.size() << " bytes to " << request.device << " at "
-            << request.settings << '\n';
+        out << "sent " << request.frame.size() << " bytes to "
+            << protocol::printable(request.device) << " at " << request.settings << '\n';
         out.flush();
     }
     return Sent;
@@ -194,9 +196,17 @@ Checked<QString> readScriptText(const QString& path)
                                                    : file.open(QIODevice::ReadOnly);
     if (!opened)
         return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
-    const QByteArray bytes = file.readAll();
+    // Far more than any test station's script; --script /dev/zero must not
+    // fill the memory.
+    constexpr qint64 MaxScriptMB = 64;
+    constexpr qint64 MaxScriptBytes = MaxScriptMB * 1024 * 1024;
+    const QByteArray bytes = file.read(MaxScriptBytes + 1);
     if (file.error() != QFileDevice::NoError)
         return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+    if (bytes.size() > MaxScriptBytes)
+        return Refusal{QStringLiteral("%1: longer than %2 MB; split the script")
+                           .arg(scriptName(path))
+                           .arg(MaxScriptMB)};
     return QString::fromUtf8(bytes);
 }
 
@@ -211,11 +221,11 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
 {
     const Checked<QString> text = readScriptText(request.script);
     if (!text)
-        return refuse(err, oneLine(text.message()), BadUsage);
+        return refuse(err, text.message(), BadUsage);
     const QString name = scriptName(request.script);
     const Checked<QList<ScriptStep>> steps = readScript(*text, name, request.uid);
     if (!steps)
-        return refuse(err, oneLine(steps.message()), BadUsage);
+        return refuse(err, steps.message(), BadUsage);
 
     const auto show = [&out](const ScriptStep& step) {
         if (step.isWait())
@@ -258,7 +268,7 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
     port.close();
     if (request.verbose) {
         out << "sent " << countOf(frames, "frame") << " (" << countOf(bytes, "byte") << ") to "
-            << request.device << " at " << request.settings << '\n';
+            << protocol::printable(request.device) << " at " << request.settings << '\n';
         out.flush();
     }
     return Sent;
@@ -288,7 +298,7 @@ Checked<Request> parseArguments(const QStringList& args, const Defaults& default
 {
     Checked<Request> parsed = parse(args, defaults);
     if (!parsed)
-        return Refusal{oneLine(parsed.message())};
+        return Refusal{protocol::printable(parsed.message())};
     return parsed;
 }
 
