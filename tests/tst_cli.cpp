@@ -329,6 +329,57 @@ private slots:
         QCOMPARE(complete(program, words), replies);
     }
 
+    // make run installs what building and running need, and no test tool;
+    // make test adds them and leaves ser2net's own service disabled. apt-get,
+    // dpkg-query, systemctl and sudo are stand-ins that record their words.
+    void installsForLevel_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("run") << "run" << QStringList{"qt6-serialport-dev", "fonts-liberation"}
+                             << QStringList{"clang",    "lintian", "ser2net",
+                                            "dpkg-dev", "xvfb",    "systemctl"};
+        QTest::newRow("package") << "package" << QStringList{"dpkg-dev", "qt6-base-dev"}
+                                 << QStringList{"clang", "lintian", "ser2net"};
+        QTest::newRow("test") << "test"
+                              << QStringList{"clang-tidy", "lintian", "ser2net", "dpkg-dev",
+                                             "systemctl disable ser2net.service"}
+                              << QStringList{};
+    }
+    void installsForLevel()
+    {
+        QFETCH(QString, level);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        QTemporaryDir tools;
+        const QString log = tools.filePath("log");
+        const auto standIn = [&](const QString& name, const QByteArray& body) {
+            QFile file(tools.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
+                   file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        };
+        QVERIFY(standIn("dpkg-query", "exit 1\n"));
+        QVERIFY(standIn("apt-get", "echo \"apt-get $*\" >>\"$LOG\"\n"));
+        QVERIFY(standIn("systemctl", "echo \"systemctl $*\" >>\"$LOG\"\n"));
+        QVERIFY(standIn("sudo", "exec \"$@\"\n"));
+        QProcess script;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", tools.path() + ":" + env.value("PATH"));
+        env.insert("LOG", log);
+        script.setProcessEnvironment(env);
+        script.start("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level});
+        QVERIFY(script.waitForFinished(30000));
+        QCOMPARE(script.exitCode(), 0);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString words = " " + QString::fromUtf8(file.readAll()).simplified() + " ";
+        for (const QString& name : present)
+            QVERIFY2(words.contains(" " + name + " "), qPrintable(name + " missing: " + words));
+        for (const QString& name : absent)
+            QVERIFY2(!words.contains(" " + name + " "), qPrintable(name + " installed: " + words));
+    }
+
     // A device the user may not open gets the way to the group that may; one
     // that is missing, open to the user, or that no group may open gets no
     // advice. Run as root, the check runs as nobody against a device of
