@@ -165,7 +165,12 @@ private slots:
         QTest::newRow("panel: a word")
             << "quendra-panel" << QStringList{"COM1"} << 2 << "unexpected argument \"COM1\"";
         QTest::newRow("panel: Qt's option without its value")
-            << "quendra-panel" << QStringList{"-platform"} << 2 << "-platform needs a value";
+            << "quendra-panel" << QStringList{"-style=fusion", "-platform"} << 2
+            << "-platform needs a value";
+        // Qt takes -platform's value only as the next word.
+        QTest::newRow("panel: -platform=NAME")
+            << "quendra-panel" << QStringList{"--platform=offscreen"} << 2
+            << "unknown option --platform=offscreen";
         QTest::newRow("send: unknown option")
             << "quendra-send" << QStringList{"--frob", "dp", "1"} << 2
             << "quendra-send: unknown option --frob. Try 'quendra-send --help'.\n";

@@ -4,15 +4,17 @@
 
 namespace {
 
-// QApplication's documented options, as Qt reads them with one dash or two.
+// QApplication's documented options, as Qt reads them with one dash or two:
+// most take the next word as their value, a few only "=value".
 const QStringList QtValueOptions = {
     QStringLiteral("platform"),        QStringLiteral("platformpluginpath"),
     QStringLiteral("platformtheme"),   QStringLiteral("plugin"),
     QStringLiteral("qwindowgeometry"), QStringLiteral("qwindowicon"),
     QStringLiteral("qwindowtitle"),    QStringLiteral("session"),
     QStringLiteral("style"),           QStringLiteral("stylesheet"),
-    QStringLiteral("display"),         QStringLiteral("geometry"),
-    QStringLiteral("qmljsdebugger")};
+    QStringLiteral("display"),         QStringLiteral("geometry")};
+const QStringList QtInlineOptions = {QStringLiteral("style"), QStringLiteral("stylesheet"),
+                                     QStringLiteral("qmljsdebugger")};
 const QStringList QtFlags = {QStringLiteral("reverse"), QStringLiteral("widgetcount"),
                              QStringLiteral("nograb"), QStringLiteral("dograb"),
                              QStringLiteral("sync")};
@@ -42,11 +44,12 @@ PanelCommand readPanelArguments(const QStringList& args)
         const bool inlineValue = equals >= 0;
         if (inlineValue)
             name.truncate(equals);
-        if (QtFlags.contains(name) && !inlineValue)
+        if ((QtFlags.contains(name) && !inlineValue) ||
+            (QtInlineOptions.contains(name) && inlineValue))
             continue;
-        if (!QtValueOptions.contains(name))
+        if (!QtValueOptions.contains(name) || inlineValue)
             return {PanelCommand::Refuse, refusal(QStringLiteral("unknown option %1").arg(arg))};
-        if (!inlineValue && ++i >= args.size())
+        if (++i >= args.size())
             return {PanelCommand::Refuse, refusal(QStringLiteral("%1 needs a value").arg(arg))};
     }
     return {};
