@@ -151,7 +151,7 @@ int main(int argc, char* argv[])
         QStringLiteral("uid"),
         QStringLiteral("The module's UID 0..255, or \"any\" (default 1); a list such as 1,2,5 "
                        "puts one module per UID on the line."),
-        QStringLiteral("N"));
+        QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption modules(
         QStringLiteral("modules"),
         QStringLiteral("Put n modules, UIDs 1 to n, on the line (1..%1).")
@@ -206,10 +206,8 @@ int main(int argc, char* argv[])
         return fail(QStringLiteral("give --uid or --modules, not both"));
     QString refused;
     const std::optional<QList<std::optional<quint8>>> uids =
-        parser.isSet(modules)
-            ? ModuleBus::numberedUids(parser.value(modules), &refused)
-            : ModuleBus::parseUids(parser.isSet(uid) ? parser.value(uid) : QStringLiteral("1"),
-                                   &refused);
+        parser.isSet(modules) ? ModuleBus::numberedUids(parser.value(modules), &refused)
+                              : ModuleBus::parseUids(parser.value(uid), &refused);
     if (!uids)
         return fail(refused);
     const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
