@@ -316,14 +316,8 @@ private slots:
             << "quendra-send" << QStringList{"short", "--si"} << QStringList{"--signed"};
         QTest::newRow("send: no command option before the command")
             << "quendra-send" << QStringList{"--si"} << QStringList{};
-        QTest::newRow("send: rates")
-            << "quendra-send" << QStringList{"config", "--baud", "1"} << QStringList{"19200"};
-        QTest::newRow("send: nothing after the command")
-            << "quendra-send" << QStringList{"text", ""} << QStringList{};
         QTest::newRow("emulator: --port, devices only")
             << "quendra-emulator" << QStringList{"--pty", "--port", ""} << QStringList{acm, usb};
-        QTest::newRow("emulator: options")
-            << "quendra-emulator" << QStringList{"--m"} << QStringList{"--modules"};
     }
     void completion()
     {
@@ -345,8 +339,6 @@ private slots:
         QTest::newRow("run") << "run" << QStringList{"qt6-serialport-dev", "fonts-liberation"}
                              << QStringList{"clang",    "lintian", "ser2net",
                                             "dpkg-dev", "xvfb",    "systemctl"};
-        QTest::newRow("package") << "package" << QStringList{"dpkg-dev", "qt6-base-dev"}
-                                 << QStringList{"clang", "lintian", "ser2net"};
         QTest::newRow("test") << "test"
                               << QStringList{"clang-tidy", "lintian", "ser2net", "dpkg-dev",
                                              "systemctl disable ser2net.service"}
