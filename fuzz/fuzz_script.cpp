@@ -88,9 +88,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check(s.isWait() && s.waitMs >= 0 && s.waitMs <= send::MaxWaitMs);
             continue;
         }
-        const send::Checked<send::Request> alone = send::parseArguments(
-            QStringList{QStringLiteral("--dry-run"), QStringLiteral("--uid"), uid} + *words,
-            NoDefaults);
+        // A line's own --uid stands in for the script's: given twice on the
+        // command line, it would be refused.
+        QStringList args{QStringLiteral("--dry-run")};
+        if (!scan->has("--uid"))
+            args << QStringLiteral("--uid") << uid;
+        const send::Checked<send::Request> alone = send::parseArguments(args + *words, NoDefaults);
         check(alone && alone->mode == send::Request::Frame && alone->frame == s.frame);
     }
     check(step == steps->size());

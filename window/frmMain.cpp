@@ -133,9 +133,7 @@ void frmMain::Form_Load()
 
     if (!hasEntry) {
         showMessage(QStringLiteral("COMM PORT ERROR"),
-                    QStringLiteral("quendra.ini: CommPort \"%1\" is not a port from 1 to %2")
-                        .arg(strCommPort)
-                        .arg(mnuCOM.size() - 1));
+                    modINI::commPortProblem(file, int(mnuCOM.size()) - 1));
     } else if (!openPort()) {
         showMessage(QStringLiteral("COMM PORT ERROR"), MSComm1.errorString());
     }

@@ -2,8 +2,10 @@
 
 #include "protocol/printable.h"
 #include "protocol/protocol.h"
+#include "tools/common/CommandLine.h"
 
 #include <QRegularExpression>
+#include <QStringDecoder>
 
 #include <limits>
 
@@ -31,11 +33,12 @@ const QList<Option>& programOptions()
         {"--settings", true, nullptr, "TEXT", "line settings, such as 9600,n,8,1"},
         {"--uid", true, nullptr, "N", "UID of the module addressed, 0 to 255"},
         {"--script", true, nullptr, "FILE", "one command a line from FILE (- for standard input)"},
-        {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing"},
-        {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it"},
+        {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing", "--verbose"},
+        {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it", "--dry-run"},
         {"--list-ports", false, nullptr, nullptr, "serial devices, and where COM1 to COM6 lead"},
         {"--json", false, nullptr, nullptr, "with --list-ports: the list as JSON"},
         {"--help", false, "-h", nullptr, "this text"},
+        {"--version", false, nullptr, nullptr, "the program's name and version"},
     };
     return options;
 }
@@ -93,8 +96,14 @@ Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known)
         }
         const Option* option = findOption(known, name);
         if (!option || (!option->takesValue && inlineValue))
-            return Refusal{QStringLiteral("unknown option %1").arg(quote(arg))};
+            return Refusal{QStringLiteral("unknown option %1. %2")
+                               .arg(quote(arg), cli::tryHelp("quendra-send"))};
         const QString longName = QLatin1String(option->name);
+        if (option->excludes && scan.given.contains(QLatin1String(option->excludes)))
+            return Refusal{QStringLiteral("%1 and %2 ask for opposite things; give one")
+                               .arg(QLatin1String(option->excludes), longName)};
+        if (option->takesValue && scan.given.contains(longName))
+            return Refusal{QStringLiteral("%1 given twice; give it once").arg(longName)};
         if (option->takesValue) {
             if (!inlineValue) {
                 if (i + 1 >= args.size())
@@ -149,6 +158,22 @@ std::optional<quint8> uidFromWord(const QString& text)
 QString quote(const QString& text)
 {
     return protocol::printable(text, protocol::QuotedChars);
+}
+
+std::optional<int> firstLineNotUtf8(const QByteArray& text)
+{
+    int line = 1;
+    for (qsizetype start = 0; start < text.size(); ++line) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        [[maybe_unused]] const QString decoded = decoder(text.mid(start, end - start));
+        if (decoder.hasError())
+            return line;
+        start = end + 1;
+    }
+    return std::nullopt;
 }
 
 } // namespace send

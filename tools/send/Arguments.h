@@ -23,6 +23,7 @@ struct Option
     const char* alias = nullptr;     // "-h"
     const char* valueName = nullptr; // "N", for --help
     const char* help = nullptr;      // one line for --help; none when a command's usage shows it
+    const char* excludes = nullptr;  // an option that asks for the opposite: "--verbose"
 };
 
 // The words as scanned: options by their long names, the rest in order.
@@ -46,7 +47,8 @@ QString optionHelp(const Option& option, const QString& about);
 
 // A hand-written scanner rather than QCommandLineParser, which would read a
 // negative number such as "-1" as an option. "--" ends the options; "-" and
-// "-<digit>..." are words.
+// "-<digit>..." are words. An option with a value given twice, and two
+// options that exclude each other, are refused: neither can be guessed.
 Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known);
 
 // A whole number in decimal (a minus sign allowed) or in hexadecimal after
@@ -78,5 +80,9 @@ inline bool isControl(QChar c)
 // characters of it, control characters as escapes, so that the message stays
 // one short line for a script reading standard error line by line.
 QString quote(const QString& text);
+
+// The number of the first line (from 1) of text that is not valid UTF-8;
+// none when all of it is.
+std::optional<int> firstLineNotUtf8(const QByteArray& text);
 
 } // namespace send

@@ -2,6 +2,8 @@
 
 #include "protocol/hex.h"
 #include "protocol/printable.h"
+#include "protocol/protocol.h"
+#include "serial/DeviceAdvice.h"
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
 #include "settings/Startup.h"
@@ -55,7 +57,8 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
         request.portName = port->name;
         request.device = port->device;
     } else if (!request.dryRun) {
-        return Refusal{QStringLiteral("no port: give --port or set CommPort in quendra.ini")};
+        return Refusal{QStringLiteral("no port: give --port or set CommPort in quendra.ini%1")
+                           .arg(defaults.missingFile)};
     }
 
     const bool settingsGiven = scan.has("--settings");
@@ -67,6 +70,17 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
                            .arg(settingsGiven ? QStringLiteral("--settings")
                                               : QStringLiteral("Setting in quendra.ini"),
                                 quote(request.settings))};
+    // What a local device cannot run is refused before any port is asked, so
+    // that a dry run finds it too.
+    const std::optional<LineSettings> line = parseLineSettings(request.settings);
+    const QString unsupported = line && !request.device.contains(QLatin1String("://"))
+                                    ? deviceSettingsRefusal(*line)
+                                    : QString();
+    if (!unsupported.isEmpty())
+        return Refusal{QStringLiteral("%1 \"%2\": %3")
+                           .arg(settingsGiven ? QStringLiteral("--settings")
+                                              : QStringLiteral("Setting in quendra.ini"),
+                                quote(request.settings), unsupported)};
     return request;
 }
 
@@ -92,6 +106,10 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
     Request request;
     if (scan->has("--help")) {
         request.mode = Request::Help;
+        return request;
+    }
+    if (scan->has("--version")) {
+        request.mode = Request::Version;
         return request;
     }
     if (scan->has("--list-ports")) {
@@ -130,6 +148,9 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
     }
 
     const Checked<QByteArray> frame = commandFrame(*scan, request.uid);
+    // A first run without quendra.ini lacks the UID before anything else.
+    if (!frame && !uidGiven && frame.message().startsWith(QLatin1String("no UID")))
+        return Refusal{frame.message() + defaults.missingFile};
     if (!frame)
         return Refusal{frame.message()};
     request.frame = *frame;
@@ -207,6 +228,10 @@ Checked<QString> readScriptText(const QString& path)
         return Refusal{QStringLiteral("%1: longer than %2 MB; split the script")
                            .arg(scriptName(path))
                            .arg(MaxScriptMB)};
+    if (const std::optional<int> line = firstLineNotUtf8(bytes))
+        return Refusal{QStringLiteral("%1:%2: not UTF-8; save the script as UTF-8")
+                           .arg(scriptName(path))
+                           .arg(*line)};
     return QString::fromUtf8(bytes);
 }
 
@@ -291,7 +316,7 @@ int listPorts(const Request& request, const Defaults& defaults, QTextStream& out
 Defaults Defaults::fromIni()
 {
     const modINI::StartupSettings file = modINI::ReadStartupSettings();
-    return {file.commPort, file.settings, file.slaveId, file.ports};
+    return {file.commPort, file.settings, file.slaveId, file.ports, modINI::missingFileNote(file)};
 }
 
 Checked<Request> parseArguments(const QStringList& args, const Defaults& defaults)
@@ -339,7 +364,8 @@ QString helpText()
                           "Port, settings and UID default to CommPort, Setting "
                           "and SlaveID of quendra.ini\n"
                           "beside the program. Exit status: 0 sent, 2 bad usage "
-                          "or value, 3 port failure.\n");
+                          "or value, 3 port failure.\n"
+                          "See quendra-send(1).\n");
 }
 
 int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err)
@@ -350,6 +376,10 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
     switch (request->mode) {
     case Request::Help:
         out << helpText();
+        out.flush();
+        return Sent;
+    case Request::Version:
+        out << cli::versionLine("quendra-send");
         out.flush();
         return Sent;
     case Request::ListPorts:
