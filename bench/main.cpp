@@ -176,9 +176,11 @@ qint64 instructionsIn(const QString& callgrindOut)
     QFile file(callgrindOut);
     if (!file.open(QIODevice::ReadOnly))
         return -1;
-    for (const QByteArray& line : file.readAll().split('\n'))
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
         if (line.startsWith("totals:") || line.startsWith("summary:"))
             return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
     return -1;
 }
 
@@ -242,6 +244,7 @@ StartupRun startOnce(const QString& program, const QString& hook, const QString&
                 "--callgrind-out-file=" + callgrindOut.toLocal8Bit()};
     args.push_back(exe.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (QByteArray& arg : args)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -460,15 +463,6 @@ int main(int argc, char* argv[])
         waited.push_back(run.waitMs);
     }
 
-    // The same three under callgrind: instruction counts do not move with
-    // the load, so they compare builds taken at different times.
-    std::vector<qint64> counts;
-    if (!QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty())
-        for (const StartupRun& run :
-             {startOnce(panel, hook, {}, true), startOnce(bare, hook, {}, true),
-              startOnce(bare, hook, network, true)})
-            counts.push_back(run.instructions);
-
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     Pty pty;
@@ -517,6 +511,16 @@ int main(int argc, char* argv[])
     for (const Button& b : buttons)
         results.push_back(pressMany(b, line, messages, samples, handled));
     const Memory afterPresses = memoryOf(QStringLiteral("/proc/self/status"));
+
+    // The three programs again under callgrind, after this process's own
+    // memory has been taken: instruction counts do not move with the load,
+    // so they compare builds measured at different times.
+    std::vector<qint64> counts;
+    if (!QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty())
+        for (const StartupRun& run :
+             {startOnce(panel, hook, {}, true), startOnce(bare, hook, {}, true),
+              startOnce(bare, hook, network, true)})
+            counts.push_back(run.instructions);
 
     const Stats sOpened = statsOf(opened), sApp = statsOf(app), sShown = statsOf(shown),
                 sDrawn = statsOf(drawn), sRss = statsOf(rss), sHwm = statsOf(hwm),
