@@ -95,19 +95,19 @@ lint: deps-test build
 # optimised build; prints a table. Not a test.
 .PHONY: bench
 bench: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bench: build
+bench: deps-test build
 	$(BUILD)/bin/quendra-bench
 
 # One script of 10,000 frames against a quendra-send process per frame; prints
 # the times and the script's own cost per frame. Not a test.
 .PHONY: bench-send
 bench-send: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bench-send: build
+bench-send: deps-test build
 	$(BUILD)/bin/quendra-bench-send
 
 # Click to byte through a real ser2net on loopback, rfc2217:// and socket://,
 # beside a local pty; prints p50, p99 and the worst. Not a test.
 .PHONY: bench-network
 bench-network: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bench-network: build
+bench-network: deps-test build
 	$(BUILD)/bin/quendra-bench-network

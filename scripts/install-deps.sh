@@ -33,6 +33,8 @@ if [ "$level" = test ]; then
     PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
     # make screenshot: the panel on a virtual X display.
     PACKAGES="$PACKAGES xvfb xauth python3"
+    # make bench counts the start-up's instructions under callgrind.
+    PACKAGES="$PACKAGES valgrind"
 fi
 
 missing=""

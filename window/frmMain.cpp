@@ -140,15 +140,16 @@ void frmMain::Form_Load()
 
     // The lists are filled whether or not the port opened: a port chosen
     // later from the menu must find every button ready to send.
-    ui->cboDP->addItems(numberTexts(protocol::DecimalPointsMax + 1, 10, 1));
+    ui->cboDP->setItems(
+        new QStringListModel(numberTexts(protocol::DecimalPointsMax + 1, 10, 1), this));
     // Lists of the same items share one model: each keeps its own selection
     // and typed text, and the items are made once instead of twelve times.
     auto* bytes = new QStringListModel(numberTexts(256, 16, 2), this);
     for (ValueComboBox* list : m_byteLists)
-        list->setModel(bytes);
+        list->setItems(bytes);
     auto* uids = new QStringListModel(numberTexts(256, 10, 1), this);
-    ui->cboUID->setModel(uids);
-    ui->cboCuid->setModel(uids);
+    ui->cboUID->setItems(uids);
+    ui->cboCuid->setItems(uids);
 
     ui->cboUID->setShownText(strSlaveID);
     ui->cboCuid->setShownText(strSlaveID);
