@@ -15,6 +15,11 @@ PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
 PACKAGES="$PACKAGES ser2net"
 # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
+# The Windows line code: make lint compiles the panel for Windows with
+# mingw-w64, and tst_wine runs a mingw-built probe under wine (the wine
+# package gives /usr/bin/wine, wine64 with libwine runs 64-bit programs).
+# Test tools only: the panel never needs them to run.
+PACKAGES="$PACKAGES g++-mingw-w64-x86-64 wine wine64"
 
 missing=""
 for p in $PACKAGES; do
