@@ -81,7 +81,7 @@ bool DeviceLine::open(const LineSettings& settings, QString* error)
     }
     // What counts is what the driver runs the line at, not what it was
     // asked.
-    const DeviceHandle handle = DeviceHandle(m_port.handle());
+    const auto handle = DeviceHandle(m_port.handle());
     std::string mismatch = DeviceLineIo::prepare(handle);
     if (mismatch.empty())
         mismatch = driverMismatch(
