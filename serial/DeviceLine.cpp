@@ -1,8 +1,7 @@
 #include "serial/DeviceLine.h"
 
+#include "serial/Deadline.h"
 #include "serial/DriverSettings.h"
-
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -47,7 +46,7 @@ DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m
 
 DeviceLine::~DeviceLine()
 {
-    drainAndClose();
+    drainAndClose(nullptr);
 }
 
 QString DeviceLine::named(const QString& reason) const
@@ -128,13 +127,12 @@ bool DeviceLine::drain(QString* reason, qsizetype* left)
     if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
         queued = 0;
     const int limitMs = drainLimitMs(queued, m_settings);
-    QElapsedTimer clock;
-    clock.start();
+    const QDeadlineTimer deadline = waits::within(limitMs);
     // The driver's queue first, looked at in steps of about a character's
     // time, so that a stalled line can be given up on; then what the UART
     // itself still holds, which the driver bounds on its own.
     while (queued > 0) {
-        if (clock.elapsed() >= limitMs) {
+        if (deadline.hasExpired()) {
             ::tcflush(fd, TCOFLUSH);
             *left = queued;
             *reason = QStringLiteral("the line took no more of it in %1 ms; %2 bytes discarded")
@@ -143,7 +141,7 @@ bool DeviceLine::drain(QString* reason, qsizetype* left)
             return false;
         }
         const int stepMs = std::clamp(drainLimitMs(queued, m_settings) - DrainMarginMs, 1, 20);
-        ::poll(nullptr, 0, stepMs);
+        ::poll(nullptr, 0, std::min(stepMs, waits::remainingMs(deadline)));
         if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
             queued = 0;
     }
@@ -174,6 +172,7 @@ WriteResult DeviceLine::write(const QByteArray& frame)
     // frame has left the program when this returns, and a failure is known
     // here, not later in the event loop.
     const int fd = int(m_port.handle());
+    const QDeadlineTimer deadline = waits::within(WriteTimeoutMs);
     qsizetype& done = result.sent;
     while (done < frame.size()) {
         const ssize_t n = ::write(fd, frame.constData() + done, size_t(frame.size() - done));
@@ -185,7 +184,7 @@ WriteResult DeviceLine::write(const QByteArray& frame)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, WriteTimeoutMs);
+            const int ready = ::poll(&p, 1, waits::remainingMs(deadline));
             if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 continue;
             return failure(ready == 0 ? QStringLiteral("write timed out")
@@ -204,19 +203,31 @@ WriteResult DeviceLine::write(const QByteArray& frame)
     return result;
 }
 
-void DeviceLine::close()
+bool DeviceLine::confirm(QString* error)
 {
-    drainAndClose();
+    if (m_port.isOpen())
+        return true;
+    if (error)
+        *error = QStringLiteral("the port is not open");
+    return false;
 }
 
-void DeviceLine::drainAndClose()
+bool DeviceLine::close(QString* error)
+{
+    return drainAndClose(error);
+}
+
+bool DeviceLine::drainAndClose(QString* error)
 {
     if (!m_port.isOpen())
-        return;
+        return true;
     // Closing puts the device's earlier settings back at once: whatever is
     // still queued must leave first, at the rate it was written for.
     QString reason;
     qsizetype left = 0;
-    drain(&reason, &left);
+    const bool drained = drain(&reason, &left);
     m_port.close();
+    if (!drained && error)
+        *error = named(reason);
+    return drained;
 }

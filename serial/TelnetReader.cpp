@@ -71,6 +71,12 @@ void TelnetReader::feed(const char* data, qsizetype size, std::vector<Event>& ou
             break;
         }
         case State::SubOption:
+            // "IAC SB IAC ...": no option, so no subnegotiation; the IAC
+            // starts the command it is, and what follows is read as usual.
+            if (b == IAC) {
+                m_state = State::Iac;
+                break;
+            }
             m_subOption = b;
             m_state = State::SubData;
             break;
