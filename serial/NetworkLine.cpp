@@ -312,7 +312,7 @@ bool NetworkLine::open(const LineSettings& settings, QString* error)
         return failure(reason);
     m_clock.start();
     m_unconfirmed = false;
-    m_pendingLineMs = 0;
+    m_pendingLineUs = 0;
     m_questions = 0;
     m_refusal.clear();
     m_serverText.clear();
@@ -613,8 +613,7 @@ WriteResult NetworkLine::write(const QByteArray& frame)
     m_unconfirmed = true;
     if (telnetLine) {
         // Eleven bits a byte at most (start, eight data, parity, stop).
-        const qint64 bits = qint64(frame.size()) * 11 * 1000;
-        m_pendingLineMs += (bits + m_wanted.baudRate - 1) / m_wanted.baudRate;
+        m_pendingLineUs += qint64(frame.size()) * 11 * 1000000 / m_wanted.baudRate;
     } else {
         m_settledAtMs = m_clock.elapsed() + SocketSettleMs;
     }
@@ -641,7 +640,9 @@ bool NetworkLine::confirmWritten(QString* reason)
     sendCommand(telnet::SetBaudRate, QByteArray(4, 0));
     m_socket.flush();
     ++m_questions;
-    const QDeadlineTimer deadline = waits::within(ConfirmTimeoutMs);
+    const qint64 aheadMs =
+        std::max<qint64>(m_settledAtMs - m_clock.elapsed(), 0) + (m_pendingLineUs + 999) / 1000;
+    const QDeadlineTimer deadline = waits::within(ConfirmTimeoutMs + aheadMs);
     waitUntil([this] { return m_questions == 0 || !m_refusal.isEmpty(); }, deadline);
     if (!m_refusal.isEmpty())
         *reason = m_refusal;
@@ -650,13 +651,13 @@ bool NetworkLine::confirmWritten(QString* reason)
     else if (m_socket.state() != QAbstractSocket::ConnectedState)
         *reason = socketProblem();
     else
-        *reason =
-            QStringLiteral("the server did not confirm the frames in %1 ms").arg(ConfirmTimeoutMs);
+        *reason = QStringLiteral("the server did not confirm the frames in %1 ms")
+                      .arg(ConfirmTimeoutMs + aheadMs);
     if (!reason->isEmpty())
         return false;
     // The frames are at the device now and need their time on its line.
-    m_settledAtMs = std::max(m_settledAtMs, m_clock.elapsed()) + m_pendingLineMs + LineSettleMs;
-    m_pendingLineMs = 0;
+    m_settledAtMs = std::max(m_settledAtMs, m_clock.elapsed()) + (m_pendingLineUs + 999) / 1000;
+    m_pendingLineUs = 0;
     m_unconfirmed = false;
     return true;
 }
@@ -684,11 +685,13 @@ bool NetworkLine::settle(QString* reason)
 {
     // ser2net drops what its device has not yet sent when the client
     // leaves: the close waits until the last frame has had its time.
-    const qint64 leftMs = m_settledAtMs - m_clock.elapsed();
+    const bool telnetLine = m_address.kind == NetworkAddress::Kind::Rfc2217;
+    const qint64 leftMs =
+        m_settledAtMs + (telnetLine && m_settledAtMs > 0 ? LineSettleMs : 0) - m_clock.elapsed();
     if (leftMs <= 0)
         return true;
     waitUntil([this] { return !m_refusal.isEmpty(); },
-              waits::within(std::min<qint64>(leftMs, CloseTimeoutMs)));
+              waits::within(std::min<qint64>(leftMs, SettleLimitMs)));
     if (!m_refusal.isEmpty())
         *reason = m_refusal;
     else if (m_socket.state() != QAbstractSocket::ConnectedState)

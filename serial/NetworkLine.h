@@ -57,10 +57,14 @@ public:
     // How long a frame may take to be taken by the network.
     static constexpr int WriteTimeoutMs = 2000;
     // How long an rfc2217:// server may take to answer the question that
-    // confirms the frames before it.
+    // confirms the frames before it, beyond the time those frames and the
+    // ones still ahead of them need on the device's line: a server stops
+    // reading while its device is full.
     static constexpr int ConfirmTimeoutMs = 1000;
-    // How long a close may wait for the last frame to leave the server's
-    // device, and then again for the server to let go of the device.
+    // How long a close waits at most for the confirmed frames to leave the
+    // device: a serial driver holds 4 KiB, 4.6 s at 9600 baud.
+    static constexpr int SettleLimitMs = 5000;
+    // How long a close waits for the server to let go of the device.
     static constexpr int CloseTimeoutMs = 1000;
     // How long a socket:// line counts a frame as still on its way after
     // connecting and after the frame, so that the server has opened its
@@ -136,7 +140,7 @@ private:
 
     QElapsedTimer m_clock;      // since connecting
     qint64 m_settledAtMs = 0;   // when the frames written so far have left the device
-    qint64 m_pendingLineMs = 0; // the line time of the frames not yet confirmed
+    qint64 m_pendingLineUs = 0; // the line time of the frames not yet confirmed
     bool m_unconfirmed = false;
     int m_questions = 0; // confirming questions asked and not yet answered
 
