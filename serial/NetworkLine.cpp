@@ -19,6 +19,10 @@
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#endif
 
 namespace {
 
@@ -409,6 +413,14 @@ void NetworkLine::waitUntil(const std::function<bool()>& stop, const QDeadlineTi
         readServer();
         if (stop() || m_socket.state() != QAbstractSocket::ConnectedState || deadline.hasExpired())
             return;
+#ifdef Q_OS_LINUX
+        // An answer a server writes in pieces would otherwise wait for the
+        // acknowledgement this side delays by 40 ms (its Nagle against our
+        // delayed ACK): 4 confirmations in 100 took 45 ms instead of 30 us.
+        // The kernel clears the setting after use, so it is set each pass.
+        const int on = 1;
+        ::setsockopt(int(m_socket.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#endif
         m_socket.waitForReadyRead(waits::remainingMs(deadline));
     }
 }
