@@ -427,6 +427,8 @@ void NetworkLine::waitUntil(const std::function<bool()>& stop, const QDeadlineTi
 
 void NetworkLine::send(unsigned char code, unsigned char option)
 {
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        return;
     const char bytes[] = {char(telnet::IAC), char(code), char(option)};
     m_socket.write(bytes, sizeof bytes);
 }
@@ -434,6 +436,8 @@ void NetworkLine::send(unsigned char code, unsigned char option)
 void NetworkLine::sendCommand(unsigned char code, const QByteArray& value)
 {
     using namespace telnet;
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        return;
     QByteArray sub;
     sub.append(char(IAC)).append(char(SB)).append(char(OptionComPort)).append(char(code));
     sub.append(escape(value));
@@ -456,7 +460,8 @@ void NetworkLine::readServer()
     // fast the server sends.
     std::vector<TelnetReader::Event> events;
     char buffer[4096];
-    for (;;) {
+    // Closed once the server has gone and nothing is left unread.
+    while (m_socket.isOpen()) {
         const qint64 n = m_socket.read(buffer, sizeof buffer);
         if (n <= 0)
             break;
