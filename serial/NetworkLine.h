@@ -75,7 +75,7 @@ public:
     static constexpr int LineSettleMs = 20;
     // What the connection holds of the server's bytes at most; more is left
     // with the network until it has been read and dropped.
-    static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    static constexpr qint64 ReadBufferBytes = qint64(64) * 1024;
 
     explicit NetworkLine(NetworkAddress address, QObject* parent = nullptr);
     ~NetworkLine() override;

@@ -352,7 +352,7 @@ private slots:
         const bool delivered = sent.ok() && port.close();
         const QString error = sent.ok() ? port.errorString() : sent.error;
         QVERIFY2(clock.elapsed() < limitMs, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(residentKb() - rssBefore < 64 * 1024,
+        QVERIFY2(residentKb() - rssBefore < qint64(64) * 1024,
                  qPrintable(QString("%1 kB more").arg(residentKb() - rssBefore)));
         QVERIFY(!port.isOpen());
         if (sendError.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -43,7 +44,7 @@ struct Script
 
 } // namespace
 
-ScriptedServer::ScriptedServer(const QString& script) : m_script(script)
+ScriptedServer::ScriptedServer(QString script) : m_script(std::move(script))
 {
     m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
@@ -83,7 +84,7 @@ QByteArray ScriptedServer::farewell()
 {
     static const char text[] = "<h1><font color=red>PORT OK</font></h1><img src='/tmp/x.png'>"
                                "\x1b[31m\a\x00 gr\xc3\xbc\xc3\x9f \xff\r\n";
-    return QByteArray(text, sizeof text - 1);
+    return {text, sizeof text - 1};
 }
 
 void ScriptedServer::serve()

@@ -27,7 +27,7 @@
 class ScriptedServer
 {
 public:
-    explicit ScriptedServer(const QString& script);
+    explicit ScriptedServer(QString script);
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
