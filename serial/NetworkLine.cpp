@@ -657,8 +657,10 @@ bool NetworkLine::confirmWritten(QString* reason)
     sendCommand(telnet::SetBaudRate, QByteArray(4, 0));
     m_socket.flush();
     ++m_questions;
-    const qint64 aheadMs =
-        std::max<qint64>(m_settledAtMs - m_clock.elapsed(), 0) + (m_pendingLineUs + 999) / 1000;
+    // No device holds more than SettleLimitMs of frames waiting for its line.
+    const qint64 aheadMs = std::min<qint64>(std::max<qint64>(m_settledAtMs - m_clock.elapsed(), 0) +
+                                                (m_pendingLineUs + 999) / 1000,
+                                            SettleLimitMs);
     const QDeadlineTimer deadline = waits::within(ConfirmTimeoutMs + aheadMs);
     waitUntil([this] { return m_questions == 0 || !m_refusal.isEmpty(); }, deadline);
     if (!m_refusal.isEmpty())
