@@ -95,7 +95,9 @@ int main(int argc, char* argv[])
     QApplication::processEvents();
     auto* button = window.findChild<QPushButton*>(QStringLiteral("cmdDP"));
 
-    std::printf("quendra-bench-network: %d presses of Set DP (%d bytes) per line, 38400 baud,\n"
+    std::printf("quendra-bench-network: load average at the start: %s\n",
+                qPrintable(loadAverage()));
+    std::printf("%d presses of Set DP (%d bytes) per line, 38400 baud,\n"
                 "QPushButton::click() to the last byte read at the far pty\n",
                 Presses, FrameBytes);
     std::printf("  %-34s %9s %9s %9s %11s %11s\n", "line", "p50 us", "p99 us", "max us",
@@ -209,5 +211,6 @@ int main(int argc, char* argv[])
         std::printf("  %-26s one frame, open to close: %.1f ms\n", line.name, median(scriptMs));
         std::fflush(stdout);
     }
+    std::printf("load average at the end: %s\n", qPrintable(loadAverage()));
     return 0;
 }
