@@ -4,6 +4,7 @@
 // read, written out again, must read back the same.
 #include "serial/TelnetReader.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -81,12 +82,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     check(dataBytes <= qsizetype(size));
 
-    // Cut into pieces whose lengths the input's own first byte picks.
-    const size_t step = size == 0 ? 1 : 1 + data[0] % 7;
+    // Cut at random places, the same for the same input: piece lengths of
+    // 0 to 16 bytes from a generator seeded by the input itself.
+    quint32 seed = 2166136261u;
+    for (size_t i = 0; i < size; ++i)
+        seed = (seed ^ data[i]) * 16777619u;
     TelnetReader cut;
     Events pieces;
-    for (size_t i = 0; i < size; i += step)
-        cut.feed(bytes + i, qsizetype(std::min(step, size - i)), pieces);
+    for (size_t i = 0; i < size;) {
+        seed = seed * 1664525u + 1013904223u;
+        const size_t length = std::min<size_t>((seed >> 24) % 17, size - i);
+        cut.feed(bytes + i, qsizetype(length), pieces);
+        i += length;
+    }
     const Events meaning = normalised(all);
     check(normalised(pieces) == meaning);
 

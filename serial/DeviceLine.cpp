@@ -44,7 +44,7 @@ DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m
 
 DeviceLine::~DeviceLine()
 {
-    drainAndClose();
+    drainAndClose(nullptr);
 }
 
 QString DeviceLine::named(const QString& reason) const
@@ -138,17 +138,31 @@ WriteResult DeviceLine::write(const QByteArray& frame)
     return result;
 }
 
-void DeviceLine::close()
+bool DeviceLine::confirm(QString* error)
 {
-    drainAndClose();
+    if (m_port.isOpen())
+        return true;
+    if (error)
+        *error = QStringLiteral("the port is not open");
+    return false;
 }
 
-void DeviceLine::drainAndClose()
+bool DeviceLine::close(QString* error)
+{
+    return drainAndClose(error);
+}
+
+bool DeviceLine::drainAndClose(QString* error)
 {
     if (!m_port.isOpen())
-        return;
+        return true;
     // Closing puts the device's earlier settings back at once: whatever is
     // still queued must leave first, at the rate it was written for.
-    DeviceLineIo::drain(DeviceHandle(m_port.handle()), drainLimit());
+    const std::string undrained = DeviceLineIo::drain(DeviceHandle(m_port.handle()), drainLimit());
+    const bool drained = undrained.empty();
+    const QString reason = QString::fromLocal8Bit(undrained.c_str());
     m_port.close();
+    if (!drained && error)
+        *error = named(reason);
+    return drained;
 }

@@ -17,7 +17,10 @@ public:
 
     bool open(const LineSettings& settings, QString* error) override;
     WriteResult write(const QByteArray& frame) override;
-    void close() override;
+    // Every write waits until its frame has left the driver: nothing is left
+    // to confirm.
+    bool confirm(QString* error) override;
+    bool close(QString* error) override;
     bool isOpen() const override { return m_port.isOpen(); }
     std::optional<LineSettings> activeSettings() const override;
 
@@ -30,7 +33,8 @@ public:
 private:
     DeviceLineIo::DrainLimit drainLimit() const;
     void fail(const QString& reason);
-    void drainAndClose();
+    // The drain's result; the port is closed in any case.
+    bool drainAndClose(QString* error);
     QString named(const QString& reason) const;
 
     QString m_device;

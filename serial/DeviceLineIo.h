@@ -34,7 +34,8 @@ std::string prepare(DeviceHandle handle);
 Outcome write(DeviceHandle handle, const char* data, long long size, const DrainLimit& limit);
 
 // Lets what is queued leave, within limit, before the line is closed or
-// changed; a line that stays stalled has the rest discarded.
-void drain(DeviceHandle handle, const DrainLimit& limit);
+// changed; a line that stays stalled has the rest discarded. Empty when all
+// of it left, else why not.
+std::string drain(DeviceHandle handle, const DrainLimit& limit);
 
 } // namespace DeviceLineIo

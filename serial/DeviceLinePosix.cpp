@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstring>
 #include <poll.h>
@@ -25,11 +26,15 @@ int queuedBytes(int fd)
     return queued;
 }
 
-long long elapsedMs(std::chrono::steady_clock::time_point since)
+using Clock = std::chrono::steady_clock;
+
+// What is left of a deadline for poll(): 0 once it has passed, never the -1
+// that poll() takes as "for ever".
+int remainingMs(Clock::time_point deadline)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 since)
-        .count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, INT_MAX));
 }
 
 // Waits until the driver has sent everything written; false, with what is
@@ -38,12 +43,12 @@ bool drainQueue(int fd, const DrainLimit& limit, std::string* reason, long long*
 {
     int queued = queuedBytes(fd);
     const int limitMs = limit(queued);
-    const auto start = std::chrono::steady_clock::now();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     // The driver's queue first, looked at in steps of about a character's
     // time, so that a stalled line can be given up on; then what the UART
     // itself still holds, which the driver bounds on its own.
     while (queued > 0) {
-        if (elapsedMs(start) >= limitMs) {
+        if (remainingMs(deadline) == 0) {
             ::tcflush(fd, TCOFLUSH);
             *left = queued;
             *reason = "the line took no more of it in " + std::to_string(limitMs) + " ms; " +
@@ -52,7 +57,7 @@ bool drainQueue(int fd, const DrainLimit& limit, std::string* reason, long long*
         }
         // The limit less its margin is the bytes' own time on the line.
         const int stepMs = std::clamp(limit(queued) - limit(0), 1, 20);
-        ::poll(nullptr, 0, stepMs);
+        ::poll(nullptr, 0, std::min(stepMs, remainingMs(deadline)));
         queued = queuedBytes(fd);
     }
     while (::tcdrain(fd) != 0) {
@@ -76,6 +81,8 @@ std::string prepare(DeviceHandle)
 Outcome write(DeviceHandle fd, const char* data, long long size, const DrainLimit& limit)
 {
     Outcome result;
+    // One bound for the whole frame, however the driver takes it in pieces.
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(WriteTimeoutMs);
     long long& done = result.sent;
     while (done < size) {
         const ssize_t n = ::write(fd, data + done, size_t(size - done));
@@ -87,7 +94,7 @@ Outcome write(DeviceHandle fd, const char* data, long long size, const DrainLimi
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, WriteTimeoutMs);
+            const int ready = ::poll(&p, 1, remainingMs(deadline));
             if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
                 continue;
             result.error = ready == 0 ? "write timed out" : "device failed";
@@ -104,11 +111,12 @@ Outcome write(DeviceHandle fd, const char* data, long long size, const DrainLimi
     return result;
 }
 
-void drain(DeviceHandle fd, const DrainLimit& limit)
+std::string drain(DeviceHandle fd, const DrainLimit& limit)
 {
     std::string reason;
     long long left = 0;
     drainQueue(fd, limit, &reason, &left);
+    return reason;
 }
 
 } // namespace DeviceLineIo

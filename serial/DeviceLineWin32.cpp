@@ -181,13 +181,14 @@ Outcome write(DeviceHandle handle, const char* data, long long size, const Drain
     return result;
 }
 
-void drain(DeviceHandle handle, const DrainLimit& limit)
+std::string drain(DeviceHandle handle, const DrainLimit& limit)
 {
     const long long queued = std::max(queuedBytes(handle), 0LL);
     const int limitMs = limit(queued);
     std::string reason;
     long long left = 0;
     drainQueue(handle, limit, Deadline(limitMs), limitMs, &reason, &left);
+    return reason;
 }
 
 } // namespace DeviceLineIo

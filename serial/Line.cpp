@@ -21,7 +21,13 @@ public:
         return false;
     }
     WriteResult write(const QByteArray& frame) override { return {0, frame.size(), m_reason}; }
-    void close() override {}
+    bool confirm(QString* error) override
+    {
+        if (error)
+            *error = m_reason;
+        return false;
+    }
+    bool close(QString*) override { return true; }
     bool isOpen() const override { return false; }
     std::optional<LineSettings> activeSettings() const override { return std::nullopt; }
 
@@ -33,6 +39,9 @@ private:
 
 QString WriteResult::summary() const
 {
+    if (size > 0 && sent == size && !ok())
+        return QStringLiteral("Frame not confirmed: the far end was not seen to take it; the port "
+                              "failed and was closed");
     if (sent == 0)
         return QStringLiteral("Frame not sent: the port failed and was closed");
     return QStringLiteral("Frame cut short: %1 of %2 bytes sent; the port failed and was closed")

@@ -10,7 +10,8 @@
 #include <optional>
 
 // How a write ended: sent counts the bytes that left, error is empty when
-// the whole frame did.
+// the whole frame did. A frame that left whole but that the far end was not
+// seen to take (sent == size, error set) failed as well.
 struct WriteResult
 {
     qsizetype sent = 0;
@@ -19,7 +20,8 @@ struct WriteResult
 
     bool ok() const { return error.isEmpty(); }
     // What the operator is told of a failed write: "Frame not sent: ..." when
-    // nothing left, "Frame cut short: 3 of 8 bytes sent; ..." when part did.
+    // nothing left, "Frame cut short: 3 of 8 bytes sent; ..." when part did,
+    // "Frame not confirmed: ..." when it all left but was not taken.
     QString summary() const;
 };
 
@@ -42,8 +44,15 @@ public:
     // wait. On any failure the line is closed before this returns.
     virtual WriteResult write(const QByteArray& frame) = 0;
 
-    // Lets what was written leave, then closes. Nothing happens when closed.
-    virtual void close() = 0;
+    // Waits, bounded, until the far end has taken everything written so far.
+    // False, with error set, when that is not known to have happened; the
+    // line is closed then.
+    virtual bool confirm(QString* error) = 0;
+
+    // Confirms what was written, lets it leave, then lets go of the line;
+    // returns what the confirmation found. Closed afterwards in any case;
+    // true at once when closed already.
+    virtual bool close(QString* error) = 0;
 
     virtual bool isOpen() const = 0;
 

@@ -33,6 +33,8 @@ bool MSComm::open()
     if (!opened->open(*line, &m_error))
         return false;
     m_line = std::move(opened);
+    m_unconfirmed = 0;
+    m_confirmed = 0;
     connect(m_line.get(), &Line::failed, this, [this](const QString& reason) {
         m_error = reason;
         emit failed(reason);
@@ -40,12 +42,32 @@ bool MSComm::open()
     return true;
 }
 
-void MSComm::close()
+bool MSComm::close()
 {
     // The line is kept until the next open, so a failure it reports from
     // within a close still finds its receiver.
-    if (m_line)
-        m_line->close();
+    m_error.clear();
+    if (!isOpen())
+        return true;
+    const bool confirmed = m_line->close(&m_error);
+    if (confirmed)
+        m_confirmed += m_unconfirmed;
+    m_unconfirmed = 0;
+    return confirmed;
+}
+
+bool MSComm::confirm()
+{
+    m_error.clear();
+    if (!isOpen()) {
+        m_error = QStringLiteral("the port is not open");
+        return false;
+    }
+    if (!m_line->confirm(&m_error))
+        return false;
+    m_confirmed += m_unconfirmed;
+    m_unconfirmed = 0;
+    return true;
 }
 
 bool MSComm::isOpen() const
@@ -67,5 +89,7 @@ WriteResult MSComm::write(const QByteArray& frame)
     }
     WriteResult result = m_line->write(frame);
     m_error = result.error;
+    if (result.ok() && ++m_unconfirmed >= m_confirmEvery && !confirm())
+        result.error = m_error;
     return result;
 }

@@ -35,14 +35,30 @@ public:
     // and only when the line really runs with them. On failure the port
     // stays closed and errorString() says why, naming the device.
     bool open();
-    // Lets the last frame leave the line, then closes.
-    void close();
+    // Confirms the frames not yet confirmed, lets the last one leave the
+    // line, then closes. False, with errorString() saying why, when the far
+    // end was not seen to take them all; closed in any case.
+    bool close();
     bool isOpen() const;
 
     // Hands the whole frame to the line and waits, bounded, until it has
-    // left. On a failure the result says how much left and errorString()
+    // left, and, every confirmEvery() frames, until the far end has taken
+    // them. On a failure the result says how much left and errorString()
     // why; a failed line is closed, so the operator can pick a port again.
     WriteResult write(const QByteArray& frame);
+
+    // How many frames may be written before the next write also waits for
+    // the far end to take them: 1 (the panel) confirms each frame before its
+    // write returns; more saves a round trip per frame where a batch can be
+    // reported as one (quendra-send). Taken from the next write.
+    void setConfirmEvery(int frames) { m_confirmEvery = frames < 1 ? 1 : frames; }
+    int confirmEvery() const { return m_confirmEvery; }
+    // Waits, bounded, until the far end has taken every frame written. False,
+    // with errorString() saying why, when it was not seen to; the port is
+    // closed then.
+    bool confirm();
+    // Frames the far end was seen to take since the port opened.
+    qsizetype confirmedFrames() const { return m_confirmed; }
 
     QString errorString() const { return m_error; }
 
@@ -77,4 +93,7 @@ private:
     QString m_settings = QString::fromLatin1(DefaultLineSettings);
     std::unique_ptr<Line> m_line;
     QString m_error;
+    int m_confirmEvery = 1;
+    qsizetype m_unconfirmed = 0;
+    qsizetype m_confirmed = 0;
 };

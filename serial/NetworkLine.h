@@ -10,7 +10,9 @@
 #include <QTcpSocket>
 
 #include <bitset>
+#include <functional>
 #include <optional>
+#include <vector>
 
 // A port reached through a terminal server: "rfc2217://HOST:PORT" (Telnet
 // with serial-port control, so the line settings are set from here) or
@@ -49,41 +51,82 @@ class NetworkLine : public Line
     Q_OBJECT
 
 public:
-    // Connecting and, for rfc2217://, agreeing on the line settings take no
-    // longer than this in all.
+    // Looking the host up, connecting and, for rfc2217://, agreeing on the
+    // line settings take no longer than this in all.
     static constexpr int OpenTimeoutMs = 3000;
     // How long a frame may take to be taken by the network.
     static constexpr int WriteTimeoutMs = 2000;
+    // How long an rfc2217:// server may take to answer the question that
+    // confirms the frames before it, beyond the time those frames and the
+    // ones still ahead of them need on the device's line: a server stops
+    // reading while its device is full.
+    static constexpr int ConfirmTimeoutMs = 1000;
+    // How long a close waits at most for the confirmed frames to leave the
+    // device: a serial driver holds 4 KiB, 4.6 s at 9600 baud.
+    static constexpr int SettleLimitMs = 5000;
     // How long a close waits for the server to let go of the device.
     static constexpr int CloseTimeoutMs = 1000;
-    // How long a socket:// close waits after connecting and after the last
-    // frame, so that the server has opened its device and written the frame.
+    // How long a socket:// line counts a frame as still on its way after
+    // connecting and after the frame, so that the server has opened its
+    // device and written the frame before the close.
     static constexpr int SocketSettleMs = 100;
-    // What an rfc2217:// close waits beyond the last frame's time on the line.
+    // What an rfc2217:// close waits beyond the confirmed frames' time on
+    // the line.
     static constexpr int LineSettleMs = 20;
+    // What the connection holds of the server's bytes at most; more is left
+    // with the network until it has been read and dropped.
+    static constexpr qint64 ReadBufferBytes = qint64(64) * 1024;
 
     explicit NetworkLine(NetworkAddress address, QObject* parent = nullptr);
     ~NetworkLine() override;
 
     bool open(const LineSettings& settings, QString* error) override;
     WriteResult write(const QByteArray& frame) override;
-    void close() override;
+    // rfc2217://: asks the server a question after the frames and waits for
+    // its answer; it handles the stream in order, so the answer means every
+    // frame before it has gone to its device. socket:// can ask nothing:
+    // true means only that the server has neither hung up nor reset the
+    // connection so far.
+    bool confirm(QString* error) override;
+    bool close(QString* error) override;
     bool isOpen() const override { return m_open; }
     std::optional<LineSettings> activeSettings() const override;
 
     const NetworkAddress& address() const { return m_address; }
 
 private:
+    // One port setting asked of an rfc2217:// server: its COM-PORT-OPTION
+    // command, the value asked (which the server's answer must repeat), and
+    // its name for messages.
+    struct PortSetting
+    {
+        unsigned char command = 0;
+        QByteArray asked;
+        QString name;
+        bool agreed = false;
+    };
+
+    bool connectWithin(const QDeadlineTimer& deadline, QString* reason);
     bool negotiate(const LineSettings& settings, const QDeadlineTimer& deadline, QString* reason);
     QString negotiationStalled() const;
+    // Reads and drops what the server sends, a buffer at a time, until stop()
+    // holds, the connection is gone or the deadline has passed. The deadline
+    // is looked at on every pass, however much keeps arriving.
+    void waitUntil(const std::function<bool()>& stop, const QDeadlineTimer& deadline);
+    bool confirmWritten(QString* reason);
+    // Waits until the last frame has had its time on the device's line.
+    bool settle(QString* reason);
+    // Says no more is coming and waits, bounded, for the server to hang up.
+    void release();
     void readServer();
     void handle(const TelnetReader::Event& event);
     void handleAnswer(const QByteArray& answer);
+    void keepServerText(const QByteArray& bytes);
     void send(unsigned char code, unsigned char option);
     // A COM-PORT-OPTION command with its value, IACs doubled.
     void sendCommand(unsigned char code, const QByteArray& value);
-    void sendSettings();
     QString socketProblem() const;
+    QString named(const QString& reason) const;
     void dropConnection();
     void onSocketTrouble();
 
@@ -91,25 +134,25 @@ private:
     QTcpSocket m_socket;
     TelnetReader m_reader;
     bool m_open = false;
-    QElapsedTimer m_lastSent; // since connecting or the last frame
-    qsizetype m_lastFrameSize = 0;
-    bool m_rateAnswered = false;
-    // Inside open, write or close: a failure there is reported by their
-    // result, not by failed().
+    // Inside open, write, confirm or close: a failure there is reported by
+    // their result, not by failed().
     bool m_busy = false;
+
+    QElapsedTimer m_clock;      // since connecting
+    qint64 m_settledAtMs = 0;   // when the frames written so far have left the device
+    qint64 m_pendingLineUs = 0; // the line time of the frames not yet confirmed
+    bool m_unconfirmed = false;
+    int m_questions = 0; // confirming questions asked and not yet answered
 
     // Negotiation, reset by each open.
     LineSettings m_wanted;
+    std::vector<PortSetting> m_settings;
     bool m_settingsSent = false;
     bool m_comPortAgreed = false;
     bool m_binaryAgreed = false;
     bool m_heardServer = false;
-    QString m_refusal;
-    QByteArray m_serverText; // what the server wrote as text before refusing, as "Port in use"
+    QString m_refusal;       // why the server can no longer be used, once it says so
+    QByteArray m_serverText; // the last text it wrote, as "Port in use" before hanging up
     std::bitset<256> m_refusedDo;
     std::bitset<256> m_refusedWill;
-    std::optional<qint32> m_rate;
-    std::optional<QSerialPort::DataBits> m_dataBits;
-    std::optional<QSerialPort::Parity> m_parity;
-    std::optional<QSerialPort::StopBits> m_stopBits;
 };

@@ -1,5 +1,7 @@
 #include "serial/TelnetReader.h"
 
+#include <cstring>
+
 QByteArray telnet::escape(const QByteArray& bytes)
 {
     QByteArray wire;
@@ -29,26 +31,33 @@ void TelnetReader::feed(const char* data, qsizetype size, std::vector<Event>& ou
     using namespace telnet;
     // Data already in out before this feed belongs to an earlier one.
     const std::size_t firstNew = out.size();
-    const auto appendData = [&](char c) {
+    const auto appendData = [&](const char* from, qsizetype n) {
         if (out.size() == firstNew || out.back().kind != Event::Data)
             out.push_back(Event{});
-        out.back().bytes.append(c);
+        out.back().bytes.append(from, n);
     };
 
     for (qsizetype i = 0; i < size; ++i) {
         const char c = data[i];
         const auto b = static_cast<unsigned char>(c);
         switch (m_state) {
-        case State::Text:
-            if (b == IAC)
+        case State::Text: {
+            if (b == IAC) {
                 m_state = State::Iac;
-            else
-                appendData(c);
+                break;
+            }
+            // The run of data up to the next IAC in one piece: a server that
+            // sends much is read at the speed of memchr.
+            const void* iac = std::memchr(data + i, IAC, size_t(size - i));
+            const qsizetype end = iac ? static_cast<const char*>(iac) - data : size;
+            appendData(data + i, end - i);
+            i = end - 1;
             break;
+        }
         case State::Iac:
             m_state = State::Text;
             if (b == IAC) {
-                appendData(c);
+                appendData(&c, 1);
             } else if (b >= WILL) {
                 m_code = b;
                 m_state = State::Option;
@@ -71,6 +80,12 @@ void TelnetReader::feed(const char* data, qsizetype size, std::vector<Event>& ou
             break;
         }
         case State::SubOption:
+            // "IAC SB IAC ...": no option, so no subnegotiation; the IAC
+            // starts the command it is, and what follows is read as usual.
+            if (b == IAC) {
+                m_state = State::Iac;
+                break;
+            }
             m_subOption = b;
             m_state = State::SubData;
             break;

@@ -25,6 +25,9 @@ constexpr unsigned char SetBaudRate = 1;
 constexpr unsigned char SetDataSize = 2;
 constexpr unsigned char SetParity = 3;
 constexpr unsigned char SetStopSize = 4;
+constexpr unsigned char SetControl = 5;
+// SET-CONTROL's value for no flow control.
+constexpr unsigned char NoFlowControl = 1;
 constexpr unsigned char ServerOffset = 100;
 
 // The bytes as they go on the wire: every IAC doubled, so that a frame byte

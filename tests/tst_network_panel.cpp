@@ -1,5 +1,7 @@
 #include "tests/support/Panel.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/Ser2net.h"
+#include "tests/support/Watchdog.h"
 #include "tools/send/SendRequest.h"
 
 #include <QProcess>
@@ -162,6 +164,28 @@ private slots:
         QCOMPARE(p.messages.size(), 4);
         p.press("cmdDP");
         QCOMPARE(p.line(com).toHex(' '), QByteArray("05 63 00"));
+    }
+
+    // A server that agrees and then takes nothing more: the press that it
+    // does not confirm is a failed send, and the port is closed.
+    void unconfirmedFrame()
+    {
+        const Watchdog guard(10000);
+        ScriptedServer server("stop-reading");
+        m_panel->ini.write(QString("[Settings]\nCommPort=3\nSetting=9600,n,8,1\nSlaveID=5\n"
+                                   "[Ports]\nCOM3=%1\n")
+                               .arg(server.portName())
+                               .toUtf8());
+        m_panel->start();
+        Panel& p = *m_panel;
+        QCOMPARE(p.messages, QStringList());
+        p.press("cmdDP");
+        QCOMPARE(p.messages,
+                 QStringList{"Frame not confirmed: the far end was not seen to take it; the port "
+                             "failed and was closed"});
+        QVERIFY2(p.details.front().contains("the server did not confirm the frames in "),
+                 qPrintable(p.details.front()));
+        QVERIFY(!p.window->port().isOpen());
     }
 
     void send_data()

@@ -300,7 +300,7 @@ private slots:
         QCOMPARE(p.exitCode(), int(send::PortFailure));
         const QString err = QString::fromUtf8(p.readAllStandardError());
         QVERIFY2(err.startsWith("quendra-send: " + path + ":5: ") &&
-                     err.endsWith("; 2 frames sent before it\n"),
+                     err.endsWith("; 2 frames confirmed before it\n"),
                  qPrintable(err));
     }
 

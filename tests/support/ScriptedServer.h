@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+// A terminal server played by a thread of the test, on 127.0.0.1 with a free
+// port, for the answers and the bad days a real ser2net never has. It agrees
+// to whatever an rfc2217:// line asks, except as its script says, a few
+// words separated by blanks:
+//   plain            plain TCP, as socket:// (else Telnet with RFC 2217)
+//   rate N           answers every rate with N
+//   refuse-binary    DONT BINARY to the open;  refuse-com-port: DONT COM-PORT
+//   flow N           answers SET-CONTROL with N
+//   sb-iac-se        says IAC SB IAC SE before its first answer
+//   stale            answers the rate twice, then no question after the open
+//   late MS          answers each question after the open MS ms late
+//   hang-up          hangs up once the settings are agreed (plain: at once)
+//   stop-reading     reads nothing more once they are (plain: at all)
+//   dont-binary      says DONT BINARY when the first frame byte arrives
+//   flood            sends data without pause from connecting on
+//   farewell         says a line holding markup and control bytes, hangs up
+// One client at a time; the next is taken once it has gone.
+class ScriptedServer
+{
+public:
+    explicit ScriptedServer(QString script);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    quint16 port() const { return m_port; }
+    // "rfc2217://127.0.0.1:PORT", or "socket://..." for a plain one.
+    QString portName() const;
+    // The frame bytes that reached it, Telnet taken off.
+    QByteArray received();
+
+    // What "farewell" says.
+    static QByteArray farewell();
+
+private:
+    void serve();
+    void serveClient(int client);
+
+    QString m_script;
+    int m_listen = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    QByteArray m_received;
+    std::thread m_thread;
+};

@@ -1,0 +1,147 @@
+#include "serial/Deadline.h"
+#include "serial/PeerText.h"
+#include "serial/TelnetReader.h"
+
+#include <QtTest>
+
+namespace {
+
+// "data 41 ff, do 3, sb 44 65 00 00 25 80" for comparing events in one line.
+QString describe(const std::vector<TelnetReader::Event>& events)
+{
+    QStringList parts;
+    for (const TelnetReader::Event& e : events) {
+        switch (e.kind) {
+        case TelnetReader::Event::Data:
+            parts << "data " + e.bytes.toHex(' ');
+            break;
+        case TelnetReader::Event::Negotiation: {
+            static const char* const verbs[] = {"will", "wont", "do", "dont"};
+            parts << QStringLiteral("%1 %2").arg(verbs[e.code - telnet::WILL]).arg(e.option);
+            break;
+        }
+        case TelnetReader::Event::Subnegotiation:
+            parts << QStringLiteral("sb %1 %2%3")
+                         .arg(e.option)
+                         .arg(QString(e.bytes.toHex(' ')), e.truncated ? " cut" : "");
+            break;
+        case TelnetReader::Event::Command:
+            parts << QStringLiteral("cmd %1").arg(e.code);
+            break;
+        }
+    }
+    return parts.join(", ");
+}
+
+} // namespace
+
+// What a terminal server sends, read apart from any connection; and what
+// the line makes of its text and of its time limits.
+class tst_Telnet : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // What the server sends, cut into pieces anywhere.
+    void reader_data()
+    {
+        QTest::addColumn<QString>("pieces"); // hex, "|" between pieces fed one by one
+        QTest::addColumn<QString>("events");
+        QTest::newRow("data, IAC IAC is one 0xff") << "41 ff ff 0d 00"
+                                                   << "data 41 ff 0d 00";
+        QTest::newRow("ser2net's greeting") << "fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c"
+                                            << "will 3, do 3, will 1, dont 1, do 0, will 0, do 44";
+        QTest::newRow("rate answer cut everywhere") << "ff|fa|2c|65|00 00|25|80|ff|f0"
+                                                    << "sb 44 65 00 00 25 80";
+        QTest::newRow("IAC doubled inside an answer") << "fffa2c 65 3b9ac9ffff fff0 41"
+                                                      << "sb 44 65 3b 9a c9 ff, data 41";
+        QTest::newRow("command ends an open subnegotiation") << "fffa2c 6b 00 fffb 03"
+                                                             << "sb 44 6b 00, will 3";
+        QTest::newRow("plain commands between data") << "41 fff1 42"
+                                                     << "data 41, cmd 241, data 42";
+        QTest::newRow("overlong subnegotiation is cut")
+            << "fffa2c " + QString("61").repeated(70) + " fff0"
+            << "sb 44 " + QString("61 ").repeated(TelnetReader::MaxSubnegotiation).trimmed() +
+                   " cut";
+        // No option after SB: nothing is swallowed, the answer after it counts.
+        QTest::newRow("IAC SB IAC SE, then an answer") << "fffa|fff0 41 fffa2c 65 00002580 fff0"
+                                                       << "cmd 240, data 41, sb 44 65 00 00 25 80";
+        QTest::newRow("IAC SB IAC IAC is data") << "fffaffff 42"
+                                                << "data ff 42";
+    }
+    void reader()
+    {
+        QFETCH(QString, pieces);
+        QFETCH(QString, events);
+        TelnetReader reader;
+        std::vector<TelnetReader::Event> got;
+        for (const QString& piece : pieces.split('|'))
+            reader.feed(QByteArray::fromHex(piece.toLatin1()), got);
+        // Data split over pieces arrives as one event per piece.
+        for (std::size_t i = 1; i < got.size(); ++i) {
+            if (got[i].kind == TelnetReader::Event::Data &&
+                got[i - 1].kind == TelnetReader::Event::Data) {
+                got[i - 1].bytes += got[i].bytes;
+                got.erase(got.begin() + qsizetype(i--));
+            }
+        }
+        QCOMPARE(describe(got), events);
+    }
+
+    // A server's words in a message: never terminal control, never cut
+    // inside a character, never longer than asked.
+    void peerText_data()
+    {
+        QTest::addColumn<QByteArray>("said");
+        QTest::addColumn<int>("maxChars");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("white space as one blank")
+            << QByteArray("\r\n Port  already\tin use\r\n") << 80 << "Port already in use";
+        QTest::newRow("ESC BEL NUL DEL escaped")
+            << QByteArray("a\x1b[31mb\a\0c\x7f", 11) << 80 << "a\\x1b[31mb\\x07\\x00c\\x7f";
+        QTest::newRow("UTF-8, not Latin-1")
+            << QByteArray("gr\xc3\xbc\xc3\x9f") << 80 << QString::fromUtf8("grüß");
+        QTest::newRow("bad UTF-8 replaced")
+            << QByteArray("a\xff\xc3") << 80 << QString::fromUtf8("a\xef\xbf\xbd\xef\xbf\xbd");
+        QTest::newRow("C1 control and right-to-left override") << QByteArray("a\xc2\x9b"
+                                                                             "b\xe2\x80\xae"
+                                                                             "c")
+                                                               << 80 << "a\\x9bb\\u202ec";
+        QTest::newRow("backslash doubled, so escapes are unambiguous")
+            << QByteArray("C:\\x1b") << 80 << "C:\\\\x1b";
+        QTest::newRow("cut with a mark") << QByteArray("abcdefgh") << 5 << "abcde...";
+        QTest::newRow("escape not split") << QByteArray("abcd\x1b") << 5 << "abcd...";
+        QTest::newRow("emoji not split")
+            << QByteArray("abcd\xf0\x9f\x98\x80") << 5 << QString::fromUtf8("abcd\xf0\x9f\x98\x80");
+    }
+    void peerText()
+    {
+        QFETCH(QByteArray, said);
+        QFETCH(int, maxChars);
+        QFETCH(QString, shown);
+        QCOMPARE(::peerText(said, maxChars), shown);
+    }
+
+    // A limit worked out as "limit - elapsed" never becomes "for ever".
+    void waitsNeverForever_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<bool>("expired");
+        QTest::newRow("-1, QDeadlineTimer's for ever") << qint64(-1) << true;
+        QTest::newRow("0") << qint64(0) << true;
+        QTest::newRow("a minute") << qint64(60000) << false;
+    }
+    void waitsNeverForever()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(bool, expired);
+        const QDeadlineTimer deadline = waits::within(ms);
+        QCOMPARE(deadline.hasExpired(), expired);
+        QVERIFY(waits::remainingMs(deadline) >= 0 &&
+                waits::remainingMs(deadline) <= std::max<qint64>(ms, 0));
+        QCOMPARE(waits::remainingMs(QDeadlineTimer(QDeadlineTimer::Forever)), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Telnet)
+#include "tst_telnet.moc"
