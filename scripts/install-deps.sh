@@ -38,7 +38,7 @@ if [ "$level" = test ]; then
     # The Windows line code: make lint compiles the panel for Windows with
     # mingw-w64, and tst_wine runs a mingw-built probe under wine (the wine
     # package gives /usr/bin/wine, wine64 with libwine runs 64-bit programs).
-    PACKAGES="$PACKAGES g++-mingw-w64-x86-64 wine wine64"
+    PACKAGES="$PACKAGES g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine wine64"
 fi
 
 missing=""
