@@ -1,0 +1,172 @@
+#include "tools/bridge/Mqtt.h"
+
+#include <mosquitto.h>
+
+namespace {
+
+// libmosquitto wants its library set up once per process.
+void initLibrary()
+{
+    static const int once = mosquitto_lib_init();
+    (void)once;
+}
+
+QString connackText(int rc)
+{
+    switch (rc) {
+    case 1:
+        return QStringLiteral("it does not speak this protocol version");
+    case 2:
+        return QStringLiteral("it refused the client id");
+    case 3:
+        return QStringLiteral("it is unavailable");
+    case 4:
+        return QStringLiteral("it refused the user name or password");
+    case 5:
+        return QStringLiteral("it refused the login: not authorised");
+    default:
+        return QString::fromUtf8(mosquitto_connack_string(rc));
+    }
+}
+
+} // namespace
+
+Mqtt::Mqtt(Settings settings, MessageHandler onMessage, StateHandler onState)
+    : m_settings(std::move(settings)), m_onMessage(std::move(onMessage)),
+      m_onState(std::move(onState))
+{
+    initLibrary();
+}
+
+Mqtt::~Mqtt()
+{
+    stop();
+    if (m_client)
+        mosquitto_destroy(m_client);
+}
+
+QString Mqtt::brokerName() const
+{
+    return QStringLiteral("%1://%2:%3")
+        .arg(m_settings.tls ? "mqtts" : "mqtt", m_settings.host)
+        .arg(m_settings.port);
+}
+
+bool Mqtt::start(QString* why)
+{
+    // A fixed id and a kept session: QoS 1 commands sent while the bridge was
+    // away wait at the broker for it.
+    const QByteArray id = m_settings.clientId.toUtf8();
+    m_client = mosquitto_new(id.constData(), false, this);
+    if (!m_client) {
+        *why = QStringLiteral("cannot make an MQTT client for %1").arg(brokerName());
+        return false;
+    }
+    mosquitto_connect_callback_set(m_client, &Mqtt::onConnect);
+    mosquitto_disconnect_callback_set(m_client, &Mqtt::onDisconnect);
+    mosquitto_message_callback_set(m_client, &Mqtt::onMessageArrived);
+    mosquitto_reconnect_delay_set(m_client, 1, 30, true);
+    if (!m_settings.user.isEmpty()) {
+        const QByteArray user = m_settings.user.toUtf8();
+        const QByteArray password = m_settings.password.toUtf8();
+        mosquitto_username_pw_set(m_client, user.constData(),
+                                  m_settings.password.isEmpty() ? nullptr : password.constData());
+    }
+    if (m_settings.tls) {
+        const QByteArray ca = m_settings.caFile.toLocal8Bit();
+        const int rc = mosquitto_tls_set(m_client, ca.isEmpty() ? nullptr : ca.constData(), nullptr,
+                                         nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            *why = QStringLiteral("%1: CA file \"%2\": %3")
+                       .arg(brokerName(), m_settings.caFile,
+                            QString::fromUtf8(mosquitto_strerror(rc)));
+            return false;
+        }
+    }
+    if (!m_settings.willTopic.isEmpty()) {
+        const QByteArray topic = m_settings.willTopic.toUtf8();
+        mosquitto_will_set(m_client, topic.constData(), 7, "offline", 1, true);
+    }
+    const QByteArray host = m_settings.host.toUtf8();
+    // A broker that is not up yet is no reason to stop: the network thread
+    // keeps trying with backoff.
+    mosquitto_connect_async(m_client, host.constData(), m_settings.port,
+                            m_settings.keepAliveSeconds);
+    const int rc = mosquitto_loop_start(m_client);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        *why =
+            QStringLiteral("%1: %2").arg(brokerName(), QString::fromUtf8(mosquitto_strerror(rc)));
+        return false;
+    }
+    m_started = true;
+    return true;
+}
+
+void Mqtt::stop()
+{
+    if (!m_started)
+        return;
+    m_started = false;
+    if (!m_settings.willTopic.isEmpty())
+        publish(m_settings.willTopic, QByteArrayLiteral("offline"), true, 1);
+    mosquitto_disconnect(m_client);
+    // Bounded: the network thread ends once the disconnect has gone out, or
+    // at once when there is no connection.
+    mosquitto_loop_stop(m_client, false);
+}
+
+void Mqtt::publish(const QString& topic, const QByteArray& payload, bool retain, int qos)
+{
+    const QByteArray name = topic.toUtf8();
+    const QMutexLocker lock(&m_mutex);
+    if (retain) {
+        if (payload.isEmpty())
+            m_retained.remove(topic);
+        else
+            m_retained.insert(topic, payload);
+    }
+    // While there is no connection the retained value waits in m_retained;
+    // anything else is gone, as a live value should be.
+    mosquitto_publish(m_client, nullptr, name.constData(), int(payload.size()), payload.constData(),
+                      qos, retain);
+}
+
+void Mqtt::onConnect(mosquitto* client, void* self, int rc)
+{
+    auto* mqtt = static_cast<Mqtt*>(self);
+    if (rc != 0) {
+        mqtt->m_onState(false, rc == 4 || rc == 5,
+                        QStringLiteral("broker %1: %2").arg(mqtt->brokerName(), connackText(rc)));
+        return;
+    }
+    for (const QString& filter : mqtt->m_settings.subscriptions) {
+        const QByteArray f = filter.toUtf8();
+        mosquitto_subscribe(client, nullptr, f.constData(), 1);
+    }
+    {
+        const QMutexLocker lock(&mqtt->m_mutex);
+        for (auto it = mqtt->m_retained.cbegin(); it != mqtt->m_retained.cend(); ++it) {
+            const QByteArray name = it.key().toUtf8();
+            mosquitto_publish(client, nullptr, name.constData(), int(it.value().size()),
+                              it.value().constData(), 1, true);
+        }
+    }
+    mqtt->m_onState(true, false, QString());
+}
+
+void Mqtt::onDisconnect(mosquitto*, void* self, int rc)
+{
+    auto* mqtt = static_cast<Mqtt*>(self);
+    if (rc == 0)
+        return; // asked for
+    mqtt->m_onState(false, false,
+                    QStringLiteral("lost the broker %1: %2")
+                        .arg(mqtt->brokerName(), QString::fromUtf8(mosquitto_strerror(rc))));
+}
+
+void Mqtt::onMessageArrived(mosquitto*, void* self, const mosquitto_message* message)
+{
+    auto* mqtt = static_cast<Mqtt*>(self);
+    const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    mqtt->m_onMessage(QString::fromUtf8(message->topic), payload, message->retain);
+}
