@@ -109,6 +109,11 @@ void LineWorker::drain()
         return;
     const WriteResult result = m_port->write(order->frame);
     if (!result.ok()) {
+        // A value the display never got goes again once the line is back; a
+        // toggle or raw frame only when none of it left, or it would count
+        // twice.
+        if (!order->key.isEmpty() || result.sent == 0)
+            m_queue.putBack(*order);
         lost(result.summary());
         return;
     }

@@ -42,6 +42,21 @@ std::optional<Order> OrderQueue::take()
     return order;
 }
 
+void OrderQueue::putBack(Order order)
+{
+    const QMutexLocker lock(&m_mutex);
+    if (order.key.isEmpty()) {
+        ++m_unkeyed;
+        m_orders.push_front(std::move(order));
+        return;
+    }
+    if (m_byKey.contains(order.key))
+        return;
+    const QString key = order.key;
+    m_orders.push_front(std::move(order));
+    m_byKey.insert(key, m_orders.begin());
+}
+
 int OrderQueue::size() const
 {
     const QMutexLocker lock(&m_mutex);

@@ -30,6 +30,9 @@ public:
     };
     Added add(Order order);
     std::optional<Order> take();
+    // An order the line failed to take goes back to the front, unless a
+    // newer one with its key already waits.
+    void putBack(Order order);
 
     int size() const;
     // How many orders a newer one has made pointless since the start.
