@@ -36,6 +36,10 @@ Mqtt::Mqtt(Settings settings, MessageHandler onMessage, StateHandler onState)
       m_onState(std::move(onState))
 {
     initLibrary();
+    // A fixed id and a kept session: QoS 1 commands sent while the bridge was
+    // away wait at the broker for it.
+    const QByteArray id = m_settings.clientId.toUtf8();
+    m_client = mosquitto_new(id.constData(), false, this);
 }
 
 Mqtt::~Mqtt()
@@ -54,10 +58,6 @@ QString Mqtt::brokerName() const
 
 bool Mqtt::start(QString* why)
 {
-    // A fixed id and a kept session: QoS 1 commands sent while the bridge was
-    // away wait at the broker for it.
-    const QByteArray id = m_settings.clientId.toUtf8();
-    m_client = mosquitto_new(id.constData(), false, this);
     if (!m_client) {
         *why = QStringLiteral("cannot make an MQTT client for %1").arg(brokerName());
         return false;
@@ -126,7 +126,10 @@ void Mqtt::publish(const QString& topic, const QByteArray& payload, bool retain,
             m_retained.insert(topic, payload);
     }
     // While there is no connection the retained value waits in m_retained;
-    // anything else is gone, as a live value should be.
+    // anything else is gone, as a live value should be. Nothing may go out
+    // before the broker has taken the connect: it would end the session.
+    if (!m_connected)
+        return;
     mosquitto_publish(m_client, nullptr, name.constData(), int(payload.size()), payload.constData(),
                       qos, retain);
 }
@@ -145,6 +148,7 @@ void Mqtt::onConnect(mosquitto* client, void* self, int rc)
     }
     {
         const QMutexLocker lock(&mqtt->m_mutex);
+        mqtt->m_connected = true;
         for (auto it = mqtt->m_retained.cbegin(); it != mqtt->m_retained.cend(); ++it) {
             const QByteArray name = it.key().toUtf8();
             mosquitto_publish(client, nullptr, name.constData(), int(it.value().size()),
@@ -157,6 +161,10 @@ void Mqtt::onConnect(mosquitto* client, void* self, int rc)
 void Mqtt::onDisconnect(mosquitto*, void* self, int rc)
 {
     auto* mqtt = static_cast<Mqtt*>(self);
+    {
+        const QMutexLocker lock(&mqtt->m_mutex);
+        mqtt->m_connected = false;
+    }
     if (rc == 0)
         return; // asked for
     mqtt->m_onState(false, false,

@@ -70,4 +70,5 @@ private:
     QMutex m_mutex; // the retained values, and their order against live publishes
     QMap<QString, QByteArray> m_retained;
     bool m_started = false;
+    bool m_connected = false; // the broker has taken the connect
 };
