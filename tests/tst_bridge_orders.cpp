@@ -44,6 +44,8 @@ void TestBridgeOrders::orders_data()
                                                     << QByteArray("\xE2\x82\xAC") << QString();
     QTest::newRow("text beyond the code page") << "5/text/set" << QByteArray("\xE2\x98\x83")
                                                << QByteArray() << QByteArray() << "cannot show";
+    QTest::newRow("empty payload clears, never blanks")
+        << "5/text/set" << QByteArray() << QByteArray() << QByteArray() << "empty payload";
     QTest::newRow("text of seven")
         << "5/text/set" << QByteArray("ABCDEFG") << QByteArray() << QByteArray() << "longer than 6";
     QTest::newRow("not UTF-8") << "5/text/set" << QByteArray("\xFF\xFE") << QByteArray()

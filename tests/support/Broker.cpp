@@ -8,13 +8,15 @@
 #include <QThread>
 
 #include <mosquitto.h>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr int StartTimeoutMs = 10000;
 
 // A bounded pause between polls of a condition.
-void pause()
+void pollPause()
 {
     QThread::msleep(10);
 }
@@ -46,8 +48,12 @@ bool Broker::start(QString* why)
 {
     if (m_port == 0)
         m_port = Ser2net::freePort();
-    QByteArray config =
-        "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" + "persistence false\n";
+    // As root, mosquitto would drop to its own user, which cannot read the
+    // test's files.
+    const passwd* me = ::getpwuid(::geteuid());
+    QByteArray config = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" +
+                        "persistence false\n" + "user " +
+                        QByteArray(me ? me->pw_name : "root") + "\n";
     if (m_user.isEmpty()) {
         config += "allow_anonymous true\n";
     } else {
@@ -159,7 +165,7 @@ bool MqttProbe::connect(quint16 port, const QStringList& filters, QString* why)
             *why = QStringLiteral("the broker did not answer the probe");
             return false;
         }
-        pause();
+        pollPause();
     }
 }
 
@@ -180,7 +186,7 @@ bool MqttProbe::publish(const QString& topic, const QByteArray& payload, int qos
             if (m_acks > before)
                 return true;
         }
-        pause();
+        pollPause();
     }
     return false;
 }
@@ -223,6 +229,6 @@ bool MqttProbe::waitFor(const std::function<bool(const Message&)>& match, int ti
         }
         if (deadline.hasExpired())
             return false;
-        pause();
+        pollPause();
     }
 }

@@ -57,8 +57,8 @@ void LineWorker::start()
     m_report = new QTimer(this);
     m_report->setInterval(ReportMs);
     connect(m_report, &QTimer::timeout, this, [this] {
-        if (m_port->isOpen() && m_queue.superseded() != m_reportedSuperseded)
-            publishStatus(QString());
+        if (m_queue.superseded() != m_reportedSuperseded)
+            publishStatus(m_port->isOpen() ? QString() : m_lastFailure);
     });
     m_report->start();
     open();
@@ -92,6 +92,7 @@ void LineWorker::lost(const QString& reason)
         m_port->close();
     std::fprintf(stderr, "quendra-bridge: line %s: %s; trying again in %d s\n",
                  qPrintable(m_spec.name), qPrintable(reason), m_backoffMs / 1000);
+    m_lastFailure = reason;
     publishStatus(reason);
     m_retry->start(m_backoffMs);
     m_backoffMs = qMin(m_backoffMs * 2, LastRetryMs);

@@ -65,6 +65,7 @@ private:
     int m_backoffMs = 1000;
     quint64 m_sent = 0;
     quint64 m_reportedSuperseded = 0;
+    QString m_lastFailure;
     std::atomic<bool> m_drainPosted{false};
 };
 

@@ -21,9 +21,9 @@ QString connackText(int rc)
     case 3:
         return QStringLiteral("it is unavailable");
     case 4:
-        return QStringLiteral("it refused the user name or password");
     case 5:
-        return QStringLiteral("it refused the login: not authorised");
+        // Brokers answer a wrong password either way.
+        return QStringLiteral("it refused the login: wrong user or password, or not allowed");
     default:
         return QString::fromUtf8(mosquitto_connack_string(rc));
     }

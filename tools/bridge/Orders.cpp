@@ -145,6 +145,10 @@ Checked<Order> orderFor(const QStringList& levels, const QByteArray& payload,
         return Refusal{QStringLiteral("payload of %1 bytes is longer than %2")
                            .arg(payload.size())
                            .arg(MaxPayload)};
+    // An empty message is how a retained one is cleared, never a value: a
+    // blank display is a text of blanks.
+    if (payload.isEmpty())
+        return Refusal{QStringLiteral("an empty payload is no value")};
     if (levels.isEmpty() || levels.back() != QLatin1String("set"))
         return Refusal{QStringLiteral("a command topic ends in /set")};
     if (levels.size() == 3)
