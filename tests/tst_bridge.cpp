@@ -121,9 +121,9 @@ void TestBridge::initTestCase()
     QVERIFY(m_desk.isValid());
     m_probe = std::make_unique<MqttProbe>();
     QVERIFY2(m_probe->connect(m_broker.port(), {"quendra/#"}, &why), qPrintable(why));
-    m_bridge = std::make_unique<BridgeProcess>(
-        QStringList{"--broker", m_broker.url(), "--line", "desk=" + m_desk.devicePath() + "@9600,n,8,1",
-                    "--client-id", "desk", "--allow-raw", "--allow-config"});
+    m_bridge = std::make_unique<BridgeProcess>(QStringList{
+        "--broker", m_broker.url(), "--line", "desk=" + m_desk.devicePath() + "@9600,n,8,1",
+        "--client-id", "desk", "--allow-raw", "--allow-config"});
     QVERIFY(m_bridge->start());
     QVERIFY2(waitOnline("quendra", "desk", *m_probe), m_bridge->output().constData());
 }
@@ -147,14 +147,14 @@ void TestBridge::commands_data()
                         << QByteArray("63");
     QTest::newRow("long") << "5/long/set" << QByteArray("305419896")
                           << QByteArray::fromHex("056412345678") << QByteArray("305419896");
-    QTest::newRow("long negative: signed code") << "7/long/set" << QByteArray("-2")
-                                                << QByteArray::fromHex("0765fffffffe")
-                                                << QByteArray("-2");
-    QTest::newRow("short") << "5/short/set" << QByteArray("65535") << QByteArray::fromHex("0566ffff")
-                           << QByteArray("65535");
-    QTest::newRow("short negative: signed code") << "0/short/set" << QByteArray("-300")
-                                                 << QByteArray::fromHex("0067fed4")
-                                                 << QByteArray("-300");
+    QTest::newRow("long negative: signed code")
+        << "7/long/set" << QByteArray("-2") << QByteArray::fromHex("0765fffffffe")
+        << QByteArray("-2");
+    QTest::newRow("short") << "5/short/set" << QByteArray("65535")
+                           << QByteArray::fromHex("0566ffff") << QByteArray("65535");
+    QTest::newRow("short negative: signed code")
+        << "0/short/set" << QByteArray("-300") << QByteArray::fromHex("0067fed4")
+        << QByteArray("-300");
     QTest::newRow("segments") << "255/segments/set" << QByteArray("3F 06 5B 4F 66 6D")
                               << QByteArray::fromHex("ff613f065b4f666d")
                               << QByteArray("3F 06 5B 4F 66 6D");
@@ -182,9 +182,11 @@ void TestBridge::commands()
         MqttProbe later;
         QString why;
         QVERIFY2(later.connect(m_broker.port(), {stateTopic}, &why), qPrintable(why));
-        QVERIFY(later.waitFor([&](const MqttProbe::Message& m) {
-            return m.topic == stateTopic && m.payload == state && m.retained;
-        }, WaitMs));
+        QVERIFY(later.waitFor(
+            [&](const MqttProbe::Message& m) {
+                return m.topic == stateTopic && m.payload == state && m.retained;
+            },
+            WaitMs));
     }
 }
 
@@ -197,8 +199,8 @@ void TestBridge::clientTools()
     QVERIFY(pub.waitForFinished(WaitMs));
     QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
     QProcess sub;
-    sub.start("mosquitto_sub", {"-p", QString::number(m_broker.port()), "-t",
-                                "quendra/desk/5/text", "-C", "1", "-W", "10"});
+    sub.start("mosquitto_sub", {"-p", QString::number(m_broker.port()), "-t", "quendra/desk/5/text",
+                                "-C", "1", "-W", "10"});
     QVERIFY(sub.waitForFinished(WaitMs));
     QCOMPARE(sub.readAllStandardOutput(), QByteArray("HI\n"));
 }
@@ -223,12 +225,14 @@ void TestBridge::refusals()
     m_probe->clear();
     QVERIFY(m_probe->publish("quendra/desk/" + topic, payload));
     QJsonObject error;
-    QVERIFY(m_probe->waitFor([&](const MqttProbe::Message& m) {
-        if (m.topic != "quendra/desk/error")
-            return false;
-        error = QJsonDocument::fromJson(m.payload).object();
-        return true;
-    }, WaitMs));
+    QVERIFY(m_probe->waitFor(
+        [&](const MqttProbe::Message& m) {
+            if (m.topic != "quendra/desk/error")
+                return false;
+            error = QJsonDocument::fromJson(m.payload).object();
+            return true;
+        },
+        WaitMs));
     QCOMPARE(error.value("topic").toString(), "quendra/desk/" + topic);
     QCOMPARE(error.value("payload").toString().toUtf8(), payload.left(64));
     QVERIFY2(error.value("reason").toString().contains(reason),
@@ -244,10 +248,11 @@ void TestBridge::twoBridges()
     // A second bridge with its own line on the same broker: each takes only
     // the messages of its own line.
     Pty hall;
-    BridgeProcess second({"--broker", m_broker.url(), "--line", "hall=" + hall.devicePath(),
-                          "--client-id", "hall"});
+    BridgeProcess second(
+        {"--broker", m_broker.url(), "--line", "hall=" + hall.devicePath(), "--client-id", "hall"});
     QVERIFY(second.start());
-    QVERIFY2(m_probe->waitFor("quendra/hall/status", "online", WaitMs), second.output().constData());
+    QVERIFY2(m_probe->waitFor("quendra/hall/status", "online", WaitMs),
+             second.output().constData());
     QVERIFY(m_probe->publish("quendra/hall/2/dp/set", "2"));
     QVERIFY(m_probe->publish("quendra/desk/3/dp/set", "3"));
     QCOMPARE(hall.read(WaitMs, 300).toHex(' '), QByteArray("02 63 02"));
@@ -259,8 +264,8 @@ void TestBridge::awayAndBack()
     // A retained command, left on the broker before the bridge came.
     QVERIFY(m_probe->publish("away/l/7/text/set", "OLD", 1, true));
     Pty line;
-    const QStringList args{"--broker", m_broker.url(), "--prefix", "away", "--line",
-                           "l=" + line.devicePath(), "--client-id", "away"};
+    const QStringList args{"--broker", m_broker.url(),           "--prefix",    "away",
+                           "--line",   "l=" + line.devicePath(), "--client-id", "away"};
     MqttProbe probe;
     QString why;
     QVERIFY2(probe.connect(m_broker.port(), {"away/#"}, &why), qPrintable(why));
@@ -269,9 +274,11 @@ void TestBridge::awayAndBack()
         QVERIFY(first.start());
         QVERIFY(waitOnline("away", "l", probe));
         // Replaying it would repeat an order given long ago.
-        QVERIFY(probe.waitFor([](const MqttProbe::Message& m) {
-            return m.topic == "away/l/error" && m.payload.contains("retained");
-        }, WaitMs));
+        QVERIFY(probe.waitFor(
+            [](const MqttProbe::Message& m) {
+                return m.topic == "away/l/error" && m.payload.contains("retained");
+            },
+            WaitMs));
         QVERIFY(probe.publish("away/l/7/text/set", QByteArray(), 1, true));
         first.stop();
         QVERIFY(probe.waitFor("away/bridge/status", "offline", WaitMs));
@@ -401,15 +408,19 @@ void TestBridge::burst()
     probe.publishMany(messages);
     // The line stays stalled until most values have been made pointless by
     // newer ones.
-    QVERIFY(probe.waitFor([&](const MqttProbe::Message& m) {
-        return m.topic == "burst/l/status/detail" &&
-               QJsonDocument::fromJson(m.payload).object().value("superseded").toInt() > Count / 2;
-    }, 60000));
+    QVERIFY(probe.waitFor(
+        [&](const MqttProbe::Message& m) {
+            return m.topic == "burst/l/status/detail" &&
+                   QJsonDocument::fromJson(m.payload).object().value("superseded").toInt() >
+                       Count / 2;
+        },
+        60000));
     const QByteArray last = QByteArray::fromHex("0562") + QByteArray::number(Count);
     const QByteArray got = readUntilEnd(line, last, 120000);
     QCOMPARE(got.right(8).toHex(' '), last.toHex(' '));
     const qint64 after = bridge.peakRssKb();
-    qInfo("quendra-bridge peak RSS: %lld kB before, %lld kB after %d messages; %lld bytes on the line",
+    qInfo("quendra-bridge peak RSS: %lld kB before, %lld kB after %d messages; %lld bytes on the "
+          "line",
           before, after, Count, qint64(got.size()));
     QVERIFY2(after - before < 16 * 1024, qPrintable(QString::number(after - before)));
 }

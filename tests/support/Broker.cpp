@@ -52,8 +52,8 @@ bool Broker::start(QString* why)
     // test's files.
     const passwd* me = ::getpwuid(::geteuid());
     QByteArray config = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" +
-                        "persistence false\n" + "user " +
-                        QByteArray(me ? me->pw_name : "root") + "\n";
+                        "persistence false\n" + "user " + QByteArray(me ? me->pw_name : "root") +
+                        "\n";
     if (m_user.isEmpty()) {
         config += "allow_anonymous true\n";
     } else {
