@@ -93,6 +93,7 @@ private slots:
     void login_data();
     void login();
     void burst();
+    void discovery();
     void brokerRestart();
     void cleanupTestCase();
 
@@ -423,6 +424,44 @@ void TestBridge::burst()
           "line",
           before, after, Count, qint64(got.size()));
     QVERIFY2(after - before < 16 * 1024, qPrintable(QString::number(after - before)));
+}
+
+void TestBridge::discovery()
+{
+    // Announced: a text and a number entity per module, kept by the broker;
+    // a module taken off the list loses its entities.
+    Pty line;
+    MqttProbe probe;
+    QString why;
+    QVERIFY2(probe.connect(m_broker.port(), {"homeassistant/#"}, &why), qPrintable(why));
+    const auto args = [&](const QString& modules) {
+        return QStringList{"--broker",    m_broker.url(), "--line",      "l=" + line.devicePath(),
+                           "--client-id", "ha",           "--discovery", "--modules",
+                           modules};
+    };
+    auto bridge = std::make_unique<BridgeProcess>(args("l:1,2"));
+    QVERIFY(bridge->start());
+    const QString textTopic = "homeassistant/text/ha/l_2/config";
+    QJsonObject text;
+    QVERIFY(probe.waitFor(
+        [&](const MqttProbe::Message& m) {
+            text = QJsonDocument::fromJson(m.payload).object();
+            return m.topic == textTopic;
+        },
+        WaitMs));
+    QCOMPARE(text.value("command_topic").toString(), "quendra/l/2/text/set");
+    QCOMPARE(text.value("state_topic").toString(), "quendra/l/2/text");
+    QCOMPARE(text.value("max").toInt(), 6);
+    QCOMPARE(text.value("availability").toArray().size(), 2);
+    QCOMPARE(text.value("device").toObject().value("identifiers").toArray().first().toString(),
+             "ha_l_2");
+
+    bridge.reset();
+    probe.clear();
+    bridge = std::make_unique<BridgeProcess>(args("l:1"));
+    QVERIFY(bridge->start());
+    QVERIFY(probe.waitFor(textTopic, QByteArray(), WaitMs));
+    QVERIFY(probe.waitFor("homeassistant/number/ha/l_2/config", QByteArray(), WaitMs));
 }
 
 void TestBridge::brokerRestart()
