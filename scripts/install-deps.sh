@@ -13,6 +13,8 @@ PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberat
 PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
 # The network line's tests run a real terminal server.
 PACKAGES="$PACKAGES ser2net"
+# quendra-bridge builds on libmosquitto; its tests run a real broker and its clients.
+PACKAGES="$PACKAGES libmosquitto-dev mosquitto mosquitto-clients"
 # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
 

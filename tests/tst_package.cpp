@@ -112,13 +112,14 @@ private slots:
         // The window's layout is measured with Arial's metrics.
         QVERIFY2(depends.contains("fonts-liberation"), depends.constData());
         QVERIFY2(depends.contains("libqt6serialport6"), depends.constData());
+        QVERIFY2(depends.contains("libmosquitto1"), depends.constData());
     }
 
     void layout_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("linkTarget"); // empty for a plain file
-        QStringList programs{"quendra-panel", "quendra-send"};
+        QStringList programs{"quendra-panel", "quendra-send", "quendra-bridge"};
 #ifdef QUENDRA_HAS_EMULATOR
         programs << "quendra-emulator";
 #endif
@@ -130,7 +131,8 @@ private slots:
             QTest::newRow("man " + program) << "usr/share/man/man1/" + name + ".1.gz" << QString();
         }
         for (const char* file :
-             {"etc/quendra/quendra.ini", "usr/share/applications/quendra-panel.desktop",
+             {"etc/quendra/quendra.ini", "usr/lib/systemd/system/quendra-bridge.service",
+              "usr/share/applications/quendra-panel.desktop",
               "usr/share/metainfo/quendra-panel.metainfo.xml",
               "usr/share/pixmaps/quendra-panel.png", "usr/share/doc/quendra/copyright",
               "usr/share/doc/quendra/changelog.gz"})
