@@ -191,11 +191,11 @@ bool MqttProbe::publish(const QString& topic, const QByteArray& payload, int qos
     return false;
 }
 
-void MqttProbe::publishMany(const QList<QPair<QString, QByteArray>>& messages)
+void MqttProbe::publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos)
 {
     for (const auto& [topic, payload] : messages)
         mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                          payload.constData(), 0, false);
+                          payload.constData(), qos, false);
 }
 
 QList<MqttProbe::Message> MqttProbe::messages() const

@@ -63,8 +63,8 @@ public:
     bool connect(quint16 port, const QStringList& filters, QString* why);
     // Waits until the broker has the message (QoS 1) or it has gone out.
     bool publish(const QString& topic, const QByteArray& payload, int qos = 1, bool retain = false);
-    // Many QoS 0 messages without waiting for each.
-    void publishMany(const QList<QPair<QString, QByteArray>>& messages);
+    // Many messages without waiting for the broker's answer to each.
+    void publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos = 0);
 
     QList<Message> messages() const;
     void clear();
