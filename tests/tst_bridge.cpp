@@ -94,6 +94,7 @@ private slots:
     void login();
     void burst();
     void discovery();
+    void brokerLate();
     void brokerRestart();
     void cleanupTestCase();
 
@@ -462,6 +463,27 @@ void TestBridge::discovery()
     QVERIFY(bridge->start());
     QVERIFY(probe.waitFor(textTopic, QByteArray(), WaitMs));
     QVERIFY(probe.waitFor("homeassistant/number/ha/l_2/config", QByteArray(), WaitMs));
+}
+
+void TestBridge::brokerLate()
+{
+    // Started before its broker: it keeps trying and serves once it is up.
+    Broker late(QString(), QString(), Ser2net::freePort());
+    Pty line;
+    BridgeProcess bridge(
+        {"--broker", late.url(), "--line", "l=" + line.devicePath(), "--client-id", "late"});
+    QVERIFY(bridge.start());
+    QDeadlineTimer deadline(WaitMs);
+    while (!bridge.output().contains("no broker") && !deadline.hasExpired()) {
+    }
+    QVERIFY2(bridge.output().contains("no broker"), bridge.output().constData());
+    QString why;
+    QVERIFY2(late.start(&why), qPrintable(why));
+    MqttProbe probe;
+    QVERIFY2(probe.connect(late.port(), {"quendra/#"}, &why), qPrintable(why));
+    QVERIFY2(waitOnline("quendra", "l", probe), bridge.output().constData());
+    QVERIFY(probe.publish("quendra/l/5/dp/set", "5"));
+    QCOMPARE(line.read(WaitMs, 200).toHex(' '), QByteArray("05 63 05"));
 }
 
 void TestBridge::brokerRestart()

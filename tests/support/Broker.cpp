@@ -23,8 +23,8 @@ void pollPause()
 
 } // namespace
 
-Broker::Broker(QString user, QString password)
-    : m_user(std::move(user)), m_password(std::move(password))
+Broker::Broker(QString user, QString password, quint16 port)
+    : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
 {
 }
 

@@ -18,7 +18,8 @@ struct mosquitto;
 class Broker
 {
 public:
-    explicit Broker(QString user = QString(), QString password = QString());
+    // Port 0: a free one, chosen at the first start.
+    explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0);
     ~Broker();
     Broker(const Broker&) = delete;
     Broker& operator=(const Broker&) = delete;

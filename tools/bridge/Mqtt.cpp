@@ -2,6 +2,10 @@
 
 #include <mosquitto.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 // libmosquitto wants its library set up once per process.
@@ -87,19 +91,39 @@ bool Mqtt::start(QString* why)
         const QByteArray topic = m_settings.willTopic.toUtf8();
         mosquitto_will_set(m_client, topic.constData(), 7, "offline", 1, true);
     }
-    const QByteArray host = m_settings.host.toUtf8();
-    // A broker that is not up yet is no reason to stop: the network thread
-    // keeps trying with backoff.
-    mosquitto_connect_async(m_client, host.constData(), m_settings.port,
-                            m_settings.keepAliveSeconds);
-    const int rc = mosquitto_loop_start(m_client);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        *why =
-            QStringLiteral("%1: %2").arg(brokerName(), QString::fromUtf8(mosquitto_strerror(rc)));
-        return false;
-    }
+    mosquitto_threaded_set(m_client, true);
+    m_stopping = false;
+    m_thread = std::thread([this] { run(); });
     m_started = true;
     return true;
+}
+
+void Mqtt::run()
+{
+    const QByteArray host = m_settings.host.toUtf8();
+    int delaySeconds = 1;
+    while (!m_stopping) {
+        // Once connected, the loop reconnects by itself after a loss; it
+        // returns when the bridge disconnects or the connection cannot be
+        // made at all, and a broker that is not up yet is tried again here.
+        int rc = mosquitto_connect_async(m_client, host.constData(), m_settings.port,
+                                         m_settings.keepAliveSeconds);
+        if (rc == MOSQ_ERR_SUCCESS) {
+            rc = mosquitto_loop_forever(m_client, 1000, 1);
+            if (m_stopping)
+                break;
+        }
+        const QString why = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno))
+                                                 : QString::fromUtf8(mosquitto_strerror(rc));
+        m_onState(false, false,
+                  QStringLiteral("no broker at %1: %2; trying again in %3 s")
+                      .arg(brokerName(), why)
+                      .arg(delaySeconds));
+        std::unique_lock<std::mutex> lock(m_waitMutex);
+        m_wake.wait_for(lock, std::chrono::seconds(delaySeconds),
+                        [this] { return bool(m_stopping); });
+        delaySeconds = std::min(delaySeconds * 2, 30);
+    }
 }
 
 void Mqtt::stop()
@@ -109,10 +133,15 @@ void Mqtt::stop()
     m_started = false;
     if (!m_settings.willTopic.isEmpty())
         publish(m_settings.willTopic, QByteArrayLiteral("offline"), true, 1);
+    {
+        const std::lock_guard<std::mutex> lock(m_waitMutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    // The loop returns once the disconnect has gone out, or within its
+    // one-second pass when there is no connection.
     mosquitto_disconnect(m_client);
-    // Bounded: the network thread ends once the disconnect has gone out, or
-    // at once when there is no connection.
-    mosquitto_loop_stop(m_client, false);
+    m_thread.join();
 }
 
 void Mqtt::publish(const QString& topic, const QByteArray& payload, bool retain, int qos)
@@ -161,15 +190,19 @@ void Mqtt::onConnect(mosquitto* client, void* self, int rc)
 void Mqtt::onDisconnect(mosquitto*, void* self, int rc)
 {
     auto* mqtt = static_cast<Mqtt*>(self);
+    bool wasConnected = false;
     {
         const QMutexLocker lock(&mqtt->m_mutex);
+        wasConnected = mqtt->m_connected;
         mqtt->m_connected = false;
     }
     if (rc == 0)
         return; // asked for
+    const QString why = QString::fromUtf8(mosquitto_strerror(rc));
     mqtt->m_onState(false, false,
-                    QStringLiteral("lost the broker %1: %2")
-                        .arg(mqtt->brokerName(), QString::fromUtf8(mosquitto_strerror(rc))));
+                    wasConnected
+                        ? QStringLiteral("lost the broker %1: %2").arg(mqtt->brokerName(), why)
+                        : QStringLiteral("no broker at %1: %2").arg(mqtt->brokerName(), why));
 }
 
 void Mqtt::onMessageArrived(mosquitto*, void* self, const mosquitto_message* message)

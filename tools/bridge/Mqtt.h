@@ -6,12 +6,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 struct mosquitto;
 
-// The bridge's one connection to the broker, on libmosquitto's own network
-// thread. It reconnects by itself with backoff (1 s up to 30 s) and on every
+// The bridge's one connection to the broker, on a network thread of its
+// own. It reconnects by itself with backoff (1 s up to 30 s) and on every
 // connect subscribes again and publishes every retained topic's latest value
 // again, so a broker that restarted without its store still shows what the
 // lines show. publish() may be called from any thread.
@@ -59,6 +63,9 @@ public:
     void publish(const QString& topic, const QByteArray& payload, bool retain, int qos = 0);
 
 private:
+    // The network thread: connects, runs libmosquitto's loop, and tries
+    // again with backoff while there is no broker.
+    void run();
     static void onConnect(mosquitto*, void* self, int rc);
     static void onDisconnect(mosquitto*, void* self, int rc);
     static void onMessageArrived(mosquitto*, void* self, const struct mosquitto_message* message);
@@ -70,5 +77,9 @@ private:
     QMutex m_mutex; // the retained values, and their order against live publishes
     QMap<QString, QByteArray> m_retained;
     bool m_started = false;
+    std::thread m_thread;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_waitMutex;
+    std::condition_variable m_wake;
     bool m_connected = false; // the broker has taken the connect
 };
