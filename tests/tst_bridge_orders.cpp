@@ -22,6 +22,7 @@ private slots:
     void queue();
     void options_data();
     void options();
+    void settingsFile();
 };
 
 void TestBridgeOrders::orders_data()
@@ -218,6 +219,31 @@ void TestBridgeOrders::options()
         lines << line.name + '=' + line.port + '@' + line.settings;
     QCOMPARE(QStringLiteral("%1:%2 %3").arg(config->host).arg(config->port).arg(lines.join(' ')),
              result);
+}
+
+void TestBridgeOrders::settingsFile()
+{
+    // The file fills in what the command line leaves out; a line named on
+    // the command line replaces the file's line of that name.
+    QTemporaryDir dir;
+    QFile file(dir.filePath("bridge.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[Bridge]\nBroker=mqtt://bus:1884\nPrefix=plant/hall\nAllowRaw=yes\n"
+               "[Lines]\ndesk=/dev/ttyUSB0@19200,n,8,1\nwall=COM3\n"
+               "[Modules]\nwall=1,2\n");
+    file.close();
+    const Checked<Config> config = parseOptions(
+        {"--config", file.fileName(), "--prefix", "quendra", "--line", "desk=/dev/ttyUSB1"},
+        "9600,n,8,1");
+    QVERIFY2(config, qPrintable(config.message()));
+    QCOMPARE(config->host, "bus");
+    QCOMPARE(config->prefix, "quendra");
+    QVERIFY(config->allowed.raw && !config->allowed.config);
+    QStringList lines;
+    for (const LineSpec& line : config->lines)
+        lines << line.name + '=' + line.port + '@' + line.settings;
+    QCOMPARE(lines.join(' '), "desk=/dev/ttyUSB1@9600,n,8,1 wall=COM3@9600,n,8,1");
+    QCOMPARE(config->modules.value("wall"), QList<int>({1, 2}));
 }
 
 QTEST_GUILESS_MAIN(TestBridgeOrders)
