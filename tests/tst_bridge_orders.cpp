@@ -205,7 +205,7 @@ void TestBridgeOrders::options()
         return;
     }
     QStringList lines;
-    for (const LineSpec& line : config->lines)
+    for (const NamedLine& line : config->lines)
         lines << line.name + '=' + line.port + '@' + line.settings;
     QCOMPARE(QStringLiteral("%1:%2 %3").arg(config->host).arg(config->port).arg(lines.join(' ')),
              result);
@@ -230,7 +230,7 @@ void TestBridgeOrders::settingsFile()
     QCOMPARE(config->prefix, "quendra");
     QVERIFY(config->allowed.raw && !config->allowed.config);
     QStringList lines;
-    for (const LineSpec& line : config->lines)
+    for (const NamedLine& line : config->lines)
         lines << line.name + '=' + line.port + '@' + line.settings;
     QCOMPARE(lines.join(' '), "desk=/dev/ttyUSB1@9600,n,8,1 wall=COM3@9600,n,8,1");
     QCOMPARE(config->modules.value("wall"), QList<int>({1, 2}));

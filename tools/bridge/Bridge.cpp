@@ -65,7 +65,7 @@ Bridge::Bridge(Config config, Mqtt::Settings broker, QMap<int, QString> portMap)
 {
     m_node = discoveryNode(broker.clientId);
     broker.willTopic = m_config.prefix + QStringLiteral("/bridge/status");
-    for (const LineSpec& line : m_config.lines) {
+    for (const NamedLine& line : m_config.lines) {
         const QString base = m_config.prefix + QLatin1Char('/') + line.name;
         broker.subscriptions << base + QStringLiteral("/+/+/set")
                              << base + QStringLiteral("/+/set");
@@ -98,10 +98,10 @@ Bridge::~Bridge()
 
 bool Bridge::start(QString* why)
 {
-    for (const LineSpec& spec : m_config.lines) {
-        const QString base = m_config.prefix + QLatin1Char('/') + spec.name + QLatin1Char('/');
+    for (const NamedLine& line : m_config.lines) {
+        const QString base = m_config.prefix + QLatin1Char('/') + line.name + QLatin1Char('/');
         auto* worker = new LineWorker(
-            spec, m_portMap,
+            line, m_portMap,
             [this, base](const QString& topic, const QByteArray& payload, bool retain) {
                 m_mqtt->publish(base + topic, payload, retain,
                                 topic.startsWith(QLatin1String("status")) ? 1 : 0);
@@ -111,7 +111,7 @@ bool Bridge::start(QString* why)
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
         thread->start();
         QMetaObject::invokeMethod(worker, &LineWorker::start, Qt::QueuedConnection);
-        m_lines.insert(spec.name, worker);
+        m_lines.insert(line.name, worker);
         m_threads << thread;
     }
     m_mqtt->publish(m_config.prefix + QStringLiteral("/bridge/status"), QByteArrayLiteral("online"),

@@ -20,8 +20,8 @@ constexpr int ReportMs = 1000;
 
 } // namespace
 
-LineWorker::LineWorker(LineSpec spec, QMap<int, QString> portMap, Publish publish)
-    : m_spec(std::move(spec)), m_portMap(std::move(portMap)), m_publish(std::move(publish))
+LineWorker::LineWorker(NamedLine line, QMap<int, QString> portMap, Publish publish)
+    : m_line(std::move(line)), m_portMap(std::move(portMap)), m_publish(std::move(publish))
 {
 }
 
@@ -43,12 +43,12 @@ void LineWorker::start()
     m_port->setPortMap(m_portMap);
     static const QRegularExpression comNumber(QStringLiteral("^COM([0-9]{1,3})$"),
                                               QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch com = comNumber.match(m_spec.port);
+    const QRegularExpressionMatch com = comNumber.match(m_line.port);
     if (com.hasMatch())
         m_port->setCommPort(qint16(com.captured(1).toInt()));
     else
-        m_port->setDevice(m_spec.port);
-    m_port->setSettings(m_spec.settings);
+        m_port->setDevice(m_line.port);
+    m_port->setSettings(m_line.settings);
     connect(m_port, &MSComm::failed, this, &LineWorker::lost);
 
     m_retry = new QTimer(this);
@@ -77,7 +77,7 @@ void LineWorker::open()
 {
     if (m_port->open()) {
         m_backoffMs = FirstRetryMs;
-        std::fprintf(stderr, "quendra-bridge: line %s: open on %s\n", qPrintable(m_spec.name),
+        std::fprintf(stderr, "quendra-bridge: line %s: open on %s\n", qPrintable(m_line.name),
                      qPrintable(m_port->devicePath()));
         publishStatus(QString());
         drain();
@@ -91,7 +91,7 @@ void LineWorker::lost(const QString& reason)
     if (m_port->isOpen())
         m_port->close();
     std::fprintf(stderr, "quendra-bridge: line %s: %s; trying again in %d s\n",
-                 qPrintable(m_spec.name), qPrintable(reason), m_backoffMs / 1000);
+                 qPrintable(m_line.name), qPrintable(reason), m_backoffMs / 1000);
     m_lastFailure = reason;
     publishStatus(reason);
     m_retry->start(m_backoffMs);

@@ -15,7 +15,7 @@ class QTimer;
 namespace bridge {
 
 // One line as the operator names it: "desk=/dev/ttyUSB0@9600,n,8,1".
-struct LineSpec
+struct NamedLine
 {
     QString name;
     QString port;     // "COM1", a device, rfc2217://, socket://
@@ -35,10 +35,10 @@ public:
     // publish(topic under PREFIX/LINE, payload, retained)
     using Publish = std::function<void(const QString&, const QByteArray&, bool)>;
 
-    LineWorker(LineSpec spec, QMap<int, QString> portMap, Publish publish);
+    LineWorker(NamedLine line, QMap<int, QString> portMap, Publish publish);
     ~LineWorker() override;
 
-    const LineSpec& spec() const { return m_spec; }
+    const NamedLine& line() const { return m_line; }
 
     // From any thread. False when the line has too many orders waiting that
     // cannot be dropped.
@@ -55,7 +55,7 @@ private:
     void lost(const QString& reason);
     void publishStatus(const QString& reason);
 
-    LineSpec m_spec;
+    NamedLine m_line;
     QMap<int, QString> m_portMap;
     Publish m_publish;
     OrderQueue m_queue;

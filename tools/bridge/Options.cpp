@@ -12,28 +12,28 @@ namespace bridge {
 
 namespace {
 
-Checked<LineSpec> lineSpec(const QString& text, const QString& defaultSettings)
+Checked<NamedLine> namedLine(const QString& text, const QString& defaultSettings)
 {
     const int equals = text.indexOf(QLatin1Char('='));
     if (equals <= 0)
         return Refusal{QStringLiteral("--line \"%1\": give NAME=PORT[@SETTINGS]").arg(text)};
-    LineSpec spec{text.left(equals).trimmed(), text.mid(equals + 1).trimmed(), defaultSettings};
-    if (!isTopicLevel(spec.name) || spec.name == QLatin1String("bridge"))
+    NamedLine line{text.left(equals).trimmed(), text.mid(equals + 1).trimmed(), defaultSettings};
+    if (!isTopicLevel(line.name) || line.name == QLatin1String("bridge"))
         return Refusal{QStringLiteral("--line \"%1\": the name must be one topic level other than "
                                       "\"bridge\", without / + #")
                            .arg(text)};
     // Settings go after the last '@': a URL's user part may hold one too.
-    const int at = spec.port.lastIndexOf(QLatin1Char('@'));
-    if (at >= 0 && !spec.port.mid(at + 1).contains(QLatin1Char('/'))) {
-        spec.settings = spec.port.mid(at + 1).trimmed();
-        spec.port = spec.port.left(at).trimmed();
+    const int at = line.port.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0 && !line.port.mid(at + 1).contains(QLatin1Char('/'))) {
+        line.settings = line.port.mid(at + 1).trimmed();
+        line.port = line.port.left(at).trimmed();
     }
-    if (spec.port.isEmpty())
+    if (line.port.isEmpty())
         return Refusal{QStringLiteral("--line \"%1\": no port").arg(text)};
-    if (!parseLineSettings(spec.settings))
+    if (!parseLineSettings(line.settings))
         return Refusal{QStringLiteral("--line \"%1\": \"%2\" is not line settings such as %3")
-                           .arg(text, spec.settings, QLatin1String(DefaultLineSettings))};
-    return spec;
+                           .arg(text, line.settings, QLatin1String(DefaultLineSettings))};
+    return line;
 }
 
 Checked<bool> modulesOption(Config& config, const QString& text)
@@ -186,14 +186,14 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
                                .arg(config.prefix)};
     }
     for (const QString& text : lines) {
-        const Checked<LineSpec> spec = lineSpec(text, defaultSettings);
-        if (!spec)
-            return Refusal{spec.message()};
-        for (const LineSpec& other : config.lines) {
-            if (other.name == spec->name)
-                return Refusal{QStringLiteral("line \"%1\" is named twice").arg(spec->name)};
+        const Checked<NamedLine> line = namedLine(text, defaultSettings);
+        if (!line)
+            return Refusal{line.message()};
+        for (const NamedLine& other : config.lines) {
+            if (other.name == line->name)
+                return Refusal{QStringLiteral("line \"%1\" is named twice").arg(line->name)};
         }
-        config.lines << *spec;
+        config.lines << *line;
     }
     if (config.lines.isEmpty())
         return Refusal{QStringLiteral("no line: give --line NAME=PORT[@SETTINGS]")};
@@ -204,7 +204,7 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
     }
     for (auto it = config.modules.cbegin(); it != config.modules.cend(); ++it) {
         const bool known = std::any_of(config.lines.cbegin(), config.lines.cend(),
-                                       [&](const LineSpec& l) { return l.name == it.key(); });
+                                       [&](const NamedLine& l) { return l.name == it.key(); });
         if (!known)
             return Refusal{QStringLiteral("--modules: no line named \"%1\"").arg(it.key())};
     }
@@ -231,7 +231,7 @@ Checked<Credentials> readCredentials(const QString& path)
 QString defaultClientId(const Config& config, const QString& hostName)
 {
     QStringList names;
-    for (const LineSpec& line : config.lines)
+    for (const NamedLine& line : config.lines)
         names << line.name;
     names.sort();
     return QStringLiteral("quendra-bridge-%1-%2").arg(hostName, names.join(QLatin1Char('-')));

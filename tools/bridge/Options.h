@@ -25,7 +25,7 @@ struct Config
     Permissions allowed;
     bool discovery = false;
     QString discoveryPrefix = QStringLiteral("homeassistant");
-    QList<LineSpec> lines;
+    QList<NamedLine> lines;
     QMap<QString, QList<int>> modules; // line -> UIDs announced for discovery
     bool help = false;
 };
