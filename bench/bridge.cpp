@@ -110,9 +110,11 @@ int main(int argc, char* argv[])
                 "  values superseded by newer ones   %8lld\n"
                 "  messages taken per second         %8.0f\n"
                 "  frames written per second         %8.0f\n",
-                RateMessages, frames, qint64(RateMessages) - frames, RateMessages / seconds,
+                RateMessages, static_cast<long long>(frames),
+                static_cast<long long>(RateMessages - frames), RateMessages / seconds,
                 double(frames) / seconds);
-    std::printf("\nquendra-bridge peak RSS (VmHWM)     %8lld kB\n", peakRssKb(bridge.processId()));
+    std::printf("\nquendra-bridge peak RSS (VmHWM)     %8lld kB\n",
+                static_cast<long long>(peakRssKb(bridge.processId())));
     std::printf("load average at the end: %s\n", qPrintable(loadAverage()));
     bridge.terminate();
     bridge.waitForFinished(10000);

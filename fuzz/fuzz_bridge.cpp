@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bridge::Checked<bridge::Order> order = bridge::orderFor(parts->levels, payload, all);
     if (!order) {
         // A refusal is one short line, whatever was sent.
-        check(order.message().size() < 4 * bridge::MaxPayload);
+        check(order.message().size() < qsizetype(4) * bridge::MaxPayload);
         return 0;
     }
     check(!payload.isEmpty() && payload.size() <= bridge::MaxPayload);

@@ -423,7 +423,7 @@ void TestBridge::burst()
     qInfo("quendra-bridge peak RSS: %lld kB before, %lld kB after %d messages; %lld bytes on the "
           "line",
           before, after, Count, qint64(got.size()));
-    QVERIFY2(after - before < 16 * 1024, qPrintable(QString::number(after - before)));
+    QVERIFY2(after - before < qint64(16) * 1024, qPrintable(QString::number(after - before)));
 }
 
 void TestBridge::discovery()

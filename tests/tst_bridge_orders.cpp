@@ -81,7 +81,7 @@ void TestBridgeOrders::orders()
         QVERIFY2(!order, qPrintable(order ? order->frame.toHex(' ') : QString()));
         QVERIFY2(order.message().contains(reason), qPrintable(order.message()));
         // A refusal quotes at most what the limit lets through.
-        QVERIFY(order.message().size() < 2 * MaxPayload);
+        QVERIFY(order.message().size() < qsizetype(2) * MaxPayload);
         return;
     }
     QVERIFY2(order, qPrintable(order.message()));

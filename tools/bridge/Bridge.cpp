@@ -61,9 +61,9 @@ QList<DiscoveryConfig> discoveryConfigs(const Config& config, const QString& nod
 }
 
 Bridge::Bridge(Config config, Mqtt::Settings broker, QMap<int, QString> portMap)
-    : m_config(std::move(config)), m_portMap(std::move(portMap))
+    : m_config(std::move(config)), m_node(discoveryNode(broker.clientId)),
+      m_portMap(std::move(portMap))
 {
-    m_node = discoveryNode(broker.clientId);
     broker.willTopic = m_config.prefix + QStringLiteral("/bridge/status");
     for (const NamedLine& line : m_config.lines) {
         const QString base = m_config.prefix + QLatin1Char('/') + line.name;
