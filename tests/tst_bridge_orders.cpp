@@ -190,6 +190,8 @@ void TestBridgeOrders::options_data()
         << QStringList{"--line", "a=/dev/x@9600,q,8,1"} << "not line settings";
     QTest::newRow("a line twice") << QStringList{"--line", "a=/dev/x", "--line", "a=/dev/y"}
                                   << "named twice";
+    QTest::newRow("a port twice") << QStringList{"--line", "a=/dev/x", "--line", "b=/dev/x"}
+                                  << "both on /dev/x";
     QTest::newRow("modules on no line")
         << QStringList{"--line", "a=/dev/x", "--modules", "b:1"} << "no line named";
     QTest::newRow("no line") << QStringList{"--allow-raw"} << "no line";

@@ -192,6 +192,10 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
         for (const NamedLine& other : config.lines) {
             if (other.name == line->name)
                 return Refusal{QStringLiteral("line \"%1\" is named twice").arg(line->name)};
+            // One writer per line: two would interleave their frames' bytes.
+            if (other.port == line->port)
+                return Refusal{QStringLiteral("lines \"%1\" and \"%2\" are both on %3")
+                                   .arg(other.name, line->name, line->port)};
         }
         config.lines << *line;
     }
