@@ -423,7 +423,11 @@ void TestBridge::burst()
     qInfo("quendra-bridge peak RSS: %lld kB before, %lld kB after %d messages; %lld bytes on the "
           "line",
           before, after, Count, qint64(got.size()));
+#ifndef __SANITIZE_ADDRESS__
+    // Under AddressSanitizer freed memory is held back and every allocation
+    // carries a stack; the plain build's run is the one that counts here.
     QVERIFY2(after - before < qint64(16) * 1024, qPrintable(QString::number(after - before)));
+#endif
 }
 
 void TestBridge::discovery()
