@@ -5,6 +5,7 @@
 #include "tools/send/Arguments.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -214,6 +215,8 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
     }
     if (config.tls && config.caFile.isEmpty())
         return Refusal{QStringLiteral("mqtts:// needs --cafile FILE")};
+    if (!config.caFile.isEmpty() && !QFileInfo(config.caFile).isReadable())
+        return Refusal{QStringLiteral("--cafile \"%1\": cannot be read").arg(config.caFile)};
     return config;
 }
 
