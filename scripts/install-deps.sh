@@ -13,8 +13,9 @@ PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberat
 PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
 # The network line's tests run a real terminal server.
 PACKAGES="$PACKAGES ser2net"
-# quendra-bridge builds on libmosquitto; its tests run a real broker and its clients.
-PACKAGES="$PACKAGES libmosquitto-dev mosquitto mosquitto-clients"
+# quendra-bridge builds on libmosquitto; its tests run a real broker and its
+# clients, and make the certificates of a TLS broker with openssl.
+PACKAGES="$PACKAGES libmosquitto-dev mosquitto mosquitto-clients openssl"
 # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
 PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
 

@@ -95,6 +95,7 @@ private slots:
     void burst();
     void discovery();
     void brokerLate();
+    void tls();
     void brokerRestart();
     void cleanupTestCase();
 
@@ -487,6 +488,53 @@ void TestBridge::brokerLate()
     QVERIFY2(waitOnline("quendra", "l", probe), bridge.output().constData());
     QVERIFY(probe.publish("quendra/l/5/dp/set", "5"));
     QCOMPARE(line.read(WaitMs, 200).toHex(' '), QByteArray("05 63 05"));
+}
+
+void TestBridge::tls()
+{
+    // mqtts:// to a broker whose certificate for 127.0.0.1 a test authority
+    // signed; the bridge trusts that authority through --cafile only.
+    if (QStandardPaths::findExecutable("openssl").isEmpty())
+        QSKIP("openssl is not installed (scripts/install-deps.sh installs it)");
+    QTemporaryDir dir;
+    const auto openssl = [&](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start("openssl", args);
+        return p.waitForFinished(WaitMs) && p.exitCode() == 0;
+    };
+    QVERIFY(openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                     "/CN=Quendra test authority", "-keyout", "ca.key", "-out", "ca.crt"}));
+    QVERIFY(openssl({"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=127.0.0.1", "-keyout",
+                     "server.key", "-out", "server.csr"}));
+    QFile ext(dir.filePath("san.ext"));
+    QVERIFY(ext.open(QIODevice::WriteOnly));
+    ext.write("subjectAltName=IP:127.0.0.1\n");
+    ext.close();
+    QVERIFY(
+        openssl({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+                 "-CAcreateserial", "-days", "2", "-extfile", "san.ext", "-out", "server.crt"}));
+    Broker secure;
+    secure.setListenerOptions("certfile " + dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
+                              dir.filePath("server.key").toUtf8() + "\n");
+    QString why;
+    QVERIFY2(secure.start(&why), qPrintable(why));
+    Pty line;
+    const QString url = QStringLiteral("mqtts://127.0.0.1:%1").arg(secure.port());
+    BridgeProcess bridge({"--broker", url, "--cafile", dir.filePath("ca.crt"), "--line",
+                          "l=" + line.devicePath(), "--client-id", "tls"});
+    QVERIFY(bridge.start());
+    QDeadlineTimer deadline(WaitMs);
+    while (!bridge.output().contains("connected to " + url.toUtf8()) && !deadline.hasExpired()) {
+    }
+    QVERIFY2(bridge.output().contains("connected to " + url.toUtf8()), bridge.output().constData());
+    QProcess pub;
+    pub.start("mosquitto_pub",
+              {"-h", "127.0.0.1", "-p", QString::number(secure.port()), "--cafile",
+               dir.filePath("ca.crt"), "-q", "1", "-t", "quendra/l/5/dp/set", "-m", "7"});
+    QVERIFY(pub.waitForFinished(WaitMs));
+    QVERIFY2(pub.exitCode() == 0, pub.readAllStandardError().constData());
+    QCOMPARE(line.read(WaitMs, 200).toHex(' '), QByteArray("05 63 07"));
 }
 
 void TestBridge::brokerRestart()

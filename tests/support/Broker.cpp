@@ -53,7 +53,7 @@ bool Broker::start(QString* why)
     const passwd* me = ::getpwuid(::geteuid());
     QByteArray config = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" +
                         "persistence false\n" + "user " + QByteArray(me ? me->pw_name : "root") +
-                        "\n";
+                        "\n" + m_listenerOptions;
     if (m_user.isEmpty()) {
         config += "allow_anonymous true\n";
     } else {

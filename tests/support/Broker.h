@@ -31,6 +31,10 @@ public:
     bool start(QString* why);
     void stop();
 
+    // Lines added to the listener's settings (TLS certificate and key), for
+    // the next start.
+    void setListenerOptions(const QByteArray& lines) { m_listenerOptions = lines; }
+
     quint16 port() const { return m_port; }
     QString url() const;
 
@@ -38,6 +42,7 @@ private:
     QString m_user;
     QString m_password;
     quint16 m_port = 0;
+    QByteArray m_listenerOptions;
     QTemporaryDir m_dir;
     QProcess m_process;
 };
