@@ -3,12 +3,20 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run check test package clean test-asan fuzz lint screenshot
+.PHONY: all deps deps-package deps-test build run check test package clean test-asan fuzz lint screenshot
 
 all: build
 
+# What building and running need; the Debian package and the tests add their
+# own tools (scripts/install-deps.sh names them).
 deps:
-	@sh scripts/install-deps.sh
+	@sh scripts/install-deps.sh run
+
+deps-package:
+	@sh scripts/install-deps.sh package
+
+deps-test:
+	@sh scripts/install-deps.sh test
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -23,25 +31,32 @@ run: build
 # The fast suites on the plain build: what to run while working. Tests
 # labelled slow (the package, the 10,000-frame run, the terminal server) are
 # left to make test.
-check: build
+check: deps-test build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS) -LE slow
 
 # The whole gate. The suite runs twice: as built, then built with AddressSanitizer and
 # UndefinedBehaviorSanitizer; then every fuzz target searches briefly.
-test: build
+test: deps-test build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 	$(MAKE) test-asan
 	$(MAKE) fuzz
 
 # The Debian package, in $(BUILD)/: quendra_<version>_<arch>.deb.
-package: build
+package: deps-package build
 	cmake --build $(BUILD) --target package
 
+# An operator's edited $(BUILD)/bin/quendra.ini outlives the build folder: it
+# is put back where it was. The sample make run put there, unedited, is not.
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	@kept=""; \
+	if [ -f $(BUILD)/bin/quendra.ini ] && ! cmp -s $(BUILD)/bin/quendra.ini tools/emulator/quendra.ini; then \
+		kept=$$(mktemp) && cp -p $(BUILD)/bin/quendra.ini "$$kept"; fi; \
+	echo "rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)"; rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD); \
+	if [ -n "$$kept" ]; then mkdir -p $(BUILD)/bin && mv "$$kept" $(BUILD)/bin/quendra.ini && \
+		echo "kept $(BUILD)/bin/quendra.ini: your settings"; fi
 
 # docs/screenshot.png: the real panel photographed on a virtual X display.
-screenshot: build
+screenshot: deps-test build
 	cmake --build $(BUILD) --target screenshot
 
 # Any sanitizer report fails the test that raised it. Leaks inside the
@@ -54,7 +69,7 @@ SANITIZER_ENV = QT_QPA_PLATFORM=offscreen \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0
 
-test-asan: deps
+test-asan: deps-test
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENDRA_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -E tst_package
@@ -65,7 +80,7 @@ test-asan: deps
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 20
 
-fuzz: deps
+fuzz: deps-test
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 		-DQUENDRA_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target quendra_fuzzers
@@ -73,28 +88,28 @@ fuzz: deps
 
 # clang-tidy (.clang-tidy) and cppcheck over the project's own sources, as the
 # normal build compiles them.
-lint: build
+lint: deps-test build
 	sh scripts/lint.sh $(BUILD)
 
 # Start-up, click-to-line latency and memory of the panel, measured on an
 # optimised build; prints a table. Not a test.
 .PHONY: bench
 bench: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bench: build
+bench: deps-test build
 	$(BUILD)/bin/quendra-bench
 
 # One script of 10,000 frames against a quendra-send process per frame; prints
 # the times and the script's own cost per frame. Not a test.
 .PHONY: bench-send
 bench-send: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bench-send: build
+bench-send: deps-test build
 	$(BUILD)/bin/quendra-bench-send
 
 # Click to byte through a real ser2net on loopback, rfc2217:// and socket://,
 # beside a local pty; prints p50, p99 and the worst. Not a test.
 .PHONY: bench-network
 bench-network: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bench-network: build
+bench-network: deps-test build
 	$(BUILD)/bin/quendra-bench-network
 
 # A message published to a Mosquitto broker on loopback to the last byte at

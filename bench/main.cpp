@@ -9,6 +9,11 @@
 // first paint of the window flushed. The last three come from a small library
 // preloaded into the child (shown_hook.cpp) that timestamps them with the same
 // monotonic clock; the panel's own code is not changed for it.
+// Each panel start is followed by a start of quendra-bench-bare, a plain Qt
+// window with the same fifteen filled lists, the same way and with the same
+// hook, and by one of the bare window with Qt Network preloaded: the ratios
+// of neighbouring starts say what the panel costs beyond any Qt window, and
+// how much of that is Qt Network, whatever else loads the machine.
 //
 // Click to line: one frmMain in this process, offscreen, with a recording
 // message sink and COM1 on a pty at 38400 baud. Each press is
@@ -25,8 +30,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTemporaryDir>
 
@@ -62,6 +69,7 @@ constexpr int PressesPerButton = 10000;
 constexpr double CharTimeUs = 260.0; // 10 bits at 38400 baud, rounded
 constexpr int ReportFd = 3;          // where shown_hook.cpp writes
 constexpr qint64 StartupDeadlineNs = 20'000'000'000;
+constexpr qint64 CountingDeadlineNs = 300'000'000'000; // callgrind runs some 50 times slower
 
 // A pseudo-terminal in raw mode; the panel opens path, the bench reads master.
 struct Pty : PseudoTerminal
@@ -156,22 +164,44 @@ struct StartupRun
     double appMs = -1;
     double shownMs = -1;
     double drawnMs = -1;
-    Memory memory;      // of the panel once its first frame is drawn
-    double cpuMs = -1;  // time the panel's threads ran on a processor
-    double waitMs = -1; // time they were ready to run but waited for one
+    Memory memory;            // of the panel once its first frame is drawn
+    double cpuMs = -1;        // time the panel's threads ran on a processor
+    double waitMs = -1;       // time they were ready to run but waited for one
+    qint64 instructions = -1; // to the first show event, under callgrind
 };
 
-StartupRun startPanelOnce(const QString& panel, const QString& hook)
+// What callgrind counted, from the totals line of its output file.
+qint64 instructionsIn(const QString& callgrindOut)
 {
+    QFile file(callgrindOut);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (line.startsWith("totals:") || line.startsWith("summary:"))
+            return line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return -1;
+}
+
+// program is started as the panel is; only the panel is expected to open
+// the pty. preload goes in front of the hook in LD_PRELOAD. With counting
+// set, it runs under callgrind and ends at its first show event: the count
+// of instructions to that point is the same from run to run, whatever the
+// machine's load.
+StartupRun startOnce(const QString& program, const QString& hook, const QString& preload = {},
+                     bool counting = false)
+{
+    const bool isPanel = program.endsWith(QStringLiteral("/quendra-panel"));
     Pty pty;
     QTemporaryDir folder;
     if (!folder.isValid())
         fatal(QStringLiteral("no temporary folder"));
     // A copy, not a symlink: the panel looks for quendra.ini beside its real
     // executable.
-    const QString exe = folder.filePath(QStringLiteral("quendra-panel"));
-    if (!QFile::copy(panel, exe))
-        fatal(QStringLiteral("cannot copy %1").arg(panel));
+    const QString exe = folder.filePath(QFileInfo(program).fileName());
+    if (!QFile::copy(program, exe))
+        fatal(QStringLiteral("cannot copy %1").arg(program));
     writeFile(folder.filePath(QStringLiteral("quendra.ini")), settingsFor(pty));
 
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -198,18 +228,30 @@ StartupRun startPanelOnce(const QString& panel, const QString& hook)
             env.push_back(entry);
     }
     env.emplace_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back("LD_PRELOAD=" + hook.toLocal8Bit());
+    if (counting)
+        env.emplace_back("QUENDRA_BENCH_STOP_AT=shown");
+    env.push_back("LD_PRELOAD=" + (preload.isEmpty() ? QByteArray() : preload.toLocal8Bit() + ':') +
+                  hook.toLocal8Bit());
     std::vector<char*> envp;
     envp.reserve(env.size() + 1);
     for (QByteArray& entry : env)
         envp.push_back(entry.data());
     envp.push_back(nullptr);
-    QByteArray exePath = exe.toLocal8Bit();
-    char* argv[] = {exePath.data(), nullptr};
+    const QString callgrindOut = folder.filePath(QStringLiteral("callgrind.out"));
+    std::vector<QByteArray> args;
+    if (counting)
+        args = {"valgrind", "--tool=callgrind", "-q",
+                "--callgrind-out-file=" + callgrindOut.toLocal8Bit()};
+    args.push_back(exe.toLocal8Bit());
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
+    for (QByteArray& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
 
     pid_t pid = 0;
     const qint64 start = nowNs();
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(writeEnd);
     if (spawned != 0)
@@ -218,7 +260,8 @@ StartupRun startPanelOnce(const QString& panel, const QString& hook)
     StartupRun run;
     const auto ms = [start](qint64 at) { return double(at - start) / 1e6; };
     QByteArray reports;
-    while (run.drawnMs < 0 && nowNs() - start < StartupDeadlineNs) {
+    const qint64 deadline = counting ? CountingDeadlineNs : StartupDeadlineNs;
+    while (run.drawnMs < 0 && nowNs() - start < deadline) {
         pollfd p[2] = {{pipeFds[0], POLLIN, 0}, {watch, POLLIN, 0}};
         if (::poll(p, 2, 1000) <= 0)
             continue;
@@ -232,7 +275,7 @@ StartupRun startPanelOnce(const QString& panel, const QString& hook)
             char buffer[256];
             const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
             if (n <= 0)
-                break; // the panel has gone
+                break; // the program has gone (under callgrind: at its first show)
             reports.append(buffer, n);
             for (const QByteArray& line : reports.split('\n')) {
                 const QList<QByteArray> fields = line.split(' ');
@@ -248,14 +291,24 @@ StartupRun startPanelOnce(const QString& panel, const QString& hook)
             }
         }
     }
-    run.memory = memoryOf(QStringLiteral("/proc/%1/status").arg(pid));
-    schedTimes(pid, &run.cpuMs, &run.waitMs);
+    if (!counting) {
+        run.memory = memoryOf(QStringLiteral("/proc/%1/status").arg(pid));
+        schedTimes(pid, &run.cpuMs, &run.waitMs);
+    }
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
     ::close(pipeFds[0]);
     ::close(watch);
-    if (run.drawnMs < 0 || run.shownMs < 0 || run.ptyOpenedMs < 0)
-        fatal(QStringLiteral("the panel did not come up (opened %1 ms, shown %2 ms)")
+    if (counting) {
+        run.instructions = instructionsIn(callgrindOut);
+        if (run.shownMs < 0 || run.instructions <= 0)
+            fatal(QStringLiteral("%1 under callgrind did not reach its first show")
+                      .arg(QFileInfo(program).fileName()));
+        return run;
+    }
+    if (run.drawnMs < 0 || run.shownMs < 0 || (isPanel && run.ptyOpenedMs < 0))
+        fatal(QStringLiteral("%1 did not come up (opened %2 ms, shown %3 ms)")
+                  .arg(QFileInfo(program).fileName())
                   .arg(run.ptyOpenedMs)
                   .arg(run.shownMs));
     return run;
@@ -332,6 +385,38 @@ ButtonResult pressMany(const Button& b, FarEnd& line, const QStringList& message
     return result;
 }
 
+// The start-up figures of one program over its runs.
+struct StartupSeries
+{
+    std::vector<StartupRun> runs;
+
+    std::vector<double> of(double StartupRun::*field) const
+    {
+        std::vector<double> values;
+        for (const StartupRun& run : runs)
+            values.push_back(run.*field);
+        return values;
+    }
+    std::vector<double> rss() const
+    {
+        std::vector<double> values;
+        for (const StartupRun& run : runs)
+            values.push_back(run.memory.rssMb);
+        return values;
+    }
+};
+
+// The median of the ratios of starts made one after the other: a change in
+// the machine's load between runs falls on both sides of each ratio.
+double pairedRatio(const std::vector<double>& mine, const std::vector<double>& floor)
+{
+    std::vector<double> ratios;
+    for (size_t i = 0; i < std::min(mine.size(), floor.size()); ++i)
+        if (floor[i] > 0)
+            ratios.push_back(mine[i] / floor[i]);
+    return median(ratios);
+}
+
 QString cpuModel()
 {
     QFile file(QStringLiteral("/proc/cpuinfo"));
@@ -349,6 +434,8 @@ int main(int argc, char* argv[])
     bench::setProgramName("quendra-bench");
     const QString panel = QStringLiteral(QUENDRA_PANEL_PATH);
     const QString hook = QStringLiteral(QUENDRA_SHOWN_HOOK);
+    const QString bare = QStringLiteral(QUENDRA_BARE_PATH);
+    const QString network = QStringLiteral(QUENDRA_NETWORK_LIBRARY);
 
     std::printf("quendra-bench (%s build), %ld cores, %s, Qt %s\n",
                 *QUENDRA_BUILD_TYPE ? QUENDRA_BUILD_TYPE : "unspecified",
@@ -356,10 +443,16 @@ int main(int argc, char* argv[])
     std::printf("load average at the start: %s\n", qPrintable(loadAverage()));
     std::fflush(stdout);
 
-    // Start-up first, while this process holds no Qt state of its own.
+    // Start-up first, while this process holds no Qt state of its own. The
+    // three programs take turns, so that each panel start has a bare start
+    // beside it.
     std::vector<double> opened, app, shown, drawn, rss, hwm, cpu, waited;
+    StartupSeries panels, bares, bareNetworks;
     for (int i = 0; i < StartupRuns; ++i) {
-        const StartupRun run = startPanelOnce(panel, hook);
+        const StartupRun run = startOnce(panel, hook);
+        bares.runs.push_back(startOnce(bare, hook));
+        bareNetworks.runs.push_back(startOnce(bare, hook, network));
+        panels.runs.push_back(run);
         opened.push_back(run.ptyOpenedMs);
         app.push_back(run.appMs);
         shown.push_back(run.shownMs);
@@ -419,6 +512,16 @@ int main(int argc, char* argv[])
         results.push_back(pressMany(b, line, messages, samples, handled));
     const Memory afterPresses = memoryOf(QStringLiteral("/proc/self/status"));
 
+    // The three programs again under callgrind, after this process's own
+    // memory has been taken: instruction counts do not move with the load,
+    // so they compare builds measured at different times.
+    std::vector<qint64> counts;
+    if (!QStandardPaths::findExecutable(QStringLiteral("valgrind")).isEmpty())
+        for (const StartupRun& run :
+             {startOnce(panel, hook, {}, true), startOnce(bare, hook, {}, true),
+              startOnce(bare, hook, network, true)})
+            counts.push_back(run.instructions);
+
     const Stats sOpened = statsOf(opened), sApp = statsOf(app), sShown = statsOf(shown),
                 sDrawn = statsOf(drawn), sRss = statsOf(rss), sHwm = statsOf(hwm),
                 sCpu = statsOf(cpu), sWaited = statsOf(waited);
@@ -439,7 +542,48 @@ int main(int argc, char* argv[])
                 sWaited.worst);
     std::printf("  %-40s %6.1f MB %6.1f MB\n", "panel VmRSS once drawn", sRss.median, sRss.worst);
     std::printf("  %-40s %6.1f MB %6.1f MB\n", "panel VmHWM once drawn", sHwm.median, sHwm.worst);
-    std::printf("  in this process, its first window: frmMain constructed (start-up sequence) "
+
+    std::printf("\nAgainst a bare Qt window (quendra-bench-bare: the fifteen filled lists, nothing "
+                "else),\n%d alternated starts each; ratio = median of panel/bare over neighbouring "
+                "starts\n",
+                StartupRuns);
+    std::printf("  %-30s %9s %9s %7s %15s\n", "median", "panel", "bare", "ratio", "bare+QtNetwork");
+    struct Row
+    {
+        const char* name;
+        double StartupRun::*field;
+    };
+    double shownRatio = 0;
+    for (const Row& row : {Row{"window shown", &StartupRun::shownMs},
+                           Row{"first paint flushed", &StartupRun::drawnMs},
+                           Row{"ran on a processor", &StartupRun::cpuMs}}) {
+        const double ratio = pairedRatio(panels.of(row.field), bares.of(row.field));
+        std::printf("  %-30s %6.1f ms %6.1f ms %7.3f %9.1f ms %.3f\n", row.name,
+                    median(panels.of(row.field)), median(bares.of(row.field)), ratio,
+                    median(bareNetworks.of(row.field)),
+                    pairedRatio(bareNetworks.of(row.field), bares.of(row.field)));
+        if (row.field == &StartupRun::shownMs)
+            shownRatio = ratio;
+    }
+    const double rssRatio = pairedRatio(panels.rss(), bares.rss());
+    std::printf("  %-30s %6.1f MB %6.1f MB %7.3f %9.1f MB %.3f\n", "VmRSS once drawn",
+                median(panels.rss()), median(bares.rss()), rssRatio, median(bareNetworks.rss()),
+                pairedRatio(bareNetworks.rss(), bares.rss()));
+    std::printf("  (bare+QtNetwork: the bare window with libQt6Network preloaded, against the "
+                "bare one)\n");
+    double countRatio = 0;
+    if (!counts.empty()) {
+        countRatio = double(counts[0]) / double(counts[1]);
+        std::printf("  %-30s %8.1fM %8.1fM %7.3f %9.1fM  %.3f\n", "instructions to shown",
+                    double(counts[0]) / 1e6, double(counts[1]) / 1e6, countRatio,
+                    double(counts[2]) / 1e6, double(counts[2]) / double(counts[1]));
+        std::printf("  (instructions: one run of each under valgrind --tool=callgrind, ended at "
+                    "the first show event)\n");
+    } else {
+        std::printf("  instructions to shown: valgrind is not installed\n");
+    }
+
+    std::printf("\n  in this process, its first window: frmMain constructed (start-up sequence) "
                 "%.1f ms, shown %.1f ms\n",
                 double(showing - constructing) / 1e6, double(shownAt - showing) / 1e6);
 
@@ -485,5 +629,12 @@ int main(int argc, char* argv[])
                 std::max(sHwm.worst, afterPresses.hwmMb),
                 verdict(std::max(sHwm.worst, afterPresses.hwmMb) < 40));
     std::printf("  no growth over the presses:   %+6.2f MB  %s\n", growth, verdict(growth < 0.05));
+    std::printf("  shown, panel/bare at most 1.05:  %5.3f  %s\n", shownRatio,
+                verdict(shownRatio <= 1.05));
+    std::printf("  VmRSS, panel/bare at most 1.02:  %5.3f  %s\n", rssRatio,
+                verdict(rssRatio <= 1.02));
+    if (countRatio > 0)
+        std::printf("  instructions, panel/bare at most 1.05:  %5.3f  %s\n", countRatio,
+                    verdict(countRatio <= 1.05));
     return 0;
 }

@@ -2,6 +2,7 @@
 // anything is sent: a refused script must name one of its own lines, and an
 // accepted one must give, line by line, exactly the frames the same words
 // give on the command line, with the UID the script had reached there.
+#include "protocol/printable.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
@@ -51,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         bool isNumber = false;
         const int line = message.mid(name.size() + 1, colon - name.size() - 1).toInt(&isNumber);
         check(isNumber && line >= 1 && line <= lines.size());
-        check(!send::oneLine(message).contains(QLatin1Char('\n')));
+        // Whatever it quotes from the script is escaped: one line, no control character.
+        check(protocol::printable(message) == message);
         return 0;
     }
 
@@ -86,9 +88,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             check(s.isWait() && s.waitMs >= 0 && s.waitMs <= send::MaxWaitMs);
             continue;
         }
-        const send::Checked<send::Request> alone = send::parseArguments(
-            QStringList{QStringLiteral("--dry-run"), QStringLiteral("--uid"), uid} + *words,
-            NoDefaults);
+        // A line's own --uid stands in for the script's: given twice on the
+        // command line, it would be refused.
+        QStringList args{QStringLiteral("--dry-run")};
+        if (!scan->has("--uid"))
+            args << QStringLiteral("--uid") << uid;
+        const send::Checked<send::Request> alone = send::parseArguments(args + *words, NoDefaults);
         check(alone && alone->mode == send::Request::Frame && alone->frame == s.frame);
     }
     check(step == steps->size());

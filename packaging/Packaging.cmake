@@ -34,6 +34,21 @@ function(quendra_gzip source output)
     set(QUENDRA_PACKAGE_DOCS ${QUENDRA_PACKAGE_DOCS} ${output} PARENT_SCOPE)
 endfunction()
 
+# The man pages carry the version and the date of its changelog entry, so
+# that a page never names another release than the programs beside it.
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog QUENDRA_CHANGELOG_TRAILER
+     REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT QUENDRA_CHANGELOG_TRAILER MATCHES ", ([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    message(FATAL_ERROR "packaging/changelog: no date in the newest entry's trailer")
+endif()
+set(QUENDRA_DAY ${CMAKE_MATCH_1})
+set(QUENDRA_YEAR ${CMAKE_MATCH_3})
+set(QUENDRA_MONTHS Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND QUENDRA_MONTHS ${CMAKE_MATCH_2} QUENDRA_MONTH)
+math(EXPR QUENDRA_MONTH "${QUENDRA_MONTH} + 101")
+string(SUBSTRING ${QUENDRA_MONTH} 1 2 QUENDRA_MONTH)
+set(QUENDRA_MAN_DATE "${QUENDRA_YEAR}-${QUENDRA_MONTH}-${QUENDRA_DAY}")
+
 # The emulator comes from its own folder; it is packaged when it is built.
 set(QUENDRA_MAN_quendra-panel ${PROJECT_SOURCE_DIR}/window/quendra-panel.1)
 set(QUENDRA_MAN_quendra-send ${PROJECT_SOURCE_DIR}/tools/send/quendra-send.1)
@@ -42,12 +57,19 @@ set(QUENDRA_MAN_quendra-bridge ${PROJECT_SOURCE_DIR}/tools/bridge/quendra-bridge
 foreach(program quendra-panel quendra-send quendra-emulator quendra-bridge)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION ${QUENDRA_LIB})
+        # The compilers' version notes are of no use installed, as Debian's own
+        # packages drop them too.
+        if(CMAKE_OBJCOPY)
+            install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${QUENDRA_LIB}/${program}\")")
+        endif()
         # Relative, as Debian wants for a link that stays inside /usr; it also
         # works in a tree unpacked anywhere.
         file(CREATE_LINK ../lib/quendra/${program}
              ${QUENDRA_PACKAGING_DIR}/launchers/${program} SYMBOLIC)
         install(FILES ${QUENDRA_PACKAGING_DIR}/launchers/${program} DESTINATION usr/bin)
-        quendra_gzip(${QUENDRA_MAN_${program}} ${QUENDRA_PACKAGING_DIR}/${program}.1.gz)
+        configure_file(${QUENDRA_MAN_${program}} ${QUENDRA_PACKAGING_DIR}/${program}.1 @ONLY)
+        quendra_gzip(${QUENDRA_PACKAGING_DIR}/${program}.1 ${QUENDRA_PACKAGING_DIR}/${program}.1.gz)
         install(FILES ${QUENDRA_PACKAGING_DIR}/${program}.1.gz DESTINATION usr/share/man/man1)
     endif()
 endforeach()
@@ -76,9 +98,25 @@ install(CODE "
 
 install(FILES ${PROJECT_SOURCE_DIR}/resources/quendra-panel.desktop DESTINATION usr/share/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/quendra-panel.metainfo.xml DESTINATION usr/share/metainfo)
-# pixmaps takes an icon of any size.
-install(FILES ${PROJECT_SOURCE_DIR}/resources/icon.png DESTINATION usr/share/pixmaps
-        RENAME quendra-panel.png)
+# The icon theme's sizes: menus pick the nearest, software centres want 64
+# pixels or more, and the drawing serves any other size.
+foreach(size 32 64 128)
+    set(icon ${PROJECT_SOURCE_DIR}/resources/icon-${size}.png)
+    if(size EQUAL 32)
+        set(icon ${PROJECT_SOURCE_DIR}/resources/icon.png)
+    endif()
+    install(FILES ${icon} DESTINATION usr/share/icons/hicolor/${size}x${size}/apps
+            RENAME quendra-panel.png)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/resources/quendra-panel.svg
+        DESTINATION usr/share/icons/hicolor/scalable/apps)
+# Completion of commands, options and port names in bash, loaded on demand.
+foreach(program quendra-send quendra-emulator)
+    if(TARGET ${program})
+        install(FILES ${PROJECT_SOURCE_DIR}/packaging/completion/${program}
+                DESTINATION usr/share/bash-completion/completions)
+    endif()
+endforeach()
 
 # The bridge's service; installed, never enabled or started by the package:
 # the operator names the lines in /etc/quendra/bridge.ini first.
@@ -98,6 +136,8 @@ endif()
 # native and names its changelog changelog.gz.
 quendra_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${QUENDRA_PACKAGING_DIR}/changelog.gz)
 install(FILES ${QUENDRA_PACKAGING_DIR}/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${QUENDRA_DOC})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides DESTINATION usr/share/lintian/overrides
+        RENAME quendra)
 add_custom_target(quendra-package-docs ALL DEPENDS ${QUENDRA_PACKAGE_DOCS})
 
 # The Debian package (`make package`).
@@ -121,6 +161,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${QUENDRA_PACKAGING_DIR}/conffiles)
+# The same sources give the same package bytes: every time in it is the last
+# commit's (packaging/Reproducible.cmake runs when the package is made).
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/Reproducible.cmake)
+set(CPACK_QUENDRA_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 # The window's layout is measured in Arial; Liberation Sans has its metrics,
 # and a wider fallback face cuts the captions.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation")

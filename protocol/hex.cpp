@@ -47,6 +47,12 @@ std::optional<quint8> byteFromHex(const QString& text)
 std::optional<QByteArray> bytesFromHex(const QString& text)
 {
     static const QRegularExpression separators(QStringLiteral("[\\s,:-]+"));
+    // A comma, colon or dash follows a group and leads to the next one;
+    // anywhere else it is no separator: "-1" is a sign, not the byte 01.
+    static const QRegularExpression strayMark(
+        QStringLiteral("(?:^|\\s)[,:-]|[,:-]\\s*(?:[,:-]|$)"));
+    if (text.contains(strayMark))
+        return std::nullopt;
     QByteArray bytes;
     for (const QString& group : text.split(separators, Qt::SkipEmptyParts)) {
         const QString digits = withoutHexPrefix(group);

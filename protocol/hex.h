@@ -22,7 +22,8 @@ std::optional<quint8> byteFromHex(const QString& text);
 // Bytes from hexadecimal text such as "05 62 20", "056220" or "05:62,20":
 // groups separated by blanks, commas, colons or dashes, each an even number
 // of digits (or a single digit for one byte), "0x" allowed in front of a
-// group. None for anything else; an empty text gives no bytes.
+// group; a comma, colon or dash only right after a group and before the
+// next. None for anything else; an empty text gives no bytes.
 std::optional<QByteArray> bytesFromHex(const QString& text);
 
 } // namespace protocol

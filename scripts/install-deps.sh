@@ -1,23 +1,46 @@
 #!/bin/sh
-# Installs the Debian packages the panel needs to build, test and run, and
-# only those that are missing. Uses sudo when not run as root.
+# Installs the Debian packages the panel needs, and only those that are
+# missing. Uses sudo when not run as root.
+#   install-deps.sh run      building and running: make, make run
+#   install-deps.sh package  and the Debian package: make package
+#   install-deps.sh test     and the tests, the sanitizer and fuzz builds, lint
+# Debian 12 (bookworm) or later, for Qt 6.4 and CMake 3.21.
 set -e
-# dpkg-dev and file: the Debian package (make package) works out its library
-# dependencies with dpkg-shlibdeps, which CPack runs on what file says is ELF.
-# CPack writes root ownership into the package itself; fakeroot is not needed.
+level=${1:-run}
+case $level in
+    run | package | test) ;;
+    *) echo "usage: $0 run|package|test" >&2; exit 2 ;;
+esac
 
-PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation xvfb xauth dpkg-dev file python3"
-# The package test checks the package with lintian, its AppStream metadata
-# with appstreamcli, its desktop entry with desktop-file-validate, and watches
-# the installed panel open its settings with strace.
-PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
-# The network line's tests run a real terminal server.
-PACKAGES="$PACKAGES ser2net"
-# quendra-bridge builds on libmosquitto; its tests run a real broker and its
-# clients, and make the certificates of a TLS broker with openssl.
-PACKAGES="$PACKAGES libmosquitto-dev mosquitto mosquitto-clients openssl"
-# Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
-PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
+# Building and running: the compiler, Qt, and the font the window is laid
+# out for (Liberation Sans has Arial's metrics).
+PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation"
+# quendra-bridge's MQTT client library.
+PACKAGES="$PACKAGES libmosquitto-dev"
+if [ "$level" != run ]; then
+    # dpkg-dev and file: CPack works out the package's library dependencies
+    # with dpkg-shlibdeps, which it runs on what file says is ELF;
+    # dpkg-buildflags gives the hardening flags. CPack writes root ownership
+    # into the package itself; fakeroot is not needed.
+    PACKAGES="$PACKAGES dpkg-dev file"
+fi
+if [ "$level" = test ]; then
+    # The package test checks the package with lintian, its AppStream
+    # metadata with appstreamcli, its desktop entry with desktop-file-validate,
+    # and watches the installed panel open its settings with strace.
+    PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
+    # The network line's tests run a real terminal server of their own.
+    PACKAGES="$PACKAGES ser2net"
+    # The bridge's tests run a real broker of their own and its clients, and
+    # make the certificates of a TLS broker with openssl.
+    PACKAGES="$PACKAGES mosquitto mosquitto-clients openssl"
+    # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
+    PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
+    # make screenshot: the panel on a virtual X display.
+    PACKAGES="$PACKAGES xvfb xauth python3"
+    # make bench counts the start-up's instructions under callgrind.
+    PACKAGES="$PACKAGES valgrind"
+fi
 
 missing=""
 for p in $PACKAGES; do
@@ -30,3 +53,17 @@ SUDO=""
 echo "Installing:$missing"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+
+# The tests start ser2net and mosquitto themselves, on ports of their own;
+# the packages would also run them as system services (ser2net on the
+# machine's serial ports, mosquitto on port 1883).
+for service in ser2net mosquitto; do
+    case " $missing " in
+        *" $service "*)
+            if command -v systemctl >/dev/null 2>&1; then
+                $SUDO systemctl stop "$service.service" 2>/dev/null || true
+                $SUDO systemctl disable "$service.service" 2>/dev/null || true
+            fi
+            ;;
+    esac
+done

@@ -1,5 +1,6 @@
 #include "serial/DeviceLine.h"
 
+#include "serial/DeviceAdvice.h"
 #include "serial/DriverSettings.h"
 
 #include <QElapsedTimer>
@@ -74,7 +75,7 @@ bool DeviceLine::open(const LineSettings& settings, QString* error)
     }
 #endif
     if (!m_port.open(QIODevice::WriteOnly)) {
-        *error = named(m_port.errorString());
+        *error = named(m_port.errorString() + permissionHint(m_device));
         return false;
     }
     QString refused;

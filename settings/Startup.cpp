@@ -3,6 +3,7 @@
 #include "settings/modINI.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace modINI {
@@ -24,6 +25,8 @@ StartupSettings ReadStartupSettings()
 {
     const QString section = QStringLiteral("Settings");
     StartupSettings settings;
+    settings.filePath = AppFolder() + QLatin1String(FileName);
+    settings.fileFound = QFileInfo(settings.filePath).isFile();
     settings.commPort = ReadINI(section, QStringLiteral("CommPort"));
     settings.settings = ReadINI(section, QStringLiteral("Setting"));
     settings.slaveId = ReadINI(section, QStringLiteral("SlaveID"));
@@ -37,6 +40,23 @@ StartupSettings ReadStartupSettings()
             settings.ports.insert(n, portName(value));
     }
     return settings;
+}
+
+QString commPortProblem(const StartupSettings& settings, int highest)
+{
+    if (!settings.fileFound)
+        return QStringLiteral("%1 is missing; the README (\"Settings\") has a sample to put there")
+            .arg(settings.filePath);
+    return QStringLiteral("%1: CommPort \"%2\" is not a port from 1 to %3")
+        .arg(settings.filePath, settings.commPort)
+        .arg(highest);
+}
+
+QString missingFileNote(const StartupSettings& settings)
+{
+    return settings.fileFound
+               ? QString()
+               : QStringLiteral(" (%1 is missing; the README has a sample)").arg(settings.filePath);
 }
 
 } // namespace modINI

@@ -16,11 +16,21 @@ struct StartupSettings
     // Key "COMn" of section "Ports" -> the port name it gives: a device path
     // (a relative one counted from the program's folder) or a network port.
     QMap<int, QString> ports;
+    QString filePath;       // where the file was looked for
+    bool fileFound = false; // false: every text above is empty
 };
 
 // Highest n a "COMn" key of section "Ports" may carry.
 inline constexpr int MaxPortNumber = 255;
 
 StartupSettings ReadStartupSettings();
+
+// Why CommPort names no port from 1 to highest, in words that say what to
+// do: a missing file is named with the path looked for.
+QString commPortProblem(const StartupSettings& settings, int highest);
+
+// The refusal's addition when no port was given and the file is missing;
+// empty when the file is there.
+QString missingFileNote(const StartupSettings& settings);
 
 } // namespace modINI

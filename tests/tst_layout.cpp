@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGroupBox>
 
 class tst_Layout : public QObject
@@ -67,6 +68,9 @@ Image1 QLabel Frame6 24,24 104x124)");
             // Only the text field has a font or colours of its own.
             QCOMPARE(w->testAttribute(Qt::WA_SetFont) || w->testAttribute(Qt::WA_SetPalette),
                      w->objectName() == "txtdata");
+            // Every list takes typing, with no completion popping up.
+            if (auto* list = qobject_cast<QComboBox*>(w))
+                QVERIFY2(list->isEditable() && !list->completer(), qPrintable(row));
         }
     }
 

@@ -106,6 +106,51 @@ private slots:
         QVERIFY2(r.ok && !complaint.match(r.output).hasMatch(), r.output.constData());
     }
 
+    // Debian's pedantic and informational checks too: the programs read what
+    // network peers send, so they are built hardened, and software centres
+    // want an icon of 64 pixels or more.
+    void noHardeningOrIconTag()
+    {
+        const Result r = run("lintian", {"--pedantic", "-I", "--no-tag-display-limit", m_deb});
+        static const QRegularExpression tag(R"(^\w: quendra.*: (\S*(hardening|icon)\S*).*$)",
+                                            QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch found = tag.match(r.output);
+        QVERIFY2(!found.hasMatch(), qPrintable(found.captured()));
+    }
+
+    // A second package from the same sources, after every file it packs got a
+    // new time, is the same bytes: the times in it are the last commit's.
+    void reproducible()
+    {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QStringList touched = QDir(QUENDRA_BUILD_DIR "/packaging").entryList({"*.gz"});
+        for (QString& name : touched)
+            name.prepend(QUENDRA_BUILD_DIR "/packaging/");
+        for (const char* program : {"quendra-panel", "quendra-send", "quendra-emulator"})
+            touched << QUENDRA_BUILD_DIR "/bin/" + QString(program);
+        for (const QString& path : touched) {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                QVERIFY2(file.setFileTime(now, QFileDevice::FileModificationTime),
+                         qPrintable(path));
+        }
+        const QString out = m_work.filePath("again");
+        const QByteArray log =
+            output(QUENDRA_CPACK, {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
+        QFile first(m_deb), second(out + "/" + QFileInfo(m_deb).fileName());
+        QVERIFY2(second.open(QIODevice::ReadOnly), log.constData());
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        const QByteArray a = first.readAll(), b = second.readAll();
+        if (a != b) {
+            const QByteArray diff = output(
+                "sh", {"-c", "cmp -l '" + m_deb + "' '" + second.fileName() + "' | head -5"});
+            QFAIL(qPrintable(QString("%1 and %2 bytes differ: %3")
+                                 .arg(a.size())
+                                 .arg(b.size())
+                                 .arg(QString::fromUtf8(diff))));
+        }
+    }
+
     void depends()
     {
         const QByteArray depends = output("dpkg-deb", {"-f", m_deb, "Depends"});
@@ -129,13 +174,18 @@ private slots:
             // Relative, since both ends are under /usr; it works unpacked too.
             QTest::newRow("/usr/bin/" + program) << "usr/bin/" + name << "../lib/quendra/" + name;
             QTest::newRow("man " + program) << "usr/share/man/man1/" + name + ".1.gz" << QString();
+            if (name != "quendra-panel")
+                QTest::newRow("completion " + program)
+                    << "usr/share/bash-completion/completions/" + name << QString();
         }
         for (const char* file :
              {"etc/quendra/quendra.ini", "usr/lib/systemd/system/quendra-bridge.service",
               "usr/share/applications/quendra-panel.desktop",
               "usr/share/metainfo/quendra-panel.metainfo.xml",
-              "usr/share/pixmaps/quendra-panel.png", "usr/share/doc/quendra/copyright",
-              "usr/share/doc/quendra/changelog.gz"})
+              "usr/share/icons/hicolor/64x64/apps/quendra-panel.png",
+              "usr/share/icons/hicolor/128x128/apps/quendra-panel.png",
+              "usr/share/icons/hicolor/scalable/apps/quendra-panel.svg",
+              "usr/share/doc/quendra/copyright", "usr/share/doc/quendra/changelog.gz"})
             QTest::newRow(file) << QString(file) << QString();
     }
     void layout()

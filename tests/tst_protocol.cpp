@@ -2,6 +2,7 @@
 #include "protocol/decode.h"
 #include "protocol/hex.h"
 #include "protocol/numbers.h"
+#include "protocol/printable.h"
 #include "protocol/protocol.h"
 
 #include <QtTest>
@@ -169,6 +170,10 @@ private slots:
                                  << "none";
         QTest::newRow("not hex") << "zz"
                                  << "none";
+        QTest::newRow("a sign is no separator") << "05 -1"
+                                                << "none";
+        QTest::newRow("a mark leads nowhere") << "05,"
+                                              << "none";
         QTest::newRow("nothing") << ""
                                  << "";
     }
@@ -177,6 +182,41 @@ private slots:
         QFETCH(QString, text);
         const std::optional<QByteArray> bytes = bytesFromHex(text);
         QTEST(bytes ? hexText(*bytes) : QString("none"), "bytes");
+    }
+
+    // Outside text on a terminal: every control character an escape, other
+    // characters kept, cut at the limit with a marker.
+    void printable_data()
+    {
+        QTest::addColumn<QByteArray>("utf8");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("shown");
+        const auto row = [](const char* name, const QByteArray& utf8, int limit,
+                            const QByteArray& shown) {
+            QTest::newRow(name) << utf8 << limit << QString::fromUtf8(shown);
+        };
+        row("ESC, BEL, NUL, DEL, line end", QByteArray("a\x1b[31mb\x07\0c\x7f\n", 12), -1,
+            "a\\x1b[31mb\\x07\\x00c\\x7f\\x0a");
+        row("C1 controls", "\xc2\x80\xc2\x9b\xc2\x9f", -1, "\\x80\\x9b\\x9f");
+        row("line separator, right-to-left override", "\xe2\x80\xa8x\xe2\x80\xae", -1,
+            "\\u2028x\\u202e");
+        row("multibyte kept", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", -1,
+            "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+        row("broken UTF-8",
+            "a\xff\xc3"
+            "b",
+            -1,
+            "a\xef\xbf\xbd\xef\xbf\xbd"
+            "b");
+        row("cut", QByteArray(100, 'x'), 40, QByteArray(40, 'x') + "...");
+        row("escapes count once", "\x01\x02\x03", 2, "\\x01\\x02...");
+        row("no half character at the cut", "ab\xf0\x9f\x98\x80", 3, "ab...");
+    }
+    void printable()
+    {
+        QFETCH(QByteArray, utf8);
+        QFETCH(int, limit);
+        QTEST(protocol::printable(utf8, limit), "shown");
     }
 
     void frameSplitting_data()

@@ -5,13 +5,23 @@
 
 ValueComboBox::ValueComboBox(QWidget* parent) : QComboBox(parent)
 {
-    setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    setCompleter(nullptr);
     setMaxVisibleItems(16);
     // A click or Tab gives the focus; the wheel alone does not.
     setFocusPolicy(Qt::StrongFocus);
     connect(this, &QComboBox::editTextChanged, this, &ValueComboBox::selectMatching);
+}
+
+void ValueComboBox::setItems(QAbstractItemModel* items)
+{
+    // Editable only once the items are in place: the drop-down's list is
+    // then made for them once, instead of made for the empty list of a
+    // new combo box and rebuilt when the items come.
+    setModel(items);
+    if (!isEditable()) {
+        setEditable(true);
+        setCompleter(nullptr);
+    }
 }
 
 void ValueComboBox::wheelEvent(QWheelEvent* event)

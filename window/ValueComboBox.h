@@ -13,6 +13,11 @@ class ValueComboBox : public QComboBox
 public:
     explicit ValueComboBox(QWidget* parent = nullptr);
 
+    // Takes its items from a model that other lists may share, each list
+    // keeping its own selection and typed text, and opens its field for
+    // typing. Until then the list is neither filled nor editable.
+    void setItems(QAbstractItemModel* items);
+
     // Shows text in the field and selects the matching item, if any.
     void setShownText(const QString& text);
 

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QFont>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStringListModel>
@@ -90,9 +91,17 @@ void frmMain::showMessage(const QString& text, const QString& detail) const
         m_sink(text, detail);
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, AppTitle, text, QMessageBox::Ok,
+    // The detail names devices from quendra.ini and carries what a terminal
+    // server said: shown as written, never rendered as markup.
+    QMessageBox box(QMessageBox::NoIcon, AppTitle, QString(), QMessageBox::Ok,
                     const_cast<frmMain*>(this));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     box.setInformativeText(detail);
+    // The box's text format covers the message only; the detail sits in a
+    // label of its own that would still take markup (and open links).
+    for (QLabel* label : box.findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
     box.exec();
 }
 
@@ -124,24 +133,23 @@ void frmMain::Form_Load()
 
     if (!hasEntry) {
         showMessage(QStringLiteral("COMM PORT ERROR"),
-                    QStringLiteral("quendra.ini: CommPort \"%1\" is not a port from 1 to %2")
-                        .arg(strCommPort)
-                        .arg(mnuCOM.size() - 1));
+                    modINI::commPortProblem(file, int(mnuCOM.size()) - 1));
     } else if (!openPort()) {
         showMessage(QStringLiteral("COMM PORT ERROR"), MSComm1.errorString());
     }
 
     // The lists are filled whether or not the port opened: a port chosen
     // later from the menu must find every button ready to send.
-    ui->cboDP->addItems(numberTexts(protocol::DecimalPointsMax + 1, 10, 1));
+    ui->cboDP->setItems(
+        new QStringListModel(numberTexts(protocol::DecimalPointsMax + 1, 10, 1), this));
     // Lists of the same items share one model: each keeps its own selection
     // and typed text, and the items are made once instead of twelve times.
     auto* bytes = new QStringListModel(numberTexts(256, 16, 2), this);
     for (ValueComboBox* list : m_byteLists)
-        list->setModel(bytes);
+        list->setItems(bytes);
     auto* uids = new QStringListModel(numberTexts(256, 10, 1), this);
-    ui->cboUID->setModel(uids);
-    ui->cboCuid->setModel(uids);
+    ui->cboUID->setItems(uids);
+    ui->cboCuid->setItems(uids);
 
     ui->cboUID->setShownText(strSlaveID);
     ui->cboCuid->setShownText(strSlaveID);

@@ -1,10 +1,34 @@
+#include "tools/common/CommandLine.h"
+#include "window/PanelOptions.h"
 #include "window/frmMain.h"
 
 #include <QApplication>
 #include <QScreen>
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
+    // Before QApplication: --help and --version need no display, and a
+    // refused option must not wait for one.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const PanelCommand command = readPanelArguments(args);
+    switch (command.action) {
+    case PanelCommand::Help:
+        std::fputs(qPrintable(panelHelp()), stdout);
+        return cli::Success;
+    case PanelCommand::Version:
+        std::fputs(qPrintable(cli::versionLine("quendra-panel")), stdout);
+        return cli::Success;
+    case PanelCommand::Refuse:
+        std::fprintf(stderr, "%s\n", qPrintable(command.message));
+        return cli::BadUsage;
+    case PanelCommand::Run:
+        break;
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QuendraAPP"));
 

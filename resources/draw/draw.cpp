@@ -91,14 +91,18 @@ QImage segmentChart()
 }
 
 // A small slanted digit in greys on black: the panel's subject at icon size.
-QImage windowIcon()
+// Drawn on a 32-unit grid and scaled, so that every size shows the same
+// picture (resources/quendra-panel.svg is the same drawing).
+QImage windowIcon(int size)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::black);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
+    const qreal scale = size / 32.0;
     QTransform lean;
+    lean.scale(scale, scale);
     lean.translate(16, 16);
     lean.shear(-0.2, 0);
     lean.translate(-16, -16);
@@ -116,6 +120,7 @@ QImage windowIcon()
     painter.drawRoundedRect(QRectF(5.5, 17.5, 3, 8.5), 1.5, 1.5);
     painter.drawRoundedRect(QRectF(22.5, 17.5, 3, 8.5), 1.5, 1.5);
     painter.resetTransform();
+    painter.scale(scale, scale);
     painter.setBrush(mid);
     painter.drawEllipse(QPointF(28, 27.5), 2, 2);
     return image;
@@ -132,8 +137,12 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir folder(args.at(1));
-    const bool written = segmentChart().save(folder.filePath(QStringLiteral("segments.png"))) &&
-                         windowIcon().save(folder.filePath(QStringLiteral("icon.png")));
+    bool written = segmentChart().save(folder.filePath(QStringLiteral("segments.png"))) &&
+                   windowIcon(32).save(folder.filePath(QStringLiteral("icon.png")));
+    // The desktop's menus and software centres take the larger sizes.
+    for (const int size : {64, 128})
+        written = written &&
+                  windowIcon(size).save(folder.filePath(QStringLiteral("icon-%1.png").arg(size)));
     if (!written) {
         std::fprintf(stderr, "cannot write the pictures into %s\n", qPrintable(folder.path()));
         return 1;

@@ -26,6 +26,8 @@ EmulatorWindow::EmulatorWindow(Emulator& emulator, QWidget* parent)
       m_warning(new QLabel(this)), m_log(new QPlainTextEdit(this))
 {
     setWindowTitle(QStringLiteral("LED Module Emulator"));
+    // The status names the device as given: shown as written, never as markup.
+    m_status->setTextFormat(Qt::PlainText);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_warning->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
     m_warning->setWordWrap(true);

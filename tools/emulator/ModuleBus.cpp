@@ -1,5 +1,6 @@
 #include "tools/emulator/ModuleBus.h"
 
+#include "protocol/printable.h"
 #include "protocol/protocol.h"
 
 #include <QMap>
@@ -87,19 +88,21 @@ std::optional<QList<std::optional<quint8>>> ModuleBus::parseUids(const QString& 
         const uint value = part.trimmed().toUInt(&ok);
         if (!ok || value > 255) {
             *error = QStringLiteral("--uid \"%1\" is neither 0..255, a list like 1,2,5, nor any")
-                         .arg(text);
+                         .arg(protocol::printable(text, protocol::QuotedChars));
             return std::nullopt;
         }
         // Two modules that start with one UID could never be told apart.
         if (uids.contains(quint8(value))) {
-            *error = QStringLiteral("--uid \"%1\" gives UID %2 twice").arg(text).arg(value);
+            *error = QStringLiteral("--uid \"%1\" gives UID %2 twice")
+                         .arg(protocol::printable(text, protocol::QuotedChars))
+                         .arg(value);
             return std::nullopt;
         }
         uids << quint8(value);
     }
     if (uids.size() > MaxModules) {
         *error = QStringLiteral("--uid \"%1\" names %2 modules; at most %3")
-                     .arg(text)
+                     .arg(protocol::printable(text, protocol::QuotedChars))
                      .arg(uids.size())
                      .arg(MaxModules);
         return std::nullopt;
@@ -113,7 +116,9 @@ std::optional<QList<std::optional<quint8>>> ModuleBus::numberedUids(const QStrin
     bool ok = false;
     const int n = count.trimmed().toInt(&ok);
     if (!ok || n < 1 || n > MaxModules) {
-        *error = QStringLiteral("--modules \"%1\" is not 1..%2").arg(count).arg(MaxModules);
+        *error = QStringLiteral("--modules \"%1\" is not 1..%2")
+                     .arg(protocol::printable(count, protocol::QuotedChars))
+                     .arg(MaxModules);
         return std::nullopt;
     }
     QList<std::optional<quint8>> uids;

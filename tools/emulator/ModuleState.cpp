@@ -3,24 +3,17 @@
 #include "protocol/ansi.h"
 #include "protocol/hex.h"
 #include "protocol/numbers.h"
+#include "protocol/printable.h"
 #include "protocol/protocol.h"
 #include "tools/emulator/SegmentFont.h"
 
 namespace {
 
-// Text as it came, one byte per character; bytes that would not print
-// appear as escapes so that a log line stays one line.
+// Text as it came, one byte per character in the module's code page; bytes
+// that would not print appear as escapes so that a log line stays one line.
 QString quotedText(const QByteArray& bytes)
 {
-    QString out;
-    for (char byte : bytes) {
-        const QString ch = protocol::fromAnsi(QByteArray(1, byte));
-        if (quint8(byte) < 0x20 || quint8(byte) == 0x7F)
-            out += QStringLiteral("\\x") + protocol::hexText(QByteArray(1, byte)).toLower();
-        else
-            out += ch;
-    }
-    return QLatin1Char('\'') + out + QLatin1Char('\'');
+    return QLatin1Char('\'') + protocol::printable(protocol::fromAnsi(bytes)) + QLatin1Char('\'');
 }
 
 } // namespace

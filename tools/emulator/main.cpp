@@ -1,4 +1,6 @@
+#include "protocol/printable.h"
 #include "serial/LineSettings.h"
+#include "tools/common/CommandLine.h"
 #include "tools/emulator/Emulator.h"
 #include "tools/emulator/EmulatorWindow.h"
 #include "tools/emulator/ModuleBus.h"
@@ -14,6 +16,12 @@
 #include <unistd.h>
 
 namespace {
+
+const char* const Usage = R"(Usage: quendra-emulator --pty [--link PATH] [OPTIONS]
+       quendra-emulator --port DEVICE [--settings TEXT] [OPTIONS]
+Plays a six-digit LED module on a serial line: shows what the module would
+show and logs every frame it receives.
+)";
 
 const char* const Notes = R"(
 Exactly one of --pty or --port. With --pty the first line on standard output
@@ -50,10 +58,41 @@ and afterwards they all have the same UID; the log and the window warn:
   12:04:35.002    2 modules now share UID 9
 From then on a frame for UID 9 is taken by both, and each line says so.
 A frame that cannot be read gives one line, whatever the number of modules.
+
+Exit status: 0 on a normal end (a signal, the window closed), 2 for bad
+usage or a bad value, 3 when the port would not open or the line went away.
+See quendra-emulator(1).
 )";
 
-// Exit status of a headless emulator whose line went away.
-constexpr int LineFailed = 3;
+// "  --uid N         what it does", the text from a common column on and
+// wrapped to fit a terminal of 80 columns.
+QString optionLine(const QCommandLineOption& option)
+{
+    QStringList names;
+    for (const QString& name : option.names())
+        names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    QString usage = QStringLiteral("  ") + names.join(QStringLiteral(", "));
+    if (!option.valueName().isEmpty())
+        usage += QLatin1Char(' ') + option.valueName();
+    constexpr int AboutColumn = 18;
+    constexpr int Width = 79;
+    const QString indent(AboutColumn, QLatin1Char(' '));
+    QString text = usage.size() + 2 > AboutColumn ? usage + QLatin1Char('\n') + indent
+                                                  : usage.leftJustified(AboutColumn);
+    int column = AboutColumn;
+    for (const QString& word : option.description().split(QLatin1Char(' '))) {
+        if (column > AboutColumn && column + 1 + word.size() > Width) {
+            text += QLatin1Char('\n') + indent;
+            column = AboutColumn;
+        } else if (column > AboutColumn) {
+            text += QLatin1Char(' ');
+            ++column;
+        }
+        text += word;
+        column += int(word.size());
+    }
+    return text + QLatin1Char('\n');
+}
 
 int quitPipe[2] = {-1, -1};
 
@@ -78,10 +117,17 @@ void quitOnSignals(QCoreApplication& app)
         ::sigaction(sig, &action, nullptr);
 }
 
-int fail(const QString& message)
+// An option's value as a message quotes it: cut short, escaped.
+QString quoted(const QString& value)
 {
-    std::fprintf(stderr, "quendra-emulator: %s\n", qPrintable(message));
-    return 2;
+    return protocol::printable(value, protocol::QuotedChars);
+}
+
+int fail(const QString& message, int status = cli::BadUsage)
+{
+    // The message may quote a device name or an option's value as given.
+    std::fprintf(stderr, "quendra-emulator: %s\n", qPrintable(protocol::printable(message)));
+    return status;
 }
 
 } // namespace
@@ -93,50 +139,72 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Plays a six-digit LED module on a serial line: shows what the module "
-                       "would show and logs every frame it receives."));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Show this help."));
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the program's name and version."));
     const QCommandLineOption pty(QStringLiteral("pty"),
                                  QStringLiteral("Create a pseudo-terminal and listen on it."));
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("With --pty, also make a symbolic link to it."),
-                                  QStringLiteral("path"));
+                                  QStringLiteral("PATH"));
     const QCommandLineOption port(QStringLiteral("port"),
                                   QStringLiteral("Listen on an existing serial device."),
-                                  QStringLiteral("device"));
+                                  QStringLiteral("DEVICE"));
     const QCommandLineOption settings(
         QStringLiteral("settings"),
         QStringLiteral("Line settings (default %1).").arg(DefaultLineSettings),
-        QStringLiteral("text"), QString::fromLatin1(DefaultLineSettings));
+        QStringLiteral("TEXT"), QString::fromLatin1(DefaultLineSettings));
     const QCommandLineOption uid(
         QStringLiteral("uid"),
         QStringLiteral("The module's UID 0..255, or \"any\" (default 1); a list such as 1,2,5 "
                        "puts one module per UID on the line."),
-        QStringLiteral("n"), QStringLiteral("1"));
+        QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption modules(
         QStringLiteral("modules"),
         QStringLiteral("Put n modules, UIDs 1 to n, on the line (1..%1).")
             .arg(ModuleBus::MaxModules),
-        QStringLiteral("n"));
+        QStringLiteral("N"));
     const QCommandLineOption gap(QStringLiteral("gap"),
                                  QStringLiteral("Idle time that ends a frame, in milliseconds."),
-                                 QStringLiteral("ms"));
+                                 QStringLiteral("MS"));
     const QCommandLineOption headless(
         QStringLiteral("headless"),
         QStringLiteral("No window: print the log lines to standard output."));
-    parser.addOptions({help, pty, link, port, settings, uid, modules, gap, headless});
+    const QList<QCommandLineOption> options{pty,     link, port,     settings, uid,
+                                            modules, gap,  headless, help,     version};
+    parser.addOptions(options);
 
-    if (!parser.parse(arguments))
+    if (!parser.parse(arguments)) {
+        if (!parser.unknownOptionNames().isEmpty()) {
+            const QString name = parser.unknownOptionNames().constFirst();
+            return fail(QStringLiteral("unknown option %1%2. %3")
+                            .arg(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"),
+                                 name, cli::tryHelp("quendra-emulator")));
+        }
         return fail(parser.errorText());
+    }
     if (parser.isSet(help)) {
-        std::printf("%s%s", qPrintable(parser.helpText()), Notes);
-        return 0;
+        QString text = QLatin1String(Usage) + QStringLiteral("\nOptions:\n");
+        for (const QCommandLineOption& option : options)
+            text += optionLine(option);
+        std::printf("%s%s", qPrintable(text), Notes);
+        return cli::Success;
+    }
+    if (parser.isSet(version)) {
+        std::printf("%s", qPrintable(cli::versionLine("quendra-emulator")));
+        return cli::Success;
+    }
+    // A second value would silently replace the first; which one was meant
+    // cannot be told.
+    for (const QCommandLineOption& option : options) {
+        if (parser.values(option).size() > 1)
+            return fail(
+                QStringLiteral("--%1 given twice; give it once").arg(option.names().last()));
     }
     if (!parser.positionalArguments().isEmpty())
-        return fail(
-            QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+        return fail(QStringLiteral("unexpected argument \"%1\"")
+                        .arg(quoted(parser.positionalArguments().first())));
     if (parser.isSet(pty) == parser.isSet(port))
         return fail(QStringLiteral("give exactly one of --pty or --port (see --help)"));
     if (parser.isSet(link) && !parser.isSet(pty))
@@ -153,13 +221,14 @@ int main(int argc, char* argv[])
     const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
     if (!line)
         return fail(QStringLiteral("--settings \"%1\" not understood; write it like %2")
-                        .arg(parser.value(settings), DefaultLineSettings));
+                        .arg(quoted(parser.value(settings)), DefaultLineSettings));
     int gapMs = 0;
     if (parser.isSet(gap)) {
         bool ok = false;
         gapMs = parser.value(gap).toInt(&ok);
         if (!ok || gapMs < 1 || gapMs > 10000)
-            return fail(QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(parser.value(gap)));
+            return fail(
+                QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(quoted(parser.value(gap))));
     }
 
     std::unique_ptr<QCoreApplication> app;
@@ -174,10 +243,13 @@ int main(int argc, char* argv[])
     QString error;
     const bool opened = parser.isSet(pty) ? moduleLine.openPty(parser.value(link), &error)
                                           : moduleLine.openPort(parser.value(port), *line, &error);
+    // A pseudo-terminal made but not linked means the --link path was refused:
+    // a bad value, not a port that failed.
+    const bool linkRefused = parser.isSet(pty) && !moduleLine.devicePath().isEmpty();
     if (!opened)
-        return fail(error);
+        return fail(error, linkRefused ? cli::BadUsage : cli::PortFailure);
     moduleLine.setGapMs(gapMs);
-    std::printf("%s\n", qPrintable(moduleLine.devicePath()));
+    std::printf("%s\n", qPrintable(protocol::printable(moduleLine.devicePath())));
     std::fflush(stdout);
 
     Emulator emulator(moduleLine, ModuleBus(*uids, moduleLine.settings().baudRate));
@@ -190,7 +262,7 @@ int main(int argc, char* argv[])
         // Nothing more can arrive and no one watches a window: the log has
         // said why, and the exit status tells a script or service manager.
         QObject::connect(
-            &moduleLine, &ModuleLine::failed, app.get(), [&app] { app->exit(LineFailed); },
+            &moduleLine, &ModuleLine::failed, app.get(), [&app] { app->exit(cli::PortFailure); },
             Qt::QueuedConnection);
     } else {
         window = std::make_unique<EmulatorWindow>(emulator);

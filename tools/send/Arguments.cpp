@@ -1,6 +1,13 @@
 #include "tools/send/Arguments.h"
 
+#include "protocol/printable.h"
+#include "protocol/protocol.h"
+#include "tools/common/CommandLine.h"
+
 #include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <limits>
 
 namespace send {
 
@@ -26,11 +33,12 @@ const QList<Option>& programOptions()
         {"--settings", true, nullptr, "TEXT", "line settings, such as 9600,n,8,1"},
         {"--uid", true, nullptr, "N", "UID of the module addressed, 0 to 255"},
         {"--script", true, nullptr, "FILE", "one command a line from FILE (- for standard input)"},
-        {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing"},
-        {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it"},
+        {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing", "--verbose"},
+        {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it", "--dry-run"},
         {"--list-ports", false, nullptr, nullptr, "serial devices, and where COM1 to COM6 lead"},
         {"--json", false, nullptr, nullptr, "with --list-ports: the list as JSON"},
         {"--help", false, "-h", nullptr, "this text"},
+        {"--version", false, nullptr, nullptr, "the program's name and version"},
     };
     return options;
 }
@@ -88,8 +96,14 @@ Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known)
         }
         const Option* option = findOption(known, name);
         if (!option || (!option->takesValue && inlineValue))
-            return Refusal{QStringLiteral("unknown option %1").arg(arg)};
+            return Refusal{QStringLiteral("unknown option %1. %2")
+                               .arg(quote(arg), cli::tryHelp("quendra-send"))};
         const QString longName = QLatin1String(option->name);
+        if (option->excludes && scan.given.contains(QLatin1String(option->excludes)))
+            return Refusal{QStringLiteral("%1 and %2 ask for opposite things; give one")
+                               .arg(QLatin1String(option->excludes), longName)};
+        if (option->takesValue && scan.given.contains(longName))
+            return Refusal{QStringLiteral("%1 given twice; give it once").arg(longName)};
         if (option->takesValue) {
             if (!inlineValue) {
                 if (i + 1 >= args.size())
@@ -105,44 +119,61 @@ Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known)
 
 std::optional<Number> parseNumber(const QString& text)
 {
-    static const QRegularExpression decimal(QStringLiteral("^[+-]?[0-9]+$"));
+    static const QRegularExpression decimal(QStringLiteral("^-?[0-9]+$"));
     static const QRegularExpression hex(QStringLiteral("^0[xX][0-9A-Fa-f]+$"));
+    const bool isHex = hex.match(text).hasMatch();
+    if (!isHex && !decimal.match(text).hasMatch())
+        return std::nullopt;
     bool ok = false;
-    if (decimal.match(text).hasMatch()) {
-        const qint64 value = text.toLongLong(&ok, 10);
-        return ok ? std::optional<Number>(Number{value, false}) : std::nullopt;
-    }
-    if (hex.match(text).hasMatch()) {
-        const qint64 value = text.mid(2).toLongLong(&ok, 16);
-        return ok ? std::optional<Number>(Number{value, true}) : std::nullopt;
-    }
-    return std::nullopt;
+    const qint64 value = isHex ? text.mid(2).toLongLong(&ok, 16) : text.toLongLong(&ok, 10);
+    if (ok)
+        return Number{value, isHex};
+    const bool negative = text.startsWith(QLatin1Char('-'));
+    return Number{
+        negative ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max(), isHex};
 }
 
 Checked<int> boundedNumber(const QString& what, const QString& text, int low, int high)
 {
     const std::optional<Number> n = parseNumber(text);
     if (!n)
-        return Refusal{QStringLiteral("%1: \"%2\" is not a whole number").arg(what, text)};
-    if (n->value < low || n->value > high)
-        return Refusal{
-            QStringLiteral("%1: %2 is out of range %3 to %4").arg(what, text).arg(low).arg(high)};
+        return Refusal{QStringLiteral("%1: \"%2\" is not a whole number").arg(what, quote(text))};
+    const bool signRefused = low >= 0 && text.startsWith(QLatin1Char('-'));
+    if (n->value < low || n->value > high || signRefused)
+        return Refusal{QStringLiteral("%1: %2 is out of range %3 to %4")
+                           .arg(what, quote(text))
+                           .arg(low)
+                           .arg(high)};
     return int(n->value);
 }
 
-QString oneLine(const QString& text)
+std::optional<quint8> uidFromWord(const QString& text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool control = u < 0x20 || (u >= 0x7F && u < 0xA0) || u == 0x2028 || u == 0x2029;
-        if (control)
-            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
+    static const QRegularExpression unsignedNumber(QStringLiteral("^[0-9]*(?:\\.[0-9]*)?$"));
+    if (!unsignedNumber.match(text).hasMatch())
+        return std::nullopt;
+    return protocol::uidFromText(text);
+}
+
+QString quote(const QString& text)
+{
+    return protocol::printable(text, protocol::QuotedChars);
+}
+
+std::optional<int> firstLineNotUtf8(const QByteArray& text)
+{
+    int line = 1;
+    for (qsizetype start = 0; start < text.size(); ++line) {
+        qsizetype end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        [[maybe_unused]] const QString decoded = decoder(text.mid(start, end - start));
+        if (decoder.hasError())
+            return line;
+        start = end + 1;
     }
-    return out;
+    return std::nullopt;
 }
 
 } // namespace send

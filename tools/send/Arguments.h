@@ -23,6 +23,7 @@ struct Option
     const char* alias = nullptr;     // "-h"
     const char* valueName = nullptr; // "N", for --help
     const char* help = nullptr;      // one line for --help; none when a command's usage shows it
+    const char* excludes = nullptr;  // an option that asks for the opposite: "--verbose"
 };
 
 // The words as scanned: options by their long names, the rest in order.
@@ -46,10 +47,14 @@ QString optionHelp(const Option& option, const QString& about);
 
 // A hand-written scanner rather than QCommandLineParser, which would read a
 // negative number such as "-1" as an option. "--" ends the options; "-" and
-// "-<digit>..." are words.
+// "-<digit>..." are words. An option with a value given twice, and two
+// options that exclude each other, are refused: neither can be guessed.
 Checked<Scan> scanArguments(const QStringList& args, const QList<Option>& known);
 
-// A whole number in decimal (a sign allowed) or in hexadecimal after "0x".
+// A whole number in decimal (a minus sign allowed) or in hexadecimal after
+// "0x"; nothing else, not even a blank, around it. One too large for 64 bits
+// is kept as the largest (or smallest) such number, so that it is refused as
+// out of range rather than as no number.
 struct Number
 {
     qint64 value = 0;
@@ -57,12 +62,27 @@ struct Number
 };
 std::optional<Number> parseNumber(const QString& text);
 
-// A whole number in low..high; what names the value in the refusal.
+// A whole number in low..high; what names the value in the refusal. Where
+// low is not negative, no minus sign is taken, not even on "-0".
 Checked<int> boundedNumber(const QString& what, const QString& text, int low, int high);
 
-// A refusal quotes what the user gave, which may hold line breaks or other
-// control characters; they are written as escapes so that the message stays
-// one line for a script reading standard error line by line.
-QString oneLine(const QString& text);
+// A UID the operator wrote (--uid, a script's "uid" line): digits with an
+// optional fraction, rounded as the panel rounds; no sign and no blanks.
+std::optional<quint8> uidFromWord(const QString& text);
+
+// A character that would reach the module as a command rather than as text.
+inline bool isControl(QChar c)
+{
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
+// What the user gave, as a refusal quotes it: at most protocol::QuotedChars
+// characters of it, control characters as escapes, so that the message stays
+// one short line for a script reading standard error line by line.
+QString quote(const QString& text);
+
+// The number of the first line (from 1) of text that is not valid UTF-8;
+// none when all of it is.
+std::optional<int> firstLineNotUtf8(const QByteArray& text);
 
 } // namespace send

@@ -42,7 +42,7 @@ Checked<QByteArray> hexBytes(const QString& command, const QStringList& tokens)
         const std::optional<quint8> byte = protocol::byteFromHex(token);
         if (!byte)
             return Refusal{
-                QStringLiteral("%1: \"%2\" is not a hex byte 00 to FF").arg(command, token)};
+                QStringLiteral("%1: \"%2\" is not a hex byte 00 to FF").arg(command, quote(token))};
         bytes.append(static_cast<char>(*byte));
     }
     return bytes;
@@ -58,10 +58,13 @@ Checked<QByteArray> addressed(const CommandWords& c, protocol::Command code,
     const QString uidText = uidGiven ? c.options.value("--uid") : c.uid.text;
     if (uidText.trimmed().isEmpty())
         return Refusal{QStringLiteral("no UID: give --uid or set SlaveID in quendra.ini")};
-    const std::optional<quint8> uid = protocol::uidFromText(uidText);
+    // The settings file is read as the panel reads it; what the operator
+    // typed is taken only as plain digits.
+    const std::optional<quint8> uid =
+        uidGiven ? uidFromWord(uidText) : protocol::uidFromText(uidText);
     if (!uid)
         return Refusal{QStringLiteral("%1 \"%2\" is not a UID 0 to 255")
-                           .arg(uidGiven ? QStringLiteral("--uid") : c.uid.origin, uidText)};
+                           .arg(uidGiven ? QStringLiteral("--uid") : c.uid.origin, quote(uidText))};
     return protocol::commandFrame(*uid, quint8(code), *payload);
 }
 
@@ -76,12 +79,18 @@ Checked<QByteArray> textFrame(const CommandWords& c)
         const QString& text = c.words.front();
         if (text.size() > protocol::DisplayPositions)
             return Refusal{QStringLiteral("text: \"%1\" is longer than %2 characters")
-                               .arg(text)
+                               .arg(quote(text))
                                .arg(protocol::DisplayPositions)};
+        // A control byte would reach the module as a command, not a character.
+        const auto control = std::find_if(text.cbegin(), text.cend(), isControl);
+        if (control != text.cend())
+            return Refusal{QStringLiteral("text: \"%1\" holds the control character %2; "
+                                          "send arbitrary bytes with raw")
+                               .arg(quote(text), quote(QString(*control)))};
         // A character the module's code page lacks would reach the line as '?'.
         if (protocol::fromAnsi(protocol::toAnsi(text)) != text)
-            return Refusal{
-                QStringLiteral("text: \"%1\" has a character the module cannot show").arg(text)};
+            return Refusal{QStringLiteral("text: \"%1\" has a character the module cannot show")
+                               .arg(quote(text))};
         return protocol::textPayload(text);
     };
     return addressed(c, protocol::Command::Text, payload());
@@ -113,22 +122,22 @@ Checked<QByteArray> numberPayload(const QString& command, const QStringList& wor
     const QString& text = parts.front();
     const std::optional<Number> n = parseNumber(text);
     if (!n)
-        return Refusal{QStringLiteral("%1: \"%2\" is not a number").arg(command, text)};
+        return Refusal{QStringLiteral("%1: \"%2\" is not a number").arg(command, quote(text))};
     if (n->hex) {
         // Hexadecimal gives the bit pattern itself, signed or not.
         if (const std::optional<QByteArray> bytes = protocol::numberPayload(n->value, width, false))
             return *bytes;
         return Refusal{
-            QStringLiteral("%1: %2 does not fit in %3 bytes").arg(command, text).arg(width)};
+            QStringLiteral("%1: %2 does not fit in %3 bytes").arg(command, quote(text)).arg(width)};
     }
-    if (n->value < 0 && !isSigned)
+    if (text.startsWith(QLatin1Char('-')) && !isSigned)
         return Refusal{QStringLiteral("%1: %2 is negative; add --signed to send a signed number")
-                           .arg(command, text)};
+                           .arg(command, quote(text))};
     if (const std::optional<QByteArray> bytes = protocol::numberPayload(n->value, width, isSigned))
         return *bytes;
     const protocol::NumberRange range = protocol::numberRange(width, isSigned);
     return Refusal{QStringLiteral("%1: %2 is out of range %3 to %4%5")
-                       .arg(command, text)
+                       .arg(command, quote(text))
                        .arg(range.low)
                        .arg(range.high)
                        .arg(isSigned ? QStringLiteral(" (signed)") : QString())};
@@ -165,7 +174,7 @@ Checked<QByteArray> brightnessFrame(const CommandWords& c)
     const QString hex = c.options.value("--payload");
     const std::optional<QByteArray> bytes = protocol::bytesFromHex(hex);
     if (!bytes)
-        return Refusal{QStringLiteral("--payload: \"%1\" is not hex bytes").arg(hex)};
+        return Refusal{QStringLiteral("--payload: \"%1\" is not hex bytes").arg(quote(hex))};
     return addressed(c, protocol::Command::Brightness, *bytes);
 }
 
@@ -178,7 +187,7 @@ Checked<QByteArray> configFrame(const CommandWords& c)
         return Refusal{QStringLiteral("config needs --baud %1").arg(someRate)};
     if (!c.options.has("--new-uid"))
         return Refusal{QStringLiteral("config needs --new-uid 0 to 255")};
-    const QString rate = c.options.value("--baud").trimmed();
+    const QString rate = c.options.value("--baud");
     // The rate exactly as a module's rate is written: no sign, no leading zero.
     bool isNumber = false;
     const int bitsPerSecond = rate.toInt(&isNumber);
@@ -186,9 +195,9 @@ Checked<QByteArray> configFrame(const CommandWords& c)
                                                    ? protocol::baudForRate(bitsPerSecond)
                                                    : std::nullopt;
     if (!baud)
-        return Refusal{QStringLiteral("--baud: \"%1\" is not %2").arg(rate, someRate)};
+        return Refusal{QStringLiteral("--baud: \"%1\" is not %2").arg(quote(rate), someRate)};
     const Checked<int> uid =
-        boundedNumber(QStringLiteral("--new-uid"), c.options.value("--new-uid").trimmed(), 0, 255);
+        boundedNumber(QStringLiteral("--new-uid"), c.options.value("--new-uid"), 0, 255);
     if (!uid)
         return Refusal{uid.message()};
     return protocol::configFrame(protocol::configPayload(*baud, quint8(*uid)));
@@ -199,7 +208,7 @@ Checked<QByteArray> rawFrame(const CommandWords& c)
     const QString hex = c.words.join(QLatin1Char(' '));
     const std::optional<QByteArray> bytes = protocol::bytesFromHex(hex);
     if (!bytes)
-        return Refusal{QStringLiteral("raw: \"%1\" is not hex bytes").arg(hex)};
+        return Refusal{QStringLiteral("raw: \"%1\" is not hex bytes").arg(quote(hex))};
     if (bytes->isEmpty())
         return Refusal{QStringLiteral("raw needs at least one byte")};
     return *bytes;
@@ -304,7 +313,8 @@ Checked<QByteArray> commandFrame(const Scan& scan, const UidDefault& uid)
         std::find_if(commands().cbegin(), commands().cend(),
                      [&](const Command& c) { return name == QLatin1String(c.name); });
     if (command == commands().cend())
-        return Refusal{QStringLiteral("unknown command \"%1\"; see quendra-send --help").arg(name)};
+        return Refusal{
+            QStringLiteral("unknown command \"%1\"; see quendra-send --help").arg(quote(name))};
     for (const Option& option : commandOptions()) {
         const bool owned =
             std::any_of(command->options.cbegin(), command->options.cend(),

@@ -1,5 +1,6 @@
 #include "tools/send/Ports.h"
 
+#include "protocol/printable.h"
 #include "serial/MSComm.h"
 
 #include <QDir>
@@ -40,9 +41,15 @@ QString stateName(MappedPort::State state)
     return {};
 }
 
-// Rows as columns two blanks apart; an empty field shows as "-".
-QString columns(const QList<QStringList>& rows)
+// Rows as columns two blanks apart; an empty field shows as "-". Names come
+// from the settings file and from the devices themselves, so they are shown
+// escaped.
+QString columns(QList<QStringList> rows)
 {
+    for (QStringList& row : rows) {
+        for (QString& field : row)
+            field = protocol::printable(field);
+    }
     QList<int> widths;
     for (const QStringList& row : rows) {
         for (int i = 0; i < row.size(); ++i) {

@@ -1,7 +1,6 @@
 #include "tools/send/Script.h"
 
-#include "protocol/protocol.h"
-
+#include <algorithm>
 #include <optional>
 
 namespace send {
@@ -70,6 +69,19 @@ struct LineReader
     // The line's step; none for a blank line, a comment or a "uid" line.
     Checked<std::optional<ScriptStep>> read(const QString& text, int line)
     {
+        // A tab separates words; any other control character, even inside
+        // quotes or a comment, is a damaged or binary file, and raw is the
+        // way to send such bytes.
+        const auto control = std::find_if(text.cbegin(), text.cend(), [](QChar c) {
+            return isControl(c) && c != QLatin1Char('\t');
+        });
+        if (control != text.cend())
+            return Refusal{*control == QLatin1Char('\r')
+                               ? QStringLiteral("a carriage return \\x0d inside the line (a "
+                                                "line ends with LF or CR LF)")
+                               : QStringLiteral("the control character %1; send such bytes "
+                                                "with raw")
+                                     .arg(quote(QString(*control)))};
         const Checked<QStringList> words = splitWords(text);
         if (!words)
             return Refusal{words.message()};
@@ -98,8 +110,9 @@ struct LineReader
                                    : QStringLiteral("uid takes one UID 0 to 255")};
             const QString& value = scan->positional.at(1);
             if (first == QLatin1String("uid")) {
-                if (!protocol::uidFromText(value))
-                    return Refusal{QStringLiteral("uid: \"%1\" is not a UID 0 to 255").arg(value)};
+                if (!uidFromWord(value))
+                    return Refusal{
+                        QStringLiteral("uid: \"%1\" is not a UID 0 to 255").arg(quote(value))};
                 uid = UidDefault{value, QStringLiteral("uid")};
                 return std::optional<ScriptStep>();
             }
@@ -125,7 +138,7 @@ Checked<QList<ScriptStep>> readScript(const QString& text, const QString& name,
     const QStringList lines = text.split(QLatin1Char('\n'));
     for (int i = 0; i < lines.size(); ++i) {
         QString line = lines.at(i);
-        if (line.endsWith(QLatin1Char('\r'))) // written on Windows
+        if (line.endsWith(QLatin1Char('\r'))) // written on Windows: CR LF ends the line
             line.chop(1);
         const Checked<std::optional<ScriptStep>> step = reader.read(line, i + 1);
         if (!step)

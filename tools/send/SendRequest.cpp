@@ -1,7 +1,9 @@
 #include "tools/send/SendRequest.h"
 
 #include "protocol/hex.h"
+#include "protocol/printable.h"
 #include "protocol/protocol.h"
+#include "serial/DeviceAdvice.h"
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
 #include "settings/Startup.h"
@@ -37,8 +39,8 @@ Checked<Port> resolvePort(const QString& text, const Defaults& defaults)
     bool ok = false;
     const int n = match.captured(1).toInt(&ok);
     if (!ok || n < 1 || n > 255)
-        return Refusal{
-            QStringLiteral("port \"%1\": no such port number (COM1 to COM255)").arg(trimmed)};
+        return Refusal{QStringLiteral("port \"%1\": no such port number (COM1 to COM255)")
+                           .arg(quote(trimmed))};
     return Port{QStringLiteral("COM%1").arg(n),
                 defaults.ports.value(n, MSComm::platformPortName(n))};
 }
@@ -55,7 +57,8 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
         request.portName = port->name;
         request.device = port->device;
     } else if (!request.dryRun) {
-        return Refusal{QStringLiteral("no port: give --port or set CommPort in quendra.ini")};
+        return Refusal{QStringLiteral("no port: give --port or set CommPort in quendra.ini%1")
+                           .arg(defaults.missingFile)};
     }
 
     const bool settingsGiven = scan.has("--settings");
@@ -66,7 +69,18 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
         return Refusal{QStringLiteral("%1 \"%2\" are not line settings like 9600,n,8,1")
                            .arg(settingsGiven ? QStringLiteral("--settings")
                                               : QStringLiteral("Setting in quendra.ini"),
-                                request.settings)};
+                                quote(request.settings))};
+    // What a local device cannot run is refused before any port is asked, so
+    // that a dry run finds it too.
+    const std::optional<LineSettings> line = parseLineSettings(request.settings);
+    const QString unsupported = line && !request.device.contains(QLatin1String("://"))
+                                    ? deviceSettingsRefusal(*line)
+                                    : QString();
+    if (!unsupported.isEmpty())
+        return Refusal{QStringLiteral("%1 \"%2\": %3")
+                           .arg(settingsGiven ? QStringLiteral("--settings")
+                                              : QStringLiteral("Setting in quendra.ini"),
+                                quote(request.settings), unsupported)};
     return request;
 }
 
@@ -75,7 +89,7 @@ Checked<Request> refuseCommand(const Scan& scan, const char* mode, const QList<O
 {
     if (!scan.positional.isEmpty())
         return Refusal{QStringLiteral("%1 takes no command; \"%2\" is one too many")
-                           .arg(QLatin1String(mode), scan.positional.front())};
+                           .arg(QLatin1String(mode), quote(scan.positional.front()))};
     for (const Option& option : alsoRefused) {
         if (scan.has(option.name))
             return Refusal{QStringLiteral("%1 does not go with %2")
@@ -92,6 +106,10 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
     Request request;
     if (scan->has("--help")) {
         request.mode = Request::Help;
+        return request;
+    }
+    if (scan->has("--version")) {
+        request.mode = Request::Version;
         return request;
     }
     if (scan->has("--list-ports")) {
@@ -121,15 +139,18 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
         Checked<Request> alone = refuseCommand(*scan, "--script", commandOptions());
         if (!alone)
             return alone;
-        if (uidGiven && !protocol::uidFromText(request.uid.text))
+        if (uidGiven && !uidFromWord(request.uid.text))
             return Refusal{
-                QStringLiteral("--uid \"%1\" is not a UID 0 to 255").arg(request.uid.text)};
+                QStringLiteral("--uid \"%1\" is not a UID 0 to 255").arg(quote(request.uid.text))};
         request.mode = Request::Script;
         request.script = scan->value("--script");
         return withLine(request, *scan, defaults);
     }
 
     const Checked<QByteArray> frame = commandFrame(*scan, request.uid);
+    // A first run without quendra.ini lacks the UID before anything else.
+    if (!frame && !uidGiven && frame.message().startsWith(QLatin1String("no UID")))
+        return Refusal{frame.message() + defaults.missingFile};
     if (!frame)
         return Refusal{frame.message()};
     request.frame = *frame;
@@ -148,9 +169,11 @@ QString portFailure(const Request& request, const MSComm& port, const WriteResul
     return message + port.errorString();
 }
 
+// The one way to standard error: names and what a server said may hold
+// control characters, which a terminal would obey.
 int refuse(QTextStream& err, const QString& message, int status)
 {
-    err << "quendra-send: " << message << '\n';
+    err << "quendra-send: " << protocol::printable(message) << '\n';
     err.flush();
     return status;
 }
@@ -180,8 +203,8 @@ int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
         return refuse(err, portFailure(request, port, &sent), PortFailure);
     port.close();
     if (request.verbose) {
-        out << "sent " << request.frame.size() << " bytes to " << request.device << " at "
-            << request.settings << '\n';
+        out << "sent " << request.frame.size() << " bytes to "
+            << protocol::printable(request.device) << " at " << request.settings << '\n';
         out.flush();
     }
     return Sent;
@@ -194,9 +217,21 @@ Checked<QString> readScriptText(const QString& path)
                                                    : file.open(QIODevice::ReadOnly);
     if (!opened)
         return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
-    const QByteArray bytes = file.readAll();
+    // Far more than any test station's script; --script /dev/zero must not
+    // fill the memory.
+    constexpr qint64 MaxScriptMB = 64;
+    constexpr qint64 MaxScriptBytes = MaxScriptMB * 1024 * 1024;
+    const QByteArray bytes = file.read(MaxScriptBytes + 1);
     if (file.error() != QFileDevice::NoError)
         return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+    if (bytes.size() > MaxScriptBytes)
+        return Refusal{QStringLiteral("%1: longer than %2 MB; split the script")
+                           .arg(scriptName(path))
+                           .arg(MaxScriptMB)};
+    if (const std::optional<int> line = firstLineNotUtf8(bytes))
+        return Refusal{QStringLiteral("%1:%2: not UTF-8; save the script as UTF-8")
+                           .arg(scriptName(path))
+                           .arg(*line)};
     return QString::fromUtf8(bytes);
 }
 
@@ -211,11 +246,11 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
 {
     const Checked<QString> text = readScriptText(request.script);
     if (!text)
-        return refuse(err, oneLine(text.message()), BadUsage);
+        return refuse(err, text.message(), BadUsage);
     const QString name = scriptName(request.script);
     const Checked<QList<ScriptStep>> steps = readScript(*text, name, request.uid);
     if (!steps)
-        return refuse(err, oneLine(steps.message()), BadUsage);
+        return refuse(err, steps.message(), BadUsage);
 
     const auto show = [&out](const ScriptStep& step) {
         if (step.isWait())
@@ -258,7 +293,7 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
     port.close();
     if (request.verbose) {
         out << "sent " << countOf(frames, "frame") << " (" << countOf(bytes, "byte") << ") to "
-            << request.device << " at " << request.settings << '\n';
+            << protocol::printable(request.device) << " at " << request.settings << '\n';
         out.flush();
     }
     return Sent;
@@ -281,14 +316,14 @@ int listPorts(const Request& request, const Defaults& defaults, QTextStream& out
 Defaults Defaults::fromIni()
 {
     const modINI::StartupSettings file = modINI::ReadStartupSettings();
-    return {file.commPort, file.settings, file.slaveId, file.ports};
+    return {file.commPort, file.settings, file.slaveId, file.ports, modINI::missingFileNote(file)};
 }
 
 Checked<Request> parseArguments(const QStringList& args, const Defaults& defaults)
 {
     Checked<Request> parsed = parse(args, defaults);
     if (!parsed)
-        return Refusal{oneLine(parsed.message())};
+        return Refusal{protocol::printable(parsed.message())};
     return parsed;
 }
 
@@ -329,7 +364,8 @@ QString helpText()
                           "Port, settings and UID default to CommPort, Setting "
                           "and SlaveID of quendra.ini\n"
                           "beside the program. Exit status: 0 sent, 2 bad usage "
-                          "or value, 3 port failure.\n");
+                          "or value, 3 port failure.\n"
+                          "See quendra-send(1).\n");
 }
 
 int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err)
@@ -340,6 +376,10 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
     switch (request->mode) {
     case Request::Help:
         out << helpText();
+        out.flush();
+        return Sent;
+    case Request::Version:
+        out << cli::versionLine("quendra-send");
         out.flush();
         return Sent;
     case Request::ListPorts:

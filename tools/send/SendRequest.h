@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tools/common/CommandLine.h"
 #include "tools/send/Checked.h"
 #include "tools/send/Commands.h"
 
@@ -14,12 +15,13 @@
 // sending so that scripts' mistakes can be tested without a port.
 namespace send {
 
-// What the process ends with; scripts branch on it.
+// What the process ends with; scripts branch on it. The emulator ends with
+// the same numbers.
 enum ExitStatus : int
 {
-    Sent = 0,
-    BadUsage = 2,   // unknown command or option, value out of range, no port or UID
-    PortFailure = 3 // the port would not open, or the write failed
+    Sent = cli::Success,
+    BadUsage = cli::BadUsage,      // unknown command or option, value out of range, no port or UID
+    PortFailure = cli::PortFailure // the port would not open, or the write failed
 };
 
 // What the settings file beside the program offers when the command line
@@ -30,6 +32,7 @@ struct Defaults
     QString settings;         // "9600,n,8,1"
     QString slaveId;          // "5"
     QMap<int, QString> ports; // COMn -> port name, from section "Ports"
+    QString missingFile;      // " (PATH is missing; ...)" when there was no file to read
 
     // Section "Settings" of quendra.ini in the program's folder.
     static Defaults fromIni();
@@ -43,7 +46,8 @@ struct Request
         Frame,     // one frame, from the command line
         Script,    // the frames of a script
         ListPorts, // the machine's serial devices and the COMn mapping
-        Help
+        Help,
+        Version
     };
     Mode mode = Frame;
     QByteArray frame; // Frame

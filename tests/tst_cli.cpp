@@ -1,0 +1,435 @@
+#include "serial/DeviceAdvice.h"
+#include "tools/send/SendRequest.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// What a new user meets first on the command line of the three programs:
+// --version and --help without a display, one-line refusals with the exit
+// statuses scripts rely on, the man pages and the bash completion that must
+// list the same options as --help.
+class tst_Cli : public QObject
+{
+    Q_OBJECT
+
+    struct Result
+    {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+
+    // No display at all: a program that needed one would abort.
+    static Result run(const QString& program, const QStringList& args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(program, args);
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        const int status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return {status, QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    static QString pathOf(const QString& program)
+    {
+        return QStringLiteral(QUENDRA_BIN_DIR "/") + program;
+    }
+
+    // The options --help names, long forms.
+    static QStringList helpOptions(const QString& program)
+    {
+        const Result help = run(pathOf(program), {"--help"});
+        QStringList options;
+        static const QRegularExpression option(R"((?<![\w-])--[a-z][a-z-]*[a-z])");
+        for (auto m = option.globalMatch(help.out); m.hasNext();)
+            options << m.next().captured();
+        options.removeDuplicates();
+        return options;
+    }
+
+    QTemporaryDir m_dir;
+
+    // permissionHint as the user nobody, from a child process that gives up
+    // root; its answer comes back through a pipe.
+    static QString hintAsNobody(const QString& device)
+    {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return "pipe failed";
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(fds[0]);
+            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
+                const QByteArray hint = ::permissionHint(device).toUtf8();
+                [[maybe_unused]] const ssize_t n =
+                    ::write(fds[1], hint.constData(), size_t(hint.size()));
+            } else {
+                [[maybe_unused]] const ssize_t n = ::write(fds[1], "setuid failed", 13);
+            }
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        QByteArray answer;
+        char buffer[512];
+        ssize_t n = 0;
+        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+            answer.append(buffer, int(n));
+        ::close(fds[0]);
+        ::waitpid(child, nullptr, 0);
+        return QString::fromUtf8(answer);
+    }
+
+    // COMP_WORDS as bash builds them for the line, then the replies, one a
+    // line. Serial devices are looked for in the test's folder.
+    QStringList complete(const QString& program, const QStringList& words)
+    {
+        QStringList quoted;
+        for (const QString& word : words)
+            quoted << "'" + QString(word).replace("'", "'\\''") + "'";
+        const QString function = program == "quendra-send" ? "_quendra_send" : "_quendra_emulator";
+        const QString script =
+            QString(". '%1/%2'\n"
+                    "_quendra_serial_globs='%3/ttyUSB* %3/ttyACM*'\n"
+                    "COMP_WORDS=(%4 %5)\nCOMP_CWORD=%6\n%7\n"
+                    "printf '%s\\n' \"${COMPREPLY[@]}\"\n")
+                .arg(QUENDRA_COMPLETION_DIR, program, m_dir.path(), program, quoted.join(' '))
+                .arg(words.size())
+                .arg(function);
+        QProcess bash;
+        bash.start("bash", {"--norc", "--noprofile", "-c", script});
+        if (!bash.waitForFinished(30000))
+            return {"bash did not finish"};
+        QStringList replies =
+            QString::fromUtf8(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QString err = QString::fromUtf8(bash.readAllStandardError());
+        if (!err.isEmpty())
+            replies << "stderr: " + err;
+        replies.sort();
+        return replies;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // Two adapters present; a third name that is not there.
+        for (const char* name : {"ttyUSB0", "ttyACM1"}) {
+            QFile device(m_dir.filePath(name));
+            QVERIFY(device.open(QIODevice::WriteOnly));
+        }
+    }
+
+    void versionAndHelpNeedNoDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        for (const char* program : {"quendra-panel", "quendra-send", "quendra-emulator"})
+            QTest::newRow(program) << QString(program);
+    }
+    void versionAndHelpNeedNoDisplay()
+    {
+        QFETCH(QString, program);
+        const Result version = run(pathOf(program), {"--version"});
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, program + " " QUENDRA_VERSION "\n");
+        QCOMPARE(version.err, QString());
+        const Result help = run(pathOf(program), {"--help"});
+        QCOMPARE(help.status, 0);
+        QVERIFY2(help.out.startsWith("Usage: " + program + " "), qPrintable(help.out));
+        QCOMPARE(help.err, QString());
+    }
+
+    // One line on standard error; 2 for what the user gave, 3 for a port.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("panel: unknown option")
+            << "quendra-panel" << QStringList{"--frob"} << 2
+            << "quendra-panel: unknown option --frob. Try 'quendra-panel --help'.\n";
+        QTest::newRow("panel: a word")
+            << "quendra-panel" << QStringList{"COM1"} << 2 << "unexpected argument \"COM1\"";
+        QTest::newRow("panel: Qt's option without its value")
+            << "quendra-panel" << QStringList{"-style=fusion", "-platform"} << 2
+            << "-platform needs a value";
+        // Qt takes -platform's value only as the next word.
+        QTest::newRow("panel: -platform=NAME")
+            << "quendra-panel" << QStringList{"--platform=offscreen"} << 2
+            << "unknown option --platform=offscreen";
+        QTest::newRow("send: unknown option")
+            << "quendra-send" << QStringList{"--frob", "dp", "1"} << 2
+            << "quendra-send: unknown option --frob. Try 'quendra-send --help'.\n";
+        QTest::newRow("emulator: unknown option")
+            << "quendra-emulator" << QStringList{"--pty", "--frob"} << 2
+            << "quendra-emulator: unknown option --frob. Try 'quendra-emulator --help'.\n";
+        QTest::newRow("emulator: option twice")
+            << "quendra-emulator" << QStringList{"--pty", "--modules", "2", "--modules", "3"} << 2
+            << "--modules given twice";
+        QTest::newRow("emulator: port that is not there")
+            << "quendra-emulator" << QStringList{"--port", m_dir.filePath("ttyUSB9"), "--headless"}
+            << 3 << "ttyUSB9";
+    }
+    void refusals()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        const Result r = run(pathOf(program), args);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.startsWith(program + ": ") && r.err.contains(message), qPrintable(r.err));
+        QCOMPARE(r.err.count('\n'), 1);
+        QCOMPARE(r.out, QString());
+    }
+
+    // quendra-send refuses what it cannot send before any port, also in a
+    // dry run; what only a server decides is left to it.
+    void senderChecksWithoutAPort_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("script"); // written to a file given by --script
+        QTest::addColumn<QString>("expected");  // standard output, or the refusal
+        QTest::newRow("--uid twice") << QStringList{"--uid", "1", "--uid=2", "dp", "3"}
+                                     << QByteArray() << "--uid given twice";
+        QTest::newRow("a command's option twice")
+            << QStringList{"--uid", "1", "dim", "--payload", "01", "--payload", "02"}
+            << QByteArray() << "--payload given twice";
+        QTest::newRow("--dry-run with --verbose")
+            << QStringList{"--uid", "1", "--verbose", "dp", "3"} << QByteArray()
+            << "--dry-run and --verbose ask for opposite things";
+        QTest::newRow("1.5 stop bits, dry run")
+            << QStringList{"--port", "/dev/ttyS0", "--settings", "9600,n,8,1.5",
+                           "--uid",  "1",          "dp",         "3"}
+            << QByteArray() << "stop bits 1.5";
+        QTest::newRow("1.5 stop bits, no port known")
+            << QStringList{"--settings", "9600,n,8,1.5", "--uid", "1", "dp", "3"} << QByteArray()
+            << "stop bits 1.5";
+        QTest::newRow("1.5 stop bits to a terminal server")
+            << QStringList{"--port",     "rfc2217://127.0.0.1:1",
+                           "--settings", "9600,n,8,1.5",
+                           "--uid",      "1",
+                           "dp",         "3"}
+            << QByteArray() << "01 63 03\n";
+        QTest::newRow("script not UTF-8")
+            << QStringList{"--uid", "1"} << QByteArray("dp 1\ntext \"\xe9t\xe9\"\ndp 2\n")
+            << ":2: not UTF-8";
+        QTest::newRow("script UTF-8 across lines")
+            << QStringList{"--uid", "1"} << QByteArray("text \xc3\xa9t\xc3\xa9\ndp 2")
+            << "1: 01 62 20 20 20 E9 74 E9\n2: 01 63 02\n";
+    }
+    void senderChecksWithoutAPort()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, script);
+        QFETCH(QString, expected);
+        args.prepend("--dry-run");
+        if (!script.isNull()) {
+            QFile file(m_dir.filePath("script.txt"));
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QCOMPARE(file.write(script), script.size());
+            file.close();
+            args << "--script" << file.fileName();
+        }
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int status = send::run(args, {}, o, e);
+        const bool refused = !expected.endsWith('\n');
+        QCOMPARE(status, refused ? int(send::BadUsage) : int(send::Sent));
+        if (refused) {
+            QVERIFY2(err.contains(expected) && err.count('\n') == 1, qPrintable(err));
+            QCOMPARE(out, QString());
+        } else {
+            QCOMPARE(out, expected);
+        }
+    }
+
+    // Every option --help lists is in the man page, and the completion offers
+    // it; the man page carries the programs' version.
+    void helpMatchesManPageAndCompletion_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<bool>("completed");
+        QTest::newRow("quendra-panel") << "quendra-panel" << false;
+        QTest::newRow("quendra-send") << "quendra-send" << true;
+        QTest::newRow("quendra-emulator") << "quendra-emulator" << true;
+    }
+    void helpMatchesManPageAndCompletion()
+    {
+        QFETCH(QString, program);
+        QFETCH(bool, completed);
+        const QStringList options = helpOptions(program);
+        QVERIFY(options.contains("--help") && options.contains("--version"));
+
+        QFile page(QUENDRA_BUILD_DIR "/packaging/" + program + ".1");
+        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
+        const QString man = QString::fromUtf8(page.readAll()).replace("\\-", "-");
+        QVERIFY2(
+            man.contains(QRegularExpression("^\\.TH \\S+ 1 \"\\d{4}-\\d\\d-\\d\\d\" \"Quendra " +
+                                            QRegularExpression::escape(QUENDRA_VERSION) + "\"")),
+            qPrintable(man.left(120)));
+        QStringList offered;
+        if (completed) {
+            offered = complete(program, {"--"});
+            // The options of every send command, after the command.
+            for (const char* command : {"long", "dim", "config"})
+                offered += complete(program, {command, "--"});
+        }
+        for (const QString& option : options) {
+            const QRegularExpression named(QRegularExpression::escape(option) + R"((?![\w-]))");
+            QVERIFY2(man.contains(named), qPrintable(option + " not in the man page"));
+            if (completed)
+                QVERIFY2(offered.contains(option), qPrintable(option + " not completed"));
+        }
+    }
+
+    void completion_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("words"); // the last is the word being completed
+        QTest::addColumn<QStringList>("replies");
+        const QString usb = m_dir.filePath("ttyUSB0");
+        const QString acm = m_dir.filePath("ttyACM1");
+        QTest::newRow("send: commands")
+            << "quendra-send" << QStringList{"--uid", "5", "s"} << QStringList{"seg", "short"};
+        QTest::newRow("send: --port, the devices present and COMn")
+            << "quendra-send" << QStringList{"--port", ""}
+            << QStringList{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", acm, usb};
+        QTest::newRow("send: --port=, part of a device")
+            << "quendra-send" << QStringList{"--port", "=", m_dir.filePath("ttyU")}
+            << QStringList{usb};
+        QTest::newRow("send: a command's options after it")
+            << "quendra-send" << QStringList{"short", "--si"} << QStringList{"--signed"};
+        QTest::newRow("send: no command option before the command")
+            << "quendra-send" << QStringList{"--si"} << QStringList{};
+        QTest::newRow("emulator: --port, devices only")
+            << "quendra-emulator" << QStringList{"--pty", "--port", ""} << QStringList{acm, usb};
+    }
+    void completion()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, words);
+        QFETCH(QStringList, replies);
+        replies.sort();
+        QCOMPARE(complete(program, words), replies);
+    }
+
+    // make run installs what building and running need, and no test tool;
+    // make test adds them and leaves ser2net's own service disabled. apt-get,
+    // dpkg-query, systemctl and sudo are stand-ins that record their words.
+    void installsForLevel_data()
+    {
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("run") << "run" << QStringList{"qt6-serialport-dev", "fonts-liberation"}
+                             << QStringList{"clang",    "lintian", "ser2net",
+                                            "dpkg-dev", "xvfb",    "systemctl"};
+        QTest::newRow("test") << "test"
+                              << QStringList{"clang-tidy", "lintian", "ser2net", "dpkg-dev",
+                                             "systemctl disable ser2net.service"}
+                              << QStringList{};
+    }
+    void installsForLevel()
+    {
+        QFETCH(QString, level);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        QTemporaryDir tools;
+        const QString log = tools.filePath("log");
+        const auto standIn = [&](const QString& name, const QByteArray& body) {
+            QFile file(tools.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
+                   file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        };
+        QVERIFY(standIn("dpkg-query", "exit 1\n"));
+        QVERIFY(standIn("apt-get", "echo \"apt-get $*\" >>\"$LOG\"\n"));
+        QVERIFY(standIn("systemctl", "echo \"systemctl $*\" >>\"$LOG\"\n"));
+        QVERIFY(standIn("sudo", "exec \"$@\"\n"));
+        QProcess script;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", tools.path() + ":" + env.value("PATH"));
+        env.insert("LOG", log);
+        script.setProcessEnvironment(env);
+        script.start("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level});
+        QVERIFY(script.waitForFinished(30000));
+        QCOMPARE(script.exitCode(), 0);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString words = " " + QString::fromUtf8(file.readAll()).simplified() + " ";
+        for (const QString& name : present)
+            QVERIFY2(words.contains(" " + name + " "), qPrintable(name + " missing: " + words));
+        for (const QString& name : absent)
+            QVERIFY2(!words.contains(" " + name + " "), qPrintable(name + " installed: " + words));
+    }
+
+    // A device the user may not open gets the way to the group that may; one
+    // that is missing, open to the user, or that no group may open gets no
+    // advice. Run as root, the check runs as nobody against a device of
+    // root's; else against one of the user's own that shuts its owner out.
+    void permissionHint_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<bool>("userMay"); // the user may open it anyway
+        QTest::addColumn<int>("group");    // the group's permission bits
+        QTest::addColumn<bool>("hinted");
+        QTest::newRow("missing") << false << false << 06 << false;
+        QTest::newRow("only the group may") << true << false << 06 << true;
+        QTest::newRow("the group may only read") << true << false << 04 << false;
+        QTest::newRow("open to the user") << true << true << 06 << false;
+    }
+    void permissionHint()
+    {
+        QFETCH(bool, exists);
+        QFETCH(bool, userMay);
+        QFETCH(int, group);
+        QFETCH(bool, hinted);
+        const bool root = ::geteuid() == 0;
+        const QString device = m_dir.filePath("ttyHint");
+        const QByteArray path = QFile::encodeName(device);
+        QFile::remove(device);
+        QString groupName;
+        if (exists) {
+            QFile file(device);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.close();
+            const mode_t mode =
+                mode_t(group << 3) | (root ? 0600 : 0) | (userMay ? (root ? 0006 : 0600) : 0);
+            struct stat info = {};
+            QCOMPARE(::stat(path.constData(), &info), 0);
+            gid_t gid = info.st_gid;
+            if (root) {
+                const struct group* dialout = ::getgrnam("dialout");
+                gid = dialout ? dialout->gr_gid : 20;
+                QCOMPARE(::chown(path.constData(), 0, gid), 0);
+                QCOMPARE(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
+            }
+            QCOMPARE(::chmod(path.constData(), mode), 0);
+            const struct group* owner = ::getgrgid(gid);
+            groupName = owner ? QString::fromLocal8Bit(owner->gr_name) : QString();
+        }
+        const QString hint = root ? hintAsNobody(device) : ::permissionHint(device);
+        QCOMPARE(hint.isEmpty(), !hinted);
+        if (hinted)
+            QVERIFY2(hint.contains("sudo usermod -aG " + groupName + " $USER") &&
+                         hint.contains("log out and back in"),
+                     qPrintable(hint));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Cli)
+#include "tst_cli.moc"
