@@ -350,7 +350,7 @@ void TestBridge::login_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<int>("exitCode"); // -1: keeps running
     QTest::newRow("right password") << "Sesame-4711" << -1;
-    QTest::newRow("wrong password") << "Wrong-0815" << 3;
+    QTest::newRow("wrong password") << "Wrong-0815" << 4;
 }
 
 void TestBridge::login()

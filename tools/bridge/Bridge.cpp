@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include "tools/send/Arguments.h"
+#include "protocol/printable.h"
 
 #include <cstdio>
 
@@ -178,7 +178,7 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
     }
     const Checked<Order> order = orderFor(parts->levels, payload, m_config.allowed);
     if (!order) {
-        refuse(parts->line, topic, payload, send::oneLine(order.message()));
+        refuse(parts->line, topic, payload, protocol::printable(order.message()));
         return;
     }
     if (!worker->submit(*order))

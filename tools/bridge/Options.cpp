@@ -1,8 +1,9 @@
 #include "tools/bridge/Options.h"
 
+#include "protocol/printable.h"
 #include "serial/LineSettings.h"
 #include "settings/modINI.h"
-#include "tools/send/Arguments.h"
+#include "tools/common/CommandLine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -95,7 +96,8 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
     static const QStringList valued = {"--broker",    "--cafile", "--credentials",
                                        "--client-id", "--prefix", "--line",
                                        "--modules",   "--config", "--discovery-prefix"};
-    static const QStringList switches = {"--allow-raw", "--allow-config", "--discovery", "--help"};
+    static const QStringList switches = {"--allow-raw", "--allow-config", "--discovery", "--help",
+                                         "--version"};
     for (int i = 0; i < args.size(); ++i) {
         QString name = args[i];
         QString value;
@@ -112,8 +114,9 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
             continue;
         }
         if (!valued.contains(name))
-            return Refusal{QStringLiteral("unknown option \"%1\"; see quendra-bridge --help")
-                               .arg(send::oneLine(args[i]))};
+            return Refusal{QStringLiteral("unknown option \"%1\". %2")
+                               .arg(protocol::printable(args[i], protocol::QuotedChars),
+                                    cli::tryHelp("quendra-bridge"))};
         if (!inline_) {
             if (i + 1 >= args.size())
                 return Refusal{QStringLiteral("%1 needs a value").arg(name)};
@@ -128,6 +131,10 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
     }
     if (flags.value(QStringLiteral("--help"))) {
         config.help = true;
+        return config;
+    }
+    if (flags.value(QStringLiteral("--version"))) {
+        config.version = true;
         return config;
     }
 
@@ -267,7 +274,8 @@ QString helpText()
         "  --discovery-prefix TOPIC     discovery prefix (default homeassistant)\n"
         "  --modules LINE:UID,UID...    the modules to announce on a line\n"
         "  --config FILE                read [Bridge], [Lines] and [Modules] from FILE\n"
-        "  -h, --help                   show this help\n");
+        "  -h, --help                   show this help\n"
+        "  --version                    show the version\n");
 }
 
 } // namespace bridge

@@ -28,6 +28,7 @@ struct Config
     QList<NamedLine> lines;
     QMap<QString, QList<int>> modules; // line -> UIDs announced for discovery
     bool help = false;
+    bool version = false;
 };
 
 // args without the program's name; defaultSettings for a line that names

@@ -1,6 +1,7 @@
 #include "serial/LineSettings.h"
 #include "settings/Startup.h"
 #include "tools/bridge/Bridge.h"
+#include "tools/common/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -12,12 +13,11 @@
 
 namespace {
 
-enum ExitStatus : int
-{
-    Stopped = 0,
-    BadUsage = 2,
-    BrokerRefused = 3
-};
+// Stopped by a signal; options, settings or credentials refused; the broker
+// refused the login or the client could not be set up.
+constexpr int Stopped = cli::Success;
+constexpr int BadUsage = cli::BadUsage;
+constexpr int BrokerRefused = cli::BrokerRefused;
 
 int signalPipe[2] = {-1, -1};
 
@@ -45,6 +45,10 @@ int main(int argc, char* argv[])
     }
     if (config->help) {
         std::fputs(qPrintable(bridge::helpText()), stdout);
+        return Stopped;
+    }
+    if (config->version) {
+        std::fputs(qPrintable(cli::versionLine("quendra-bridge")), stdout);
         return Stopped;
     }
 
