@@ -62,7 +62,8 @@ screenshot: deps-test build
 # Any sanitizer report fails the test that raised it. Leaks inside the
 # system's font and graphics libraries are listed in tests/lsan.supp; a leak
 # in the panel's own code is never suppressed.
-# The package test is left to the plain build: it only packs what was built.
+# The package test is left to the plain build: it only packs what was built;
+# so is the wine test, which runs a program built apart, for Windows.
 ASAN_BUILD ?= build-asan
 SANITIZER_ENV = QT_QPA_PLATFORM=offscreen \
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
@@ -72,7 +73,7 @@ SANITIZER_ENV = QT_QPA_PLATFORM=offscreen \
 test-asan: deps-test
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUENDRA_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
-	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -E tst_package
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j$(JOBS) -E 'tst_package|tst_wine'
 
 # libFuzzer targets, built with clang in their own folder. FUZZ_SECONDS is
 # the search time of each target: short in CI, longer by hand
@@ -87,7 +88,8 @@ fuzz: deps-test
 	sh fuzz/run.sh $(FUZZ_BUILD)/bin $(FUZZ_SECONDS)
 
 # clang-tidy (.clang-tidy) and cppcheck over the project's own sources, as the
-# normal build compiles them.
+# normal build compiles them; then the panel and quendra-send compiled for
+# Windows with mingw-w64.
 lint: deps-test build
 	sh scripts/lint.sh $(BUILD)
 

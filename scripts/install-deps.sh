@@ -40,6 +40,10 @@ if [ "$level" = test ]; then
     PACKAGES="$PACKAGES xvfb xauth python3"
     # make bench counts the start-up's instructions under callgrind.
     PACKAGES="$PACKAGES valgrind"
+    # The Windows line code: make lint compiles the panel for Windows with
+    # mingw-w64, and tst_wine runs a mingw-built probe under wine (the wine
+    # package gives /usr/bin/wine, wine64 with libwine runs 64-bit programs).
+    PACKAGES="$PACKAGES g++-mingw-w64-x86-64 wine wine64"
 fi
 
 missing=""

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/DeviceLineIo.h"
 #include "serial/Line.h"
 
 #include <QSerialPort>
@@ -27,9 +28,7 @@ public:
     static constexpr int StallLimitMs = 2000;
 
 private:
-    // Waits until the driver has sent everything written; false, with what
-    // is left discarded and reason set, when the line stalls.
-    bool drain(QString* reason, qsizetype* left);
+    DeviceLineIo::DrainLimit drainLimit() const;
     void fail(const QString& reason);
     void drainAndClose();
     QString named(const QString& reason) const;

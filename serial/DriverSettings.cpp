@@ -1,26 +1,31 @@
-// Kept apart from every file that includes <termios.h>: the kernel's own
-// termios header, needed for the exact rate, clashes with the C library's.
 #include "serial/DriverSettings.h"
 
-#if defined(__linux__)
-#include <asm/termbits.h>
-#include <sys/ioctl.h>
+namespace {
 
-std::optional<DriverSettings> readDriverSettings(int fd)
+const char* stopBitsText(DriverStopBits stopBits)
 {
-    struct termios2 line = {};
-    if (::ioctl(fd, TCGETS2, &line) != 0)
-        return std::nullopt;
-    return DriverSettings{line.c_ospeed, (line.c_cflag & CSTOPB) != 0};
+    switch (stopBits) {
+    case DriverStopBits::One:
+        return "1";
+    case DriverStopBits::OneAndHalf:
+        return "1.5";
+    case DriverStopBits::Two:
+        return "2";
+    }
+    return "?";
 }
-#else
-#include <termios.h>
 
-std::optional<DriverSettings> readDriverSettings(int fd)
+} // namespace
+
+std::string driverMismatch(const DriverSettings& asked, const std::optional<DriverSettings>& driver)
 {
-    termios line = {};
-    if (::tcgetattr(fd, &line) != 0)
-        return std::nullopt;
-    return DriverSettings{unsigned(::cfgetospeed(&line)), (line.c_cflag & CSTOPB) != 0};
+    if (!driver)
+        return "settings could not be read back";
+    if (driver->outputSpeed != asked.outputSpeed)
+        return "rate " + std::to_string(asked.outputSpeed) +
+               " asked, the driver runs the line at " + std::to_string(driver->outputSpeed);
+    if (driver->stopBits != asked.stopBits)
+        return std::string("stop bits ") + stopBitsText(asked.stopBits) +
+               " asked, the driver keeps " + stopBitsText(driver->stopBits);
+    return {};
 }
-#endif

@@ -7,7 +7,8 @@ MSComm::~MSComm() = default;
 QString MSComm::platformPortName(int n)
 {
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
+    // Past COM9 the system knows the port only by its device name.
+    return n > 9 ? QStringLiteral("\\\\.\\COM%1").arg(n) : QStringLiteral("COM%1").arg(n);
 #else
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 #endif

@@ -58,7 +58,7 @@ public:
     // without an entry is the platform's own port of that number.
     void setPortMap(const QMap<int, QString>& ports) { m_ports = ports; }
     QString portNameFor(int n) const { return m_ports.value(n, platformPortName(n)); }
-    // COMn on Windows, /dev/ttyS(n-1) elsewhere.
+    // COMn on Windows (\\.\COMn past COM9), /dev/ttyS(n-1) elsewhere.
     static QString platformPortName(int n);
 
     // The line settings the open port really runs at, as its line reports

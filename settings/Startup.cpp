@@ -10,11 +10,27 @@ namespace modINI {
 
 namespace {
 
-// Network ports ("rfc2217://host:port") and absolute paths stand as
-// written; anything else lies in the program's folder.
+// The system's own names for its serial ports on Windows: "COM7",
+// "\\.\COM12".
+bool isSystemPortName(const QString& written)
+{
+#ifdef Q_OS_WIN
+    static const QRegularExpression systemPort(QStringLiteral(R"(^(COM[0-9]+|\\\\\.\\.+)$)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    return systemPort.match(written).hasMatch();
+#else
+    Q_UNUSED(written);
+    return false;
+#endif
+}
+
+// Network ports ("rfc2217://host:port"), the system's port names and
+// absolute paths stand as written; anything else lies in the program's
+// folder.
 QString portName(const QString& written)
 {
-    if (written.contains(QLatin1String("://")) || QDir::isAbsolutePath(written))
+    if (written.contains(QLatin1String("://")) || isSystemPortName(written) ||
+        QDir::isAbsolutePath(written))
         return written;
     return AppFolder() + written;
 }

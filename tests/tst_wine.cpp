@@ -1,0 +1,182 @@
+#include "serial/DeviceLine.h"
+#include "tests/support/Pty.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <termios.h>
+
+// The Windows line code run for real: line-probe.exe, cross-built with
+// mingw-w64 from serial/DeviceLineWin32.cpp, runs under wine on COM5, which
+// the test's own wine prefix maps to a pseudo-terminal; the far end is read
+// here. Wine on a pty has no transmit queue to show (cbOutQue reads 0) and
+// no modem lines, so the queue poll after the write is only passed through,
+// and the count that left a stalled write includes what the kernel held.
+class tst_Wine : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_prefix;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+    QString m_wine;
+
+    // Runs a wine program to its end within boundMs; false, with why set,
+    // when it cannot start or outlives the bound.
+    bool runWine(const QStringList& arguments, int boundMs, QProcess* process, QString* why)
+    {
+        process->setProcessEnvironment(m_env);
+        process->start(m_wine, arguments);
+        if (!process->waitForStarted(10000)) {
+            *why = "wine did not start: " + process->errorString();
+            return false;
+        }
+        if (!process->waitForFinished(boundMs)) {
+            process->kill();
+            process->waitForFinished(5000);
+            *why = QStringLiteral("%1 still running after %2 ms")
+                       .arg(arguments.join(' '))
+                       .arg(boundMs);
+            return false;
+        }
+        return true;
+    }
+
+    void stopWineServer()
+    {
+        const QString server = QStandardPaths::findExecutable("wineserver");
+        if (server.isEmpty() || !m_prefix.isValid())
+            return;
+        QProcess kill;
+        kill.setProcessEnvironment(m_env);
+        kill.start(server, {"-k"});
+        kill.waitForFinished(10000);
+    }
+
+public:
+    ~tst_Wine() override { stopWineServer(); }
+
+private slots:
+    // A prefix of the test's own; the first start of wine in it takes tens
+    // of seconds. Its server is kept for the rows and stopped at the end.
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(QUENDRA_LINE_PROBE),
+                 "no " QUENDRA_LINE_PROBE ": mingw-w64 was not found when the build was "
+                 "configured (g++-mingw-w64-x86-64, installed by make test)");
+        m_wine = QStandardPaths::findExecutable("wine");
+        QVERIFY2(!m_wine.isEmpty(),
+                 "no wine on PATH (packages wine and wine64, installed by make test)");
+        QVERIFY2(m_prefix.isValid(), qPrintable(m_prefix.errorString()));
+        m_env.insert("WINEPREFIX", m_prefix.path() + "/prefix");
+        m_env.insert("WINEDEBUG", "-all");
+        // No prompts to install Mono or Gecko: the probe needs neither.
+        m_env.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
+        QProcess boot;
+        QString why;
+        QVERIFY2(runWine({"wineboot", "--init"}, 240000, &boot, &why), qPrintable(why));
+        QVERIFY2(QFileInfo(m_prefix.path() + "/prefix/dosdevices").isDir(),
+                 qPrintable("wineboot made no prefix: " + boot.readAll()));
+        QProcess server;
+        server.setProcessEnvironment(m_env);
+        server.setStandardOutputFile(QProcess::nullDevice());
+        server.setStandardErrorFile(QProcess::nullDevice());
+        server.start(QStandardPaths::findExecutable("wineserver"), {"-p"});
+        QVERIFY2(server.waitForFinished(10000), "wineserver -p did not return");
+    }
+
+    void cleanupTestCase() { stopWineServer(); }
+
+    // Frames of consecutive byte values through COM5. The pty starts at
+    // 4800, so the rate read here is the one the probe set.
+    void comPort_data()
+    {
+        QTest::addColumn<unsigned>("rate");
+        QTest::addColumn<QString>("stopBits");
+        QTest::addColumn<int>("frameSize");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("speedCode");   // what the pty runs at after an open
+        QTest::addColumn<QString>("outcome"); // the probe's last line starts so
+
+        QTest::newRow("every byte value, 57600, 1 stop bit")
+            << 57600u << "1" << 8 << 32 << int(B57600) << "done";
+        QTest::newRow("256-byte frame, 1200, 2 stop bits")
+            << 1200u << "2" << 256 << 1 << int(B1200) << "done";
+        QTest::newRow("a rate wine runs at 38400 is refused")
+            << 250000u << "1" << 8 << 1 << 0
+            << "refused: rate 250000 asked, the driver runs the line at 38400";
+        QTest::newRow("1.5 stop bits kept as 2 are refused")
+            << 57600u << "1.5" << 8 << 1 << 0 << "refused: stop bits 1.5 asked, the driver keeps 2";
+        // The pty holds a few KiB; the rest of the frame never leaves.
+        QTest::newRow("far end never reads: cut short within the bound")
+            << 9600u << "1" << 262144 << 1 << 0 << "error: the line took no more of it in 2000 ms";
+    }
+    void comPort()
+    {
+        QFETCH(unsigned, rate);
+        QFETCH(QString, stopBits);
+        QFETCH(int, frameSize);
+        QFETCH(int, frames);
+        QFETCH(int, speedCode);
+        QFETCH(QString, outcome);
+
+        Pty pty;
+        QVERIFY2(pty.isValid(), qPrintable(pty.errorString()));
+        termios line{};
+        QVERIFY(::tcgetattr(pty.masterFd(), &line) == 0);
+        ::cfsetspeed(&line, B4800);
+        QVERIFY(::tcsetattr(pty.masterFd(), TCSANOW, &line) == 0);
+        const QString com5 = m_prefix.path() + "/prefix/dosdevices/com5";
+        QFile::remove(com5);
+        QVERIFY(QFile::link(pty.devicePath(), com5));
+
+        const std::optional<LineSettings> settings =
+            parseLineSettings(QStringLiteral("%1,n,8,%2").arg(rate).arg(stopBits));
+        QVERIFY(settings);
+        const int limitMs = DeviceLine::drainLimitMs(frameSize, *settings);
+        QProcess probe;
+        QString why;
+        QVERIFY2(
+            runWine({QUENDRA_LINE_PROBE, "COM5", QString::number(rate), stopBits,
+                     QString::number(limitMs), QString::number(frameSize), QString::number(frames)},
+                    30000 + limitMs, &probe, &why),
+            qPrintable(why));
+        const QStringList lines = QString::fromLocal8Bit(probe.readAllStandardOutput())
+                                      .remove('\r')
+                                      .split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(!lines.isEmpty() && lines.last().startsWith(outcome),
+                 qPrintable(lines.join('\n') + probe.readAllStandardError()));
+
+        const QByteArray arrived = pty.read(outcome == "done" ? 5000 : 300);
+        QByteArray expected(qsizetype(frameSize) * frames, Qt::Uninitialized);
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            expected[i] = char(i & 0xff);
+        if (outcome == "done") {
+            QCOMPARE(arrived.toHex(' '), expected.toHex(' '));
+            QVERIFY(::tcgetattr(pty.masterFd(), &line) == 0);
+            QCOMPARE(int(::cfgetospeed(&line)), speedCode);
+            QCOMPARE(bool(line.c_cflag & CSTOPB), stopBits == "2");
+            QVERIFY2(!(line.c_iflag & (IXON | IXOFF)),
+                     "XON/XOFF left on: 0x11 and 0x13 would stop the line");
+        } else if (outcome.startsWith("refused")) {
+            QCOMPARE(arrived.toHex(' '), QByteArray());
+        } else {
+            // "frame 0: SENT of SIZE sent in MS ms": cut short within the
+            // bound, and never claiming less than arrived.
+            const QStringList words = lines.value(lines.size() - 2).split(' ');
+            QCOMPARE(words.size(), 9);
+            const qsizetype sent = words[2].toLongLong();
+            QVERIFY2(words[7].toInt() < limitMs + 1000, qPrintable(lines.join('\n')));
+            QVERIFY2(sent < frameSize && arrived.size() <= sent, qPrintable(lines.join('\n')));
+            const QString discarded = QStringLiteral("%1 bytes discarded").arg(frameSize - sent);
+            QVERIFY2(lines.last().endsWith(discarded), qPrintable(lines.join('\n')));
+            QCOMPARE(arrived, expected.left(arrived.size()));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Wine)
+#include "tst_wine.moc"
