@@ -113,3 +113,10 @@ bench-send: deps-test build
 bench-network: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bench-network: deps-test build
 	$(BUILD)/bin/quendra-bench-network
+
+# A message published to a Mosquitto broker on loopback to the last byte at
+# the far pty through quendra-bridge, and messages a second into one line.
+.PHONY: bench-bridge
+bench-bridge: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bench-bridge: build
+	$(BUILD)/bin/quendra-bench-bridge

@@ -53,7 +53,8 @@ set(QUENDRA_MAN_DATE "${QUENDRA_YEAR}-${QUENDRA_MONTH}-${QUENDRA_DAY}")
 set(QUENDRA_MAN_quendra-panel ${PROJECT_SOURCE_DIR}/window/quendra-panel.1)
 set(QUENDRA_MAN_quendra-send ${PROJECT_SOURCE_DIR}/tools/send/quendra-send.1)
 set(QUENDRA_MAN_quendra-emulator ${PROJECT_SOURCE_DIR}/tools/emulator/quendra-emulator.1)
-foreach(program quendra-panel quendra-send quendra-emulator)
+set(QUENDRA_MAN_quendra-bridge ${PROJECT_SOURCE_DIR}/tools/bridge/quendra-bridge.1)
+foreach(program quendra-panel quendra-send quendra-emulator quendra-bridge)
     if(TARGET ${program})
         install(TARGETS ${program} RUNTIME DESTINATION ${QUENDRA_LIB})
         # The compilers' version notes are of no use installed, as Debian's own
@@ -117,6 +118,13 @@ foreach(program quendra-send quendra-emulator)
     endif()
 endforeach()
 
+# The bridge's service; installed, never enabled or started by the package:
+# the operator names the lines in /etc/quendra/bridge.ini first.
+if(TARGET quendra-bridge)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/quendra-bridge.service
+            DESTINATION usr/lib/systemd/system)
+endif()
+
 # The changelog's newest entry is the version packaged; a version raised in
 # one place only would give a package that contradicts itself.
 file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog QUENDRA_CHANGELOG_HEAD LIMIT_COUNT 1)
@@ -145,7 +153,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "A one-window control panel that sends texts, numbers, decimal points and
 segment patterns to a six-position LED display module on a serial line.
 
-The package also holds quendra-send, a command-line sender for scripts, and
+The package also holds quendra-send, a command-line sender for scripts,
+quendra-bridge, which drives modules from an MQTT broker, and
 quendra-emulator, a module emulator for trying them without hardware.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/")
 set(CPACK_STRIP_FILES ON)

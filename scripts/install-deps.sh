@@ -15,6 +15,8 @@ esac
 # Building and running: the compiler, Qt, and the font the window is laid
 # out for (Liberation Sans has Arial's metrics).
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation"
+# quendra-bridge's MQTT client library.
+PACKAGES="$PACKAGES libmosquitto-dev"
 if [ "$level" != run ]; then
     # dpkg-dev and file: CPack works out the package's library dependencies
     # with dpkg-shlibdeps, which it runs on what file says is ELF;
@@ -29,6 +31,9 @@ if [ "$level" = test ]; then
     PACKAGES="$PACKAGES lintian appstream desktop-file-utils strace"
     # The network line's tests run a real terminal server of their own.
     PACKAGES="$PACKAGES ser2net"
+    # The bridge's tests run a real broker of their own and its clients, and
+    # make the certificates of a TLS broker with openssl.
+    PACKAGES="$PACKAGES mosquitto mosquitto-clients openssl"
     # Sanitizer and fuzzing builds (clang, libFuzzer) and make lint.
     PACKAGES="$PACKAGES clang libclang-rt-14-dev clang-tidy cppcheck"
     # make screenshot: the panel on a virtual X display.
@@ -53,13 +58,16 @@ echo "Installing:$missing"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
 
-# The tests start ser2net themselves, on a port of their own; the package
-# would also run it as a system service on the machine's serial ports.
-case " $missing " in
-    *" ser2net "*)
-        if command -v systemctl >/dev/null 2>&1; then
-            $SUDO systemctl stop ser2net.service 2>/dev/null || true
-            $SUDO systemctl disable ser2net.service 2>/dev/null || true
-        fi
-        ;;
-esac
+# The tests start ser2net and mosquitto themselves, on ports of their own;
+# the packages would also run them as system services (ser2net on the
+# machine's serial ports, mosquitto on port 1883).
+for service in ser2net mosquitto; do
+    case " $missing " in
+        *" $service "*)
+            if command -v systemctl >/dev/null 2>&1; then
+                $SUDO systemctl stop "$service.service" 2>/dev/null || true
+                $SUDO systemctl disable "$service.service" 2>/dev/null || true
+            fi
+            ;;
+    esac
+done

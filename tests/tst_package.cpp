@@ -157,13 +157,14 @@ private slots:
         // The window's layout is measured with Arial's metrics.
         QVERIFY2(depends.contains("fonts-liberation"), depends.constData());
         QVERIFY2(depends.contains("libqt6serialport6"), depends.constData());
+        QVERIFY2(depends.contains("libmosquitto1"), depends.constData());
     }
 
     void layout_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("linkTarget"); // empty for a plain file
-        QStringList programs{"quendra-panel", "quendra-send"};
+        QStringList programs{"quendra-panel", "quendra-send", "quendra-bridge"};
 #ifdef QUENDRA_HAS_EMULATOR
         programs << "quendra-emulator";
 #endif
@@ -173,12 +174,14 @@ private slots:
             // Relative, since both ends are under /usr; it works unpacked too.
             QTest::newRow("/usr/bin/" + program) << "usr/bin/" + name << "../lib/quendra/" + name;
             QTest::newRow("man " + program) << "usr/share/man/man1/" + name + ".1.gz" << QString();
-            if (name != "quendra-panel")
+            // The panel is started from the menu and the bridge as a service.
+            if (name != "quendra-panel" && name != "quendra-bridge")
                 QTest::newRow("completion " + program)
                     << "usr/share/bash-completion/completions/" + name << QString();
         }
         for (const char* file :
-             {"etc/quendra/quendra.ini", "usr/share/applications/quendra-panel.desktop",
+             {"etc/quendra/quendra.ini", "usr/lib/systemd/system/quendra-bridge.service",
+              "usr/share/applications/quendra-panel.desktop",
               "usr/share/metainfo/quendra-panel.metainfo.xml",
               "usr/share/icons/hicolor/64x64/apps/quendra-panel.png",
               "usr/share/icons/hicolor/128x128/apps/quendra-panel.png",

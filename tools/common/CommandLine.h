@@ -12,8 +12,9 @@ namespace cli {
 enum ExitStatus : int
 {
     Success = 0,
-    BadUsage = 2,   // unknown or repeated option, options that contradict, a bad value
-    PortFailure = 3 // the port would not open, a write failed or the line went away
+    BadUsage = 2,     // unknown or repeated option, options that contradict, a bad value
+    PortFailure = 3,  // the port would not open, a write failed or the line went away
+    BrokerRefused = 4 // quendra-bridge: the broker refused the login, or no client could be made
 };
 
 // "quendra-send 1.0.0": the answer to --version.

@@ -1,0 +1,234 @@
+#include "tests/support/Broker.h"
+
+#include "tests/support/Ser2net.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <mosquitto.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int StartTimeoutMs = 10000;
+
+// A bounded pause between polls of a condition.
+void pollPause()
+{
+    QThread::msleep(10);
+}
+
+} // namespace
+
+Broker::Broker(QString user, QString password, quint16 port)
+    : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
+{
+}
+
+Broker::~Broker()
+{
+    stop();
+}
+
+bool Broker::installed()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty() &&
+           !QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty();
+}
+
+QString Broker::url() const
+{
+    return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port);
+}
+
+bool Broker::start(QString* why)
+{
+    if (m_port == 0)
+        m_port = Ser2net::freePort();
+    // As root, mosquitto would drop to its own user, which cannot read the
+    // test's files.
+    const passwd* me = ::getpwuid(::geteuid());
+    QByteArray config = "listener " + QByteArray::number(m_port) + " 127.0.0.1\n" +
+                        "persistence false\n" + "user " + QByteArray(me ? me->pw_name : "root") +
+                        "\n" + m_listenerOptions;
+    if (m_user.isEmpty()) {
+        config += "allow_anonymous true\n";
+    } else {
+        const QString passwords = m_dir.filePath(QStringLiteral("passwords"));
+        QProcess tool;
+        tool.start(QStringLiteral("mosquitto_passwd"),
+                   {QStringLiteral("-c"), QStringLiteral("-b"), passwords, m_user, m_password});
+        if (!tool.waitForFinished(StartTimeoutMs) || tool.exitCode() != 0) {
+            *why = QStringLiteral("mosquitto_passwd failed: %1")
+                       .arg(QString::fromLocal8Bit(tool.readAllStandardError()));
+            return false;
+        }
+        config += "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n";
+    }
+    QFile file(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {
+        *why = QStringLiteral("cannot write %1").arg(file.fileName());
+        return false;
+    }
+    file.close();
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
+    if (!m_process.waitForStarted(StartTimeoutMs)) {
+        *why = QStringLiteral("mosquitto did not start: %1").arg(m_process.errorString());
+        return false;
+    }
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    while (!acceptsConnections(m_port)) {
+        if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
+            *why = QStringLiteral("mosquitto is not listening on %1: %2")
+                       .arg(m_port)
+                       .arg(QString::fromLocal8Bit(m_process.readAll()));
+            stop();
+            return false;
+        }
+        m_process.waitForReadyRead(20);
+    }
+    return true;
+}
+
+void Broker::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+MqttProbe::MqttProbe()
+{
+    mosquitto_lib_init();
+    m_client = mosquitto_new(nullptr, true, this);
+    mosquitto_connect_callback_set(m_client, [](mosquitto*, void* self, int rc) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        const QMutexLocker lock(&probe->m_mutex);
+        probe->m_connectResult = rc;
+    });
+    mosquitto_subscribe_callback_set(m_client, [](mosquitto*, void* self, int, int, const int*) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        const QMutexLocker lock(&probe->m_mutex);
+        probe->m_subscribed = true;
+    });
+    mosquitto_publish_callback_set(m_client, [](mosquitto*, void* self, int) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        const QMutexLocker lock(&probe->m_mutex);
+        ++probe->m_acks;
+    });
+    mosquitto_message_callback_set(m_client, [](mosquitto*, void* self,
+                                                const mosquitto_message* m) {
+        auto* probe = static_cast<MqttProbe*>(self);
+        const QMutexLocker lock(&probe->m_mutex);
+        probe->m_messages.append({QString::fromUtf8(m->topic),
+                                  QByteArray(static_cast<const char*>(m->payload), m->payloadlen),
+                                  m->retain});
+    });
+}
+
+MqttProbe::~MqttProbe()
+{
+    mosquitto_disconnect(m_client);
+    mosquitto_loop_stop(m_client, true);
+    mosquitto_destroy(m_client);
+}
+
+bool MqttProbe::connect(quint16 port, const QStringList& filters, QString* why)
+{
+    if (mosquitto_connect(m_client, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
+        mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS) {
+        *why = QStringLiteral("no broker on port %1").arg(port);
+        return false;
+    }
+    for (const QString& filter : filters)
+        mosquitto_subscribe(m_client, nullptr, filter.toUtf8().constData(), 1);
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    for (;;) {
+        {
+            const QMutexLocker lock(&m_mutex);
+            if (m_connectResult == 0 && (m_subscribed || filters.isEmpty()))
+                return true;
+            if (m_connectResult > 0) {
+                *why = QStringLiteral("the broker refused the probe: %1").arg(m_connectResult);
+                return false;
+            }
+        }
+        if (deadline.hasExpired()) {
+            *why = QStringLiteral("the broker did not answer the probe");
+            return false;
+        }
+        pollPause();
+    }
+}
+
+bool MqttProbe::publish(const QString& topic, const QByteArray& payload, int qos, bool retain)
+{
+    int before = 0;
+    {
+        const QMutexLocker lock(&m_mutex);
+        before = m_acks;
+    }
+    if (mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                          payload.constData(), qos, retain) != MOSQ_ERR_SUCCESS)
+        return false;
+    const QDeadlineTimer deadline(StartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        {
+            const QMutexLocker lock(&m_mutex);
+            if (m_acks > before)
+                return true;
+        }
+        pollPause();
+    }
+    return false;
+}
+
+void MqttProbe::publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos)
+{
+    for (const auto& [topic, payload] : messages)
+        mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                          payload.constData(), qos, false);
+}
+
+QList<MqttProbe::Message> MqttProbe::messages() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_messages;
+}
+
+void MqttProbe::clear()
+{
+    const QMutexLocker lock(&m_mutex);
+    m_messages.clear();
+}
+
+bool MqttProbe::waitFor(const QString& topic, const QByteArray& payload, int timeoutMs) const
+{
+    return waitFor([&](const Message& m) { return m.topic == topic && m.payload == payload; },
+                   timeoutMs);
+}
+
+bool MqttProbe::waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        {
+            const QMutexLocker lock(&m_mutex);
+            for (const Message& m : m_messages) {
+                if (match(m))
+                    return true;
+            }
+        }
+        if (deadline.hasExpired())
+            return false;
+        pollPause();
+    }
+}

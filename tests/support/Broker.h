@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMutex>
+#include <QPair>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+
+struct mosquitto;
+
+// A real Mosquitto broker, the test's child in the foreground, listening on
+// 127.0.0.1 only. With a user, only that user with that password gets in
+// (a password file made with mosquitto_passwd).
+class Broker
+{
+public:
+    // Port 0: a free one, chosen at the first start.
+    explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0);
+    ~Broker();
+    Broker(const Broker&) = delete;
+    Broker& operator=(const Broker&) = delete;
+
+    static bool installed();
+
+    // Starts on port() (a free one the first time, the same one after a
+    // stop) and waits, with a deadline, until it takes connections.
+    bool start(QString* why);
+    void stop();
+
+    // Lines added to the listener's settings (TLS certificate and key), for
+    // the next start.
+    void setListenerOptions(const QByteArray& lines) { m_listenerOptions = lines; }
+
+    quint16 port() const { return m_port; }
+    QString url() const;
+
+private:
+    QString m_user;
+    QString m_password;
+    quint16 m_port = 0;
+    QByteArray m_listenerOptions;
+    QTemporaryDir m_dir;
+    QProcess m_process;
+};
+
+// A client in the test: it subscribes to filters and keeps what arrives,
+// and publishes. Its network runs on libmosquitto's thread.
+class MqttProbe
+{
+public:
+    struct Message
+    {
+        QString topic;
+        QByteArray payload;
+        bool retained = false;
+    };
+
+    MqttProbe();
+    ~MqttProbe();
+    MqttProbe(const MqttProbe&) = delete;
+    MqttProbe& operator=(const MqttProbe&) = delete;
+
+    // Connects and subscribes, waiting with a deadline for the broker's
+    // answer to both.
+    bool connect(quint16 port, const QStringList& filters, QString* why);
+    // Waits until the broker has the message (QoS 1) or it has gone out.
+    bool publish(const QString& topic, const QByteArray& payload, int qos = 1, bool retain = false);
+    // Many messages without waiting for the broker's answer to each.
+    void publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos = 0);
+
+    QList<Message> messages() const;
+    void clear();
+    // The last payload seen on topic since the last clear, within timeoutMs
+    // the first that matches; false on time-out.
+    bool waitFor(const QString& topic, const QByteArray& payload, int timeoutMs = 10000) const;
+    bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs = 10000) const;
+
+private:
+    mosquitto* m_client = nullptr;
+    mutable QMutex m_mutex;
+    QList<Message> m_messages;
+    int m_acks = 0;
+    bool m_subscribed = false;
+    int m_connectResult = -1;
+};

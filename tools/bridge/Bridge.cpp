@@ -1,0 +1,189 @@
+#include "tools/bridge/Bridge.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+#include "protocol/printable.h"
+
+#include <cstdio>
+
+namespace bridge {
+
+QString discoveryNode(const QString& clientId)
+{
+    static const QRegularExpression other(QStringLiteral("[^A-Za-z0-9_-]"));
+    return QString(clientId).replace(other, QStringLiteral("_"));
+}
+
+QList<DiscoveryConfig> discoveryConfigs(const Config& config, const QString& node)
+{
+    QList<DiscoveryConfig> configs;
+    const QJsonArray availability{
+        QJsonObject{{"topic", config.prefix + QStringLiteral("/bridge/status")}}};
+    for (auto line = config.modules.cbegin(); line != config.modules.cend(); ++line) {
+        for (const int uid : line.value()) {
+            const QString module = QStringLiteral("%1_%2").arg(line.key()).arg(uid);
+            const QString base =
+                QStringLiteral("%1/%2/%3/").arg(config.prefix, line.key()).arg(uid);
+            QJsonArray available = availability;
+            available.append(QJsonObject{
+                {"topic", QStringLiteral("%1/%2/status").arg(config.prefix, line.key())}});
+            const QJsonObject device{
+                {"identifiers", QJsonArray{node + QLatin1Char('_') + module}},
+                {"name", QStringLiteral("Quendra %1 %2").arg(line.key()).arg(uid)},
+                {"model", "LED display module"}};
+            const auto entity = [&](const char* component, const char* command,
+                                    QJsonObject fields) {
+                fields.insert("name", QLatin1String(component) == QLatin1String("text")
+                                          ? QStringLiteral("Text")
+                                          : QStringLiteral("Number"));
+                fields.insert("unique_id",
+                              QStringLiteral("%1_%2_%3").arg(node, module, QLatin1String(command)));
+                fields.insert("command_topic",
+                              base + QLatin1String(command) + QStringLiteral("/set"));
+                fields.insert("state_topic", base + QLatin1String(command));
+                fields.insert("availability", available);
+                fields.insert("availability_mode", "all");
+                fields.insert("device", device);
+                configs.append(
+                    {QStringLiteral("%1/%2/%3/%4/config")
+                         .arg(config.discoveryPrefix, QLatin1String(component), node, module),
+                     QJsonDocument(fields).toJson(QJsonDocument::Compact)});
+            };
+            entity("text", "text", {{"min", 0}, {"max", 6}, {"mode", "text"}});
+            entity("number", "long",
+                   {{"min", -2147483648.0}, {"max", 4294967295.0}, {"step", 1}, {"mode", "box"}});
+        }
+    }
+    return configs;
+}
+
+Bridge::Bridge(Config config, Mqtt::Settings broker, QMap<int, QString> portMap)
+    : m_config(std::move(config)), m_node(discoveryNode(broker.clientId)),
+      m_portMap(std::move(portMap))
+{
+    broker.willTopic = m_config.prefix + QStringLiteral("/bridge/status");
+    for (const NamedLine& line : m_config.lines) {
+        const QString base = m_config.prefix + QLatin1Char('/') + line.name;
+        broker.subscriptions << base + QStringLiteral("/+/+/set")
+                             << base + QStringLiteral("/+/set");
+    }
+    if (m_config.discovery)
+        broker.subscriptions
+            << QStringLiteral("%1/+/%2/+/config").arg(m_config.discoveryPrefix, m_node);
+    m_mqtt = std::make_unique<Mqtt>(
+        broker,
+        [this](const QString& topic, const QByteArray& payload, bool retained) {
+            onMessage(topic, payload, retained);
+        },
+        [this](bool ok, bool refused, const QString& why) {
+            if (ok) {
+                std::fprintf(stderr, "quendra-bridge: connected to %s\n",
+                             qPrintable(m_mqtt->brokerName()));
+                return;
+            }
+            std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(why));
+            if (refused)
+                QMetaObject::invokeMethod(
+                    this, [this, why] { emit this->refused(why); }, Qt::QueuedConnection);
+        });
+}
+
+Bridge::~Bridge()
+{
+    stop();
+}
+
+bool Bridge::start(QString* why)
+{
+    for (const NamedLine& line : m_config.lines) {
+        const QString base = m_config.prefix + QLatin1Char('/') + line.name + QLatin1Char('/');
+        auto* worker = new LineWorker(
+            line, m_portMap,
+            [this, base](const QString& topic, const QByteArray& payload, bool retain) {
+                m_mqtt->publish(base + topic, payload, retain,
+                                topic.startsWith(QLatin1String("status")) ? 1 : 0);
+            });
+        auto* thread = new QThread;
+        worker->moveToThread(thread);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread->start();
+        QMetaObject::invokeMethod(worker, &LineWorker::start, Qt::QueuedConnection);
+        m_lines.insert(line.name, worker);
+        m_threads << thread;
+    }
+    m_mqtt->publish(m_config.prefix + QStringLiteral("/bridge/status"), QByteArrayLiteral("online"),
+                    true, 1);
+    if (m_config.discovery) {
+        for (const DiscoveryConfig& c : discoveryConfigs(m_config, m_node)) {
+            m_wantedDiscovery.insert(c.topic);
+            m_mqtt->publish(c.topic, c.payload, true, 1);
+        }
+    }
+    return m_mqtt->start(why);
+}
+
+void Bridge::stop()
+{
+    if (m_threads.isEmpty())
+        return;
+    for (LineWorker* worker : std::as_const(m_lines))
+        QMetaObject::invokeMethod(worker, &LineWorker::stop, Qt::BlockingQueuedConnection);
+    m_mqtt->stop();
+    for (QThread* thread : std::as_const(m_threads)) {
+        thread->quit();
+        thread->wait();
+        delete thread;
+    }
+    m_threads.clear();
+    m_lines.clear();
+}
+
+void Bridge::refuse(const QString& line, const QString& topic, const QByteArray& payload,
+                    const QString& reason)
+{
+    const QJsonObject error{
+        {"topic", topic}, {"payload", QString::fromUtf8(payload.left(64))}, {"reason", reason}};
+    m_mqtt->publish(m_config.prefix + QLatin1Char('/') + line + QStringLiteral("/error"),
+                    QJsonDocument(error).toJson(QJsonDocument::Compact), false);
+}
+
+void Bridge::onDiscoveryMessage(const QString& topic, const QByteArray& payload)
+{
+    // A config this bridge once announced for a module no longer listed.
+    if (!payload.isEmpty() && !m_wantedDiscovery.contains(topic))
+        m_mqtt->publish(topic, QByteArray(), true, 1);
+}
+
+void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool retained)
+{
+    if (m_config.discovery && topic.startsWith(m_config.discoveryPrefix + QLatin1Char('/'))) {
+        onDiscoveryMessage(topic, payload);
+        return;
+    }
+    const std::optional<TopicParts> parts = splitTopic(m_config.prefix, topic);
+    if (!parts)
+        return;
+    LineWorker* worker = m_lines.value(parts->line);
+    if (!worker)
+        return;
+    // A retained command comes again with every new subscription; replaying
+    // it would repeat an old order (a toggle would flip the display again).
+    if (retained) {
+        refuse(parts->line, topic, payload,
+               QStringLiteral("a retained command is not replayed; publish commands unretained"));
+        return;
+    }
+    const Checked<Order> order = orderFor(parts->levels, payload, m_config.allowed);
+    if (!order) {
+        refuse(parts->line, topic, payload, protocol::printable(order.message()));
+        return;
+    }
+    if (!worker->submit(*order))
+        refuse(parts->line, topic, payload,
+               QStringLiteral("too many toggles and frames wait for the line; try again later"));
+}
+
+} // namespace bridge

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "tools/bridge/LineWorker.h"
+#include "tools/bridge/Mqtt.h"
+#include "tools/bridge/Options.h"
+
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QThread>
+
+#include <memory>
+
+namespace bridge {
+
+// The Home Assistant discovery topics for a bridge: one device per module,
+// with a text entity and a number entity. node is the bridge's own folder
+// under each component, so that configs it no longer wants can be found.
+struct DiscoveryConfig
+{
+    QString topic;
+    QByteArray payload;
+};
+QList<DiscoveryConfig> discoveryConfigs(const Config& config, const QString& node);
+// The node id for a client id: letters, digits, '_' and '-' only.
+QString discoveryNode(const QString& clientId);
+
+// Everything between the broker and the lines: messages become orders on the
+// line their topic names, refusals go to PREFIX/LINE/error, what the lines
+// took comes back as retained state.
+class Bridge : public QObject
+{
+    Q_OBJECT
+
+public:
+    Bridge(Config config, Mqtt::Settings broker, QMap<int, QString> portMap);
+    ~Bridge() override;
+
+    bool start(QString* why);
+    // Lets every line finish its frame, says offline and disconnects.
+    void stop();
+
+signals:
+    // The broker turned the login down: there is no point in trying again.
+    void refused(const QString& why);
+
+private:
+    void onMessage(const QString& topic, const QByteArray& payload, bool retained);
+    void refuse(const QString& line, const QString& topic, const QByteArray& payload,
+                const QString& reason);
+    void onDiscoveryMessage(const QString& topic, const QByteArray& payload);
+
+    Config m_config;
+    QString m_node;
+    QSet<QString> m_wantedDiscovery;
+    std::unique_ptr<Mqtt> m_mqtt;
+    QMap<int, QString> m_portMap;
+    QMap<QString, LineWorker*> m_lines;
+    QList<QThread*> m_threads;
+};
+
+} // namespace bridge

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "tools/bridge/OrderQueue.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class MSComm;
+class QTimer;
+
+namespace bridge {
+
+// One line as the operator names it: "desk=/dev/ttyUSB0@9600,n,8,1".
+struct NamedLine
+{
+    QString name;
+    QString port;     // "COM1", a device, rfc2217://, socket://
+    QString settings; // "9600,n,8,1"
+};
+
+// The one writer of one line, living on a thread of its own: writes are
+// blocking and bounded (up to about 2 s on a stalled line), so a slow line
+// never holds up another line or the broker. A line that will not open or
+// fails is closed and tried again with backoff, 1 s up to 30 s; orders that
+// come meanwhile wait, newest value per module and command.
+class LineWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // publish(topic under PREFIX/LINE, payload, retained)
+    using Publish = std::function<void(const QString&, const QByteArray&, bool)>;
+
+    LineWorker(NamedLine line, QMap<int, QString> portMap, Publish publish);
+    ~LineWorker() override;
+
+    const NamedLine& line() const { return m_line; }
+
+    // From any thread. False when the line has too many orders waiting that
+    // cannot be dropped.
+    bool submit(Order order);
+
+    // On the line's thread: opens the line and starts serving.
+    void start();
+    // On the line's thread: lets the last frame leave and closes.
+    void stop();
+
+private:
+    void open();
+    void drain();
+    void lost(const QString& reason);
+    void publishStatus(const QString& reason);
+
+    NamedLine m_line;
+    QMap<int, QString> m_portMap;
+    Publish m_publish;
+    OrderQueue m_queue;
+    MSComm* m_port = nullptr;
+    QTimer* m_retry = nullptr;
+    QTimer* m_report = nullptr;
+    int m_backoffMs = 1000;
+    quint64 m_sent = 0;
+    quint64 m_reportedSuperseded = 0;
+    QString m_lastFailure;
+    std::atomic<bool> m_drainPosted{false};
+};
+
+} // namespace bridge

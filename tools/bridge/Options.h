@@ -1,0 +1,53 @@
+#pragma once
+
+#include "tools/bridge/LineWorker.h"
+#include "tools/bridge/Orders.h"
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+// quendra-bridge's options: from the command line, and from a settings file
+// (--config FILE, read with the panel's settings reader) for what the
+// command line leaves out.
+namespace bridge {
+
+struct Config
+{
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 1883;
+    bool tls = false;
+    QString caFile;
+    QString credentialsFile;
+    QString clientId;
+    QString prefix = QStringLiteral("quendra");
+    Permissions allowed;
+    bool discovery = false;
+    QString discoveryPrefix = QStringLiteral("homeassistant");
+    QList<NamedLine> lines;
+    QMap<QString, QList<int>> modules; // line -> UIDs announced for discovery
+    bool help = false;
+    bool version = false;
+};
+
+// args without the program's name; defaultSettings for a line that names
+// none (quendra.ini's Setting).
+Checked<Config> parseOptions(const QStringList& args, const QString& defaultSettings);
+
+// User and password from a credentials file: section [Credentials], keys
+// User and Password.
+struct Credentials
+{
+    QString user;
+    QString password;
+};
+Checked<Credentials> readCredentials(const QString& path);
+
+// The client id a bridge takes when none is given: the same for the same
+// machine and lines, so that its session at the broker survives a restart.
+QString defaultClientId(const Config& config, const QString& hostName);
+
+QString helpText();
+
+} // namespace bridge
