@@ -1,37 +1,46 @@
 #include "protocol/printable.h"
 
+#include <QList>
+
 namespace protocol {
 
 namespace {
 
-bool reordersText(char16_t u)
+// Control characters (C0, DEL, C1), format characters (the bidirectional
+// controls that reorder what follows them, zero-width joiners), line and
+// paragraph separators, and code points that are no character at all.
+bool obeyedRatherThanShown(char32_t c)
 {
-    return u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
-           (u >= 0x2066 && u <= 0x2069);
+    switch (QChar::category(c)) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Other_NotAssigned:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
 
 QString printable(QStringView text, qsizetype maxChars)
 {
-    bool cut = maxChars >= 0 && text.size() > maxChars;
-    if (cut) {
-        // Never half a character outside the basic plane.
-        qsizetype keep = maxChars;
-        if (keep > 0 && text.at(keep - 1).isHighSurrogate())
-            --keep;
-        text = text.left(keep);
-    }
+    const QList<uint> codePoints = text.toUcs4();
+    const bool cut = maxChars >= 0 && codePoints.size() > maxChars;
+    const qsizetype kept = cut ? maxChars : codePoints.size();
     QString out;
-    out.reserve(text.size() + (cut ? 3 : 0));
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
-            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else if (u == 0x2028 || u == 0x2029 || reordersText(u))
-            out += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+    out.reserve(kept + (cut ? 3 : 0));
+    for (qsizetype i = 0; i < kept; ++i) {
+        const auto c = char32_t(codePoints[i]);
+        if (!obeyedRatherThanShown(c))
+            out += QString::fromUcs4(&c, 1);
+        else if (c < 0x100)
+            out += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
         else
-            out += c;
+            out += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
     }
     if (cut)
         out += QStringLiteral("...");

@@ -14,10 +14,11 @@ namespace protocol {
 // never a whole megabyte line back at them.
 inline constexpr qsizetype QuotedChars = 40;
 
-// The text with C0 and C1 control characters and DEL as "\x1b", line and
-// paragraph separators and the bidirectional controls (which reorder what
-// follows them on the line) as "\u2028". With maxChars at or above zero, at
-// most that many characters of the text are kept, "..." marking the cut.
+// The text with C0 and C1 control characters and DEL as "\x1b", format
+// characters (the bidirectional controls, which reorder what follows them on
+// the line), line and paragraph separators and unassigned code points as
+// "\u202e". With maxChars at or above zero, at most that many characters of
+// the text are kept (never half of one), "..." marking the cut.
 QString printable(QStringView text, qsizetype maxChars = -1);
 
 // Bytes that should be UTF-8: a broken sequence shows as U+FFFD.

@@ -1,7 +1,7 @@
 #include "serial/NetworkLine.h"
 
+#include "protocol/printable.h"
 #include "serial/Deadline.h"
-#include "serial/PeerText.h"
 
 #include <QDeadlineTimer>
 #include <QHostAddress>
@@ -219,7 +219,9 @@ QString NetworkLine::socketProblem() const
     if (m_socket.error() == QAbstractSocket::RemoteHostClosedError ||
         m_socket.state() != QAbstractSocket::ConnectedState) {
         QString text = QStringLiteral("the server closed the connection");
-        const QString said = peerText(m_serverText);
+        // A server's words are quoted, never obeyed: one line, escaped, cut.
+        const QString said =
+            protocol::printable(QString::fromUtf8(m_serverText).simplified(), ServerTextChars);
         if (!said.isEmpty())
             text += QStringLiteral(": ") + said;
         return text;

@@ -73,6 +73,8 @@ public:
     // What an rfc2217:// close waits beyond the confirmed frames' time on
     // the line.
     static constexpr int LineSettleMs = 20;
+    // How much of what a server said a message quotes.
+    static constexpr int ServerTextChars = 80;
     // What the connection holds of the server's bytes at most; more is left
     // with the network until it has been read and dropped.
     static constexpr qint64 ReadBufferBytes = qint64(64) * 1024;

@@ -310,7 +310,7 @@ private slots:
         QTest::newRow("farewell with markup and control bytes")
             << "farewell" << 0
             << "the server closed the connection: <h1><font color=red>PORT OK</font></h1><img "
-               "src='/tmp/x.png'>\\x1b[31m\\x07\\x00 gr..."
+               "src='/tmp/x.png'>\\x1b[31m\\x07\\x00 gr\xc3\xbc\xc3\x9f"
             << "" << 2000;
         QTest::newRow("hangs up after agreeing") << "hang-up" << 0 << ""
                                                  << "the server closed the connection" << 2000;

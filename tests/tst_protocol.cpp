@@ -210,7 +210,14 @@ private slots:
             "b");
         row("cut", QByteArray(100, 'x'), 40, QByteArray(40, 'x') + "...");
         row("escapes count once", "\x01\x02\x03", 2, "\\x01\\x02...");
-        row("no half character at the cut", "ab\xf0\x9f\x98\x80", 3, "ab...");
+        row("a character outside the basic plane counts once",
+            "ab\xf0\x9f\x98\x80"
+            "c",
+            3, "ab\xf0\x9f\x98\x80...");
+        row("bidirectional control, zero-width joiner",
+            "a\xe2\x81\xa6"
+            "b\xe2\x80\x8d",
+            -1, "a\\u2066b\\u200d");
     }
     void printable()
     {

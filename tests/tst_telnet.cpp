@@ -1,5 +1,4 @@
 #include "serial/Deadline.h"
-#include "serial/PeerText.h"
 #include "serial/TelnetReader.h"
 
 #include <QtTest>
@@ -86,40 +85,6 @@ private slots:
             }
         }
         QCOMPARE(describe(got), events);
-    }
-
-    // A server's words in a message: never terminal control, never cut
-    // inside a character, never longer than asked.
-    void peerText_data()
-    {
-        QTest::addColumn<QByteArray>("said");
-        QTest::addColumn<int>("maxChars");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("white space as one blank")
-            << QByteArray("\r\n Port  already\tin use\r\n") << 80 << "Port already in use";
-        QTest::newRow("ESC BEL NUL DEL escaped")
-            << QByteArray("a\x1b[31mb\a\0c\x7f", 11) << 80 << "a\\x1b[31mb\\x07\\x00c\\x7f";
-        QTest::newRow("UTF-8, not Latin-1")
-            << QByteArray("gr\xc3\xbc\xc3\x9f") << 80 << QString::fromUtf8("grüß");
-        QTest::newRow("bad UTF-8 replaced")
-            << QByteArray("a\xff\xc3") << 80 << QString::fromUtf8("a\xef\xbf\xbd\xef\xbf\xbd");
-        QTest::newRow("C1 control and right-to-left override") << QByteArray("a\xc2\x9b"
-                                                                             "b\xe2\x80\xae"
-                                                                             "c")
-                                                               << 80 << "a\\x9bb\\u202ec";
-        QTest::newRow("backslash doubled, so escapes are unambiguous")
-            << QByteArray("C:\\x1b") << 80 << "C:\\\\x1b";
-        QTest::newRow("cut with a mark") << QByteArray("abcdefgh") << 5 << "abcde...";
-        QTest::newRow("escape not split") << QByteArray("abcd\x1b") << 5 << "abcd...";
-        QTest::newRow("emoji not split")
-            << QByteArray("abcd\xf0\x9f\x98\x80") << 5 << QString::fromUtf8("abcd\xf0\x9f\x98\x80");
-    }
-    void peerText()
-    {
-        QFETCH(QByteArray, said);
-        QFETCH(int, maxChars);
-        QFETCH(QString, shown);
-        QCOMPARE(::peerText(said, maxChars), shown);
     }
 
     // A limit worked out as "limit - elapsed" never becomes "for ever".
