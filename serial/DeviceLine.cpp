@@ -120,7 +120,7 @@ WriteResult DeviceLine::write(const QByteArray& frame)
     result.size = frame.size();
     const auto failure = [&](const QString& reason) {
         result.error = named(reason);
-        fail(reason);
+        m_port.close();
         return result;
     };
     if (!m_port.isOpen()) {

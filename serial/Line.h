@@ -61,8 +61,10 @@ public:
     virtual std::optional<LineSettings> activeSettings() const = 0;
 
 signals:
-    // The line went away while open (adapter unplugged, server gone); it has
-    // been closed already.
+    // The line went away while open and idle (adapter unplugged, server
+    // gone); it has been closed already. A failure inside open, write,
+    // confirm or close is that call's result and never raises this: whoever
+    // called hears of it once, from the result.
     void failed(const QString& reason);
 };
 

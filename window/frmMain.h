@@ -74,7 +74,6 @@ private:
     MessageSink m_sink;
     MSComm MSComm1;
     QByteArray strPayload;
-    bool m_writing = false;           // a failure inside a write is reported by the writer
     std::array<QAction*, 7> mnuCOM{}; // entries 1..6; 0 unused
     std::array<QAction*, 4> mnuBR{};  // entries 1..3; 0 unused
     // Each menu's entries: one mark at most, moved by choosing an entry.

@@ -142,9 +142,7 @@ bool frmMain::writeFrame(const QByteArray& frame)
         showMessage(PortNotOpen);
         return false;
     }
-    m_writing = true;
     const WriteResult sent = MSComm1.write(frame);
-    m_writing = false;
     if (!sent.ok())
         showMessage(sent.summary(), sent.error);
     return sent.ok();
@@ -153,7 +151,6 @@ bool frmMain::writeFrame(const QByteArray& frame)
 void frmMain::portFailed(const QString& reason)
 {
     // The port is closed by now, so a vanished device raises this once; a
-    // failure during a write has already been reported by the writer.
-    if (!m_writing)
-        showMessage(PortFailed, reason);
+    // failure during a write is the write's result and never comes here.
+    showMessage(PortFailed, reason);
 }
