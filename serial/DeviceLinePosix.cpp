@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>

@@ -77,8 +77,8 @@ private slots:
         QTest::addColumn<int>("com");
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QByteArray>("frame");
-        const QStringList segments{"cboSeg6=FF", "cboSeg5=FF", "cboSeg4=0D",
-                                   "cboSeg3=00", "cboSeg2=0D", "cboSeg1=0A", "cmdSEG"};
+        const QStringList segments{"cboSeg6=FF", "cboSeg5=FF", "cboSeg4=0D", "cboSeg3=00",
+                                   "cboSeg2=0D", "cboSeg1=0A", "cmdSEG"};
         QTest::newRow("rfc2217") << 1 << segments << QByteArray::fromHex("0561ffff0d000d0a");
         QTest::newRow("socket") << 2 << segments << QByteArray::fromHex("0561ffff0d000d0a");
     }

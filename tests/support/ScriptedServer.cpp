@@ -125,7 +125,8 @@ void ScriptedServer::serveClient(int client)
     if (script.has("farewell")) {
         const QByteArray text = farewell();
         // Said once and left: a short write is the client's loss, as from a real server.
-        [[maybe_unused]] const ssize_t said = ::write(client, text.constData(), size_t(text.size()));
+        [[maybe_unused]] const ssize_t said =
+            ::write(client, text.constData(), size_t(text.size()));
         return;
     }
     if (plain && script.has("hang-up"))
