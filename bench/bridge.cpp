@@ -11,6 +11,7 @@
 // modules; frames that reached the line and values superseded by newer ones.
 #include "bench/BenchSupport.h"
 #include "tests/support/Broker.h"
+#include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 
 #include <QCoreApplication>
@@ -31,18 +32,6 @@ double percentile(std::vector<double> values, double p)
 {
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
-
-qint64 peakRssKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').front().toLongLong();
-    }
-    return -1;
 }
 
 void latency(MqttProbe& probe, FarEnd& far, int qos)
@@ -114,7 +103,7 @@ int main(int argc, char* argv[])
                 static_cast<long long>(RateMessages - frames), RateMessages / seconds,
                 double(frames) / seconds);
     std::printf("\nquendra-bridge peak RSS (VmHWM)     %8lld kB\n",
-                static_cast<long long>(peakRssKb(bridge.processId())));
+                static_cast<long long>(procStatusKb(bridge.processId(), "VmHWM")));
     std::printf("load average at the end: %s\n", qPrintable(loadAverage()));
     bridge.terminate();
     bridge.waitForFinished(10000);

@@ -1,6 +1,7 @@
 // quendra-bridge as a process against a real Mosquitto broker started here,
 // lines on pseudo-terminals and through ser2net.
 #include "tests/support/Broker.h"
+#include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Ser2net.h"
 
@@ -45,17 +46,7 @@ public:
         return m_output += m_process.readAll();
     }
     // Peak resident memory in kB, as the kernel counts it.
-    qint64 peakRssKb() const
-    {
-        QFile status(QStringLiteral("/proc/%1/status").arg(m_process.processId()));
-        if (!status.open(QIODevice::ReadOnly))
-            return -1;
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').front().toLongLong();
-        }
-        return -1;
-    }
+    qint64 peakRssKb() const { return procStatusKb(m_process.processId(), "VmHWM"); }
 
 private:
     QStringList m_args;

@@ -1,5 +1,6 @@
 #include "serial/MSComm.h"
 #include "serial/NetworkLine.h"
+#include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/Ser2net.h"
@@ -31,18 +32,6 @@ QByteArray allBytes()
 const QByteArray TextHi = QByteArray::fromHex("0562202020204849");
 
 // This process's resident memory, from the kernel.
-qint64 residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').front().toLongLong();
-    }
-    return -1;
-}
-
 // How much a row may add to this process's memory: with nothing kept of a
 // flood, the frame and its copies. AddressSanitizer holds freed memory back
 // (256 MB by default) before it reuses it.
@@ -341,7 +330,7 @@ private slots:
         ScriptedServer server(script);
         QVERIFY(server.port() != 0);
         const QByteArray frame = frameBytes == 0 ? TextHi : QByteArray(frameBytes, 'A');
-        const qint64 rssBefore = residentKb();
+        const qint64 rssBefore = procStatusKb(0, "VmRSS");
         QElapsedTimer clock;
         clock.start();
 
@@ -361,8 +350,8 @@ private slots:
         const bool delivered = sent.ok() && port.close();
         const QString error = sent.ok() ? port.errorString() : sent.error;
         QVERIFY2(clock.elapsed() < limitMs, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(residentKb() - rssBefore < GrowthLimitKb,
-                 qPrintable(QString("%1 kB more").arg(residentKb() - rssBefore)));
+        QVERIFY2(procStatusKb(0, "VmRSS") - rssBefore < GrowthLimitKb,
+                 qPrintable(QString("%1 kB more").arg(procStatusKb(0, "VmRSS") - rssBefore)));
         QVERIFY(!port.isOpen());
         if (sendError.isEmpty()) {
             QVERIFY2(delivered, qPrintable(error));

@@ -1,5 +1,6 @@
 #include "tests/support/Broker.h"
 
+#include "tests/support/Process.h"
 #include "tests/support/Ser2net.h"
 
 #include <QDeadlineTimer>
@@ -96,13 +97,7 @@ bool Broker::start(QString* why)
 
 void Broker::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopChild(m_process, 5000);
 }
 
 MqttProbe::MqttProbe()

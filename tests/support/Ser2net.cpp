@@ -1,5 +1,7 @@
 #include "tests/support/Ser2net.h"
 
+#include "tests/support/Process.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
@@ -95,13 +97,7 @@ bool Ser2net::start(QString* why)
 
 void Ser2net::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) {
-        m_process.kill();
-        m_process.waitForFinished(3000);
-    }
+    stopChild(m_process, 3000);
     output();
 }
 

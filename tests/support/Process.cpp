@@ -1,0 +1,28 @@
+#include "tests/support/Process.h"
+
+#include <QFile>
+
+qint64 procStatusKb(qint64 pid, const QByteArray& field)
+{
+    QFile status(pid == 0 ? QStringLiteral("/proc/self/status")
+                          : QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray key = field + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').front().toLongLong();
+    }
+    return -1;
+}
+
+void stopChild(QProcess& process, int ms)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(ms)) {
+        process.kill();
+        process.waitForFinished(ms);
+    }
+}
