@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     check(bridge::isTopicLevel(parts->line));
 
     const bridge::Permissions all{true, true};
-    const bridge::Checked<bridge::Order> order = bridge::orderFor(parts->levels, payload, all);
+    const Checked<bridge::Order> order = bridge::orderFor(parts->levels, payload, all);
     if (!order) {
         // A refusal is one short line, whatever was sent.
         check(order.message().size() < qsizetype(4) * bridge::MaxPayload);
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(ok && uid >= 0 && uid <= 255 && quint8(order->frame.at(0)) == uid);
         check(order->stateTopic == parts->levels[0] + QLatin1Char('/') + parts->levels[1]);
         // Ordering the same value again gives the same frame.
-        const bridge::Checked<bridge::Order> again =
+        const Checked<bridge::Order> again =
             bridge::orderFor(parts->levels, order->state, all);
         check(again && again->frame == order->frame);
     }

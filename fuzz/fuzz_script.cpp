@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const QString name = QStringLiteral("s");
     const send::UidDefault firstUid{QStringLiteral("1"), QStringLiteral("--uid")};
-    const send::Checked<QList<send::ScriptStep>> steps = send::readScript(text, name, firstUid);
+    const Checked<QList<send::ScriptStep>> steps = send::readScript(text, name, firstUid);
 
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString& line : lines) {
@@ -60,20 +60,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QString uid = firstUid.text;
     int step = 0;
     for (int i = 0; i < lines.size(); ++i) {
-        const send::Checked<QStringList> words = send::splitWords(lines.at(i));
+        const Checked<QStringList> words = send::splitWords(lines.at(i));
         check(bool(words)); // the script was taken, so every line splits
 
         // Quoted back and split again, the words come out as they went in.
         QStringList requoted;
         for (const QString& word : *words)
             requoted << quoted(word);
-        const send::Checked<QStringList> again = send::splitWords(requoted.join(QLatin1Char(' ')));
+        const Checked<QStringList> again = send::splitWords(requoted.join(QLatin1Char(' ')));
         check(again && *again == *words);
 
         if (words->isEmpty())
             continue;
         // What the line is, by its first word once the options are taken out.
-        const send::Checked<send::Scan> scan =
+        const Checked<send::Scan> scan =
             send::scanArguments(*words, send::programOptions() + send::commandOptions());
         check(bool(scan));
         const QString first = scan->positional.value(0);
@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QStringList args{QStringLiteral("--dry-run")};
         if (!scan->has("--uid"))
             args << QStringLiteral("--uid") << uid;
-        const send::Checked<send::Request> alone = send::parseArguments(args + *words, NoDefaults);
+        const Checked<send::Request> alone = send::parseArguments(args + *words, NoDefaults);
         check(alone && alone->mode == send::Request::Frame && alone->frame == s.frame);
     }
     check(step == steps->size());

@@ -61,7 +61,7 @@ void checkRefused(const QStringList& args)
 // in front it must give the same frame, printed, and open nothing.
 std::optional<QByteArray> frameOf(const QStringList& args)
 {
-    const send::Checked<send::Request> parsed = send::parseArguments(args, NoDefaults);
+    const Checked<send::Request> parsed = send::parseArguments(args, NoDefaults);
     if (!parsed) {
         check(!parsed.message().contains(QLatin1Char('\n')));
         checkRefused(args);
@@ -74,7 +74,7 @@ std::optional<QByteArray> frameOf(const QStringList& args)
     check(!frame.isEmpty());
 
     const QStringList dry = QStringList{QStringLiteral("--dry-run")} + args;
-    const send::Checked<send::Request> again = send::parseArguments(dry, NoDefaults);
+    const Checked<send::Request> again = send::parseArguments(dry, NoDefaults);
     check(again && again->mode == send::Request::Frame);
     check(again->frame == frame);
     const Outcome o = runLine(dry);

@@ -67,7 +67,3 @@ signals:
     // called hears of it once, from the result.
     void failed(const QString& reason);
 };
-
-// The line a port name stands for: a network port ("rfc2217://HOST:PORT",
-// "socket://HOST:PORT") or a serial device of this machine.
-std::unique_ptr<Line> lineFor(const QString& name);

@@ -1,17 +1,14 @@
 #include "serial/MSComm.h"
 
+#include "serial/PortName.h"
+
 MSComm::MSComm(QObject* parent) : QObject(parent) {}
 
 MSComm::~MSComm() = default;
 
-QString MSComm::platformPortName(int n)
+QString MSComm::portNameFor(int n) const
 {
-#ifdef Q_OS_WIN
-    // Past COM9 the system knows the port only by its device name.
-    return n > 9 ? QStringLiteral("\\\\.\\COM%1").arg(n) : QStringLiteral("COM%1").arg(n);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
+    return m_ports.value(n, platformPortName(n));
 }
 
 bool MSComm::open()
@@ -29,10 +26,14 @@ bool MSComm::open()
         m_error = QStringLiteral("%1: line settings \"%2\" not understood").arg(name, m_settings);
         return false;
     }
-    std::unique_ptr<Line> opened = lineFor(name);
-    if (!opened->open(*line, &m_error))
+    Checked<std::unique_ptr<Line>> opened = lineFor(name);
+    if (!opened) {
+        m_error = opened.message();
         return false;
-    m_line = std::move(opened);
+    }
+    if (!(*opened)->open(*line, &m_error))
+        return false;
+    m_line = std::move(*opened);
     m_unconfirmed = 0;
     m_confirmed = 0;
     connect(m_line.get(), &Line::failed, this, [this](const QString& reason) {

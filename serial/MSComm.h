@@ -73,9 +73,7 @@ public:
     // Which port each number stands for, as start-up read it; a number
     // without an entry is the platform's own port of that number.
     void setPortMap(const QMap<int, QString>& ports) { m_ports = ports; }
-    QString portNameFor(int n) const { return m_ports.value(n, platformPortName(n)); }
-    // COMn on Windows (\\.\COMn past COM9), /dev/ttyS(n-1) elsewhere.
-    static QString platformPortName(int n);
+    QString portNameFor(int n) const;
 
     // The line settings the open port really runs at, as its line reports
     // them; none while closed.

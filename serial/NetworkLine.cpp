@@ -26,9 +26,6 @@
 
 namespace {
 
-constexpr char Rfc2217Scheme[] = "rfc2217";
-constexpr char SocketScheme[] = "socket";
-
 // COM-PORT-OPTION's values for parity and stop size, beside the port's.
 constexpr std::array<std::pair<QSerialPort::Parity, unsigned char>, 5> ParityCodes{{
     {QSerialPort::NoParity, 1},
@@ -76,101 +73,7 @@ QString stopBitsText(QSerialPort::StopBits stop)
                                                : QStringLiteral("stop bits %1").arg(int(stop));
 }
 
-// The parsed address, or why there is none.
-std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem)
-{
-    const qsizetype mark = name.indexOf(QLatin1String("://"));
-    if (mark < 0) {
-        *problem = QStringLiteral("%1: not a network address").arg(name);
-        return std::nullopt;
-    }
-    const QString scheme = name.left(mark).toLower();
-    NetworkAddress address;
-    if (scheme == QLatin1String(Rfc2217Scheme)) {
-        address.kind = NetworkAddress::Kind::Rfc2217;
-    } else if (scheme == QLatin1String(SocketScheme)) {
-        address.kind = NetworkAddress::Kind::Socket;
-    } else {
-        *problem = QStringLiteral("%1: unknown kind of port \"%2\"; use rfc2217:// or socket://")
-                       .arg(name, name.left(mark));
-        return std::nullopt;
-    }
-
-    const QString rest = name.mid(mark + 3);
-    QString host;
-    QString port;
-    if (rest.startsWith(QLatin1Char('['))) {
-        const qsizetype close = rest.indexOf(QLatin1Char(']'));
-        if (close < 0 || rest.mid(close + 1, 1) != QLatin1String(":")) {
-            *problem = QStringLiteral("%1: write the address as %2://HOST:PORT").arg(name, scheme);
-            return std::nullopt;
-        }
-        host = rest.mid(1, close - 1);
-        port = rest.mid(close + 2);
-        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol) {
-            *problem = QStringLiteral("%1: \"%2\" is not an IPv6 address").arg(name, host);
-            return std::nullopt;
-        }
-    } else {
-        const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-        if (colon < 0) {
-            *problem = QStringLiteral("%1: no port number; write %2://HOST:PORT").arg(name, scheme);
-            return std::nullopt;
-        }
-        host = rest.left(colon);
-        port = rest.mid(colon + 1);
-        for (const QChar c : host) {
-            if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') ||
-                  c == QLatin1Char('_'))) {
-                *problem =
-                    QStringLiteral("%1: \"%2\" is not a host name or address").arg(name, host);
-                return std::nullopt;
-            }
-        }
-    }
-    if (host.isEmpty()) {
-        *problem = QStringLiteral("%1: no host; write %2://HOST:PORT").arg(name, scheme);
-        return std::nullopt;
-    }
-    bool digits = !port.isEmpty() && port.size() <= 5;
-    for (const QChar c : port)
-        digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
-    const int number = digits ? port.toInt() : 0;
-    if (number < 1 || number > 65535) {
-        *problem = QStringLiteral("%1: port number \"%2\" is not 1 to 65535").arg(name, port);
-        return std::nullopt;
-    }
-    address.host = host;
-    address.port = quint16(number);
-    problem->clear();
-    return address;
-}
-
 } // namespace
-
-QString NetworkAddress::display() const
-{
-    const QString h = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
-    return QStringLiteral("%1:%2").arg(h).arg(port);
-}
-
-bool isNetworkPortName(const QString& name)
-{
-    return name.contains(QLatin1String("://"));
-}
-
-std::optional<NetworkAddress> parseNetworkPortName(const QString& name)
-{
-    QString problem;
-    return parseAddress(name, &problem);
-}
-
-QString networkPortNameProblem(const QString& name)
-{
-    QString problem;
-    parseAddress(name, &problem);
-    return problem;
-}
 
 NetworkLine::NetworkLine(NetworkAddress address, QObject* parent)
     : Line(parent), m_address(std::move(address))

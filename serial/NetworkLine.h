@@ -2,6 +2,7 @@
 
 #include "serial/Line.h"
 #include "serial/LineSettings.h"
+#include "serial/PortName.h"
 #include "serial/TelnetReader.h"
 
 #include <QDeadlineTimer>
@@ -13,38 +14,6 @@
 #include <functional>
 #include <optional>
 #include <vector>
-
-// A port reached through a terminal server: "rfc2217://HOST:PORT" (Telnet
-// with serial-port control, so the line settings are set from here) or
-// "socket://HOST:PORT" (the frame's bytes over plain TCP; the server's own
-// settings hold).
-struct NetworkAddress
-{
-    enum class Kind
-    {
-        Rfc2217,
-        Socket
-    };
-    Kind kind = Kind::Rfc2217;
-    QString host;
-    quint16 port = 0;
-
-    // "HOST:PORT", an IPv6 host in brackets: how every message names the port.
-    QString display() const;
-};
-
-// Whether the name is meant as a network address (it holds "://"), and so is
-// never a device path.
-bool isNetworkPortName(const QString& name);
-
-// The address a "rfc2217://HOST:PORT" or "socket://HOST:PORT" name stands for,
-// scheme in any letter case, port 1..65535; none for anything else.
-std::optional<NetworkAddress> parseNetworkPortName(const QString& name);
-
-// Why parseNetworkPortName refuses a name that holds "://", to tell the
-// operator ("ftp://x:1: unknown kind of port \"ftp\"; use rfc2217:// or
-// socket://"); empty when it takes the name.
-QString networkPortNameProblem(const QString& name);
 
 class NetworkLine : public Line
 {

@@ -1,36 +1,21 @@
 #include "settings/Startup.h"
 
+#include "serial/PortName.h"
 #include "settings/modINI.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace modINI {
 
 namespace {
-
-// The system's own names for its serial ports on Windows: "COM7",
-// "\\.\COM12".
-bool isSystemPortName(const QString& written)
-{
-#ifdef Q_OS_WIN
-    static const QRegularExpression systemPort(QStringLiteral(R"(^(COM[0-9]+|\\\\\.\\.+)$)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    return systemPort.match(written).hasMatch();
-#else
-    Q_UNUSED(written);
-    return false;
-#endif
-}
 
 // Network ports ("rfc2217://host:port"), the system's port names and
 // absolute paths stand as written; anything else lies in the program's
 // folder.
 QString portName(const QString& written)
 {
-    if (written.contains(QLatin1String("://")) || isSystemPortName(written) ||
-        QDir::isAbsolutePath(written))
+    if (isSystemPortName(written) || QDir::isAbsolutePath(written))
         return written;
     return AppFolder() + written;
 }
@@ -47,12 +32,9 @@ StartupSettings ReadStartupSettings()
     settings.settings = ReadINI(section, QStringLiteral("Setting"));
     settings.slaveId = ReadINI(section, QStringLiteral("SlaveID"));
 
-    static const QRegularExpression comKey(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
-                                           QRegularExpression::CaseInsensitiveOption);
     for (const auto& [key, value] : ReadSection(QStringLiteral("Ports"))) {
-        const QRegularExpressionMatch match = comKey.match(key);
-        const int n = match.hasMatch() ? match.captured(1).toInt() : 0;
-        if (n >= 1 && n <= MaxPortNumber && !value.isEmpty() && !settings.ports.contains(n))
+        const int n = comPortNumber(key).value_or(0);
+        if (n >= 1 && n <= MaxComPort && !value.isEmpty() && !settings.ports.contains(n))
             settings.ports.insert(n, portName(value));
     }
     return settings;

@@ -20,9 +20,6 @@ struct StartupSettings
     bool fileFound = false; // false: every text above is empty
 };
 
-// Highest n a "COMn" key of section "Ports" may carry.
-inline constexpr int MaxPortNumber = 255;
-
 StartupSettings ReadStartupSettings();
 
 // Why CommPort names no port from 1 to highest, in words that say what to

@@ -1,4 +1,5 @@
 #include "serial/MSComm.h"
+#include "serial/PortName.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
 #include "tools/send/Ports.h"
@@ -172,7 +173,7 @@ private slots:
     {
         QFETCH(QString, line);
         QFETCH(QString, expected);
-        const send::Checked<QStringList> words = send::splitWords(line);
+        const Checked<QStringList> words = send::splitWords(line);
         QString got = words.message();
         for (const QString& word : words ? *words : QStringList())
             got += '[' + word + ']';
@@ -317,7 +318,7 @@ private slots:
             QVERIFY2(man.contains(entry), command.name);
             QVERIFY(!command.examples.isEmpty());
             for (const QString& example : command.examples) {
-                const send::Checked<QStringList> words = send::splitWords(example);
+                const Checked<QStringList> words = send::splitWords(example);
                 QVERIFY(words);
                 QCOMPARE(words->value(0), QString(command.name));
                 QString out, err;
@@ -364,7 +365,7 @@ private slots:
         QCOMPARE(rows.at(0), "COM1 " + pty.devicePath() + " quendra.ini present");
         QCOMPARE(rows.at(1), QString("COM2 /dev/serial/by-id/usb-gone-if00 quendra.ini absent"));
         QCOMPARE(rows.at(2), QString("COM3 rfc2217://10.0.0.9:4001 quendra.ini network"));
-        QVERIFY(rows.at(3).startsWith("COM4 " + MSComm::platformPortName(4) + " default "));
+        QVERIFY(rows.at(3).startsWith("COM4 " + platformPortName(4) + " default "));
     }
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/send/Checked.h"
+#include "common/Checked.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,9 +13,6 @@
 // message becomes exactly one frame, built by quendra-send's command table,
 // so the bridge never learns a byte layout of its own.
 namespace bridge {
-
-using send::Checked;
-using send::Refusal;
 
 // Longest payload read at all; every value a command takes is far shorter,
 // so a longer one is refused before it is parsed or quoted.

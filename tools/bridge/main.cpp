@@ -37,7 +37,7 @@ int main(int argc, char* argv[])
     const modINI::StartupSettings ini = modINI::ReadStartupSettings();
     const QString lineSettings =
         ini.settings.isEmpty() ? QString::fromLatin1(DefaultLineSettings) : ini.settings;
-    const bridge::Checked<bridge::Config> config =
+    const Checked<bridge::Config> config =
         bridge::parseOptions(app.arguments().mid(1), lineSettings);
     if (!config) {
         std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(config.message()));
@@ -61,7 +61,7 @@ int main(int argc, char* argv[])
                           ? bridge::defaultClientId(*config, QSysInfo::machineHostName())
                           : config->clientId;
     if (!config->credentialsFile.isEmpty()) {
-        const bridge::Checked<bridge::Credentials> login =
+        const Checked<bridge::Credentials> login =
             bridge::readCredentials(config->credentialsFile);
         if (!login) {
             std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(login.message()));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tools/send/Arguments.h"
-#include "tools/send/Checked.h"
+#include "common/Checked.h"
 
 #include <QByteArray>
 #include <QList>

@@ -2,6 +2,7 @@
 
 #include "protocol/printable.h"
 #include "serial/MSComm.h"
+#include "serial/PortName.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -111,9 +112,8 @@ QList<MappedPort> mappedPorts(const QMap<int, QString>& ports)
         MappedPort port;
         port.number = n;
         port.fromIni = ports.contains(n);
-        port.device = ports.value(n, MSComm::platformPortName(n));
-        // "rfc2217://host:port", "socket://host:port": reached over the network.
-        if (port.device.contains(QLatin1String("://")))
+        port.device = ports.value(n, platformPortName(n));
+        if (isNetworkPortName(port.device))
             port.state = MappedPort::Network;
         else
             port.state = QFileInfo::exists(port.device) ? MappedPort::Present : MappedPort::Absent;

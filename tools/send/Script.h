@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/send/Checked.h"
+#include "common/Checked.h"
 #include "tools/send/Commands.h"
 
 #include <QByteArray>

@@ -6,6 +6,7 @@
 #include "serial/DeviceAdvice.h"
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
+#include "serial/PortName.h"
 #include "settings/Startup.h"
 #include "tools/send/Ports.h"
 #include "tools/send/Script.h"
@@ -35,19 +36,15 @@ struct Port
 
 Checked<Port> resolvePort(const QString& text, const Defaults& defaults)
 {
-    static const QRegularExpression comNumber(QStringLiteral("^(?:COM)?([0-9]+)$"),
-                                              QRegularExpression::CaseInsensitiveOption);
     const QString trimmed = text.trimmed();
-    const QRegularExpressionMatch match = comNumber.match(trimmed);
-    if (!match.hasMatch())
+    const std::optional<int> n = comPortNumber(trimmed, true);
+    if (!n)
         return Port{trimmed, trimmed};
-    bool ok = false;
-    const int n = match.captured(1).toInt(&ok);
-    if (!ok || n < 1 || n > 255)
-        return Refusal{QStringLiteral("port \"%1\": no such port number (COM1 to COM255)")
-                           .arg(quote(trimmed))};
-    return Port{QStringLiteral("COM%1").arg(n),
-                defaults.ports.value(n, MSComm::platformPortName(n))};
+    if (*n < 1 || *n > MaxComPort)
+        return Refusal{QStringLiteral("port \"%1\": no such port number (COM1 to COM%2)")
+                           .arg(quote(trimmed))
+                           .arg(MaxComPort)};
+    return Port{QStringLiteral("COM%1").arg(*n), defaults.ports.value(*n, platformPortName(*n))};
 }
 
 // Port and line settings, from the options or else from quendra.ini.
@@ -78,9 +75,8 @@ Checked<Request> withLine(Request request, const Scan& scan, const Defaults& def
     // What a local device cannot run is refused before any port is asked, so
     // that a dry run finds it too.
     const std::optional<LineSettings> line = parseLineSettings(request.settings);
-    const QString unsupported = line && !request.device.contains(QLatin1String("://"))
-                                    ? deviceSettingsRefusal(*line)
-                                    : QString();
+    const QString unsupported =
+        line && !isNetworkPortName(request.device) ? deviceSettingsRefusal(*line) : QString();
     if (!unsupported.isEmpty())
         return Refusal{QStringLiteral("%1 \"%2\": %3")
                            .arg(settingsGiven ? QStringLiteral("--settings")

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "tools/common/CommandLine.h"
-#include "tools/send/Checked.h"
+#include "common/Checked.h"
 #include "tools/send/Commands.h"
 
 #include <QByteArray>

@@ -5,11 +5,10 @@
 #include <optional>
 #include <utility>
 
-// What a step of quendra-send gives: a value, or the one-line message that
-// says what was wrong with the input. Every refusal travels this way, so a
-// message reaches the user exactly as the step that found the fault wrote it.
-namespace send {
-
+// What a step gives when it can fail for a reason worth telling: a value,
+// or the one-line message that says what was wrong. Every library uses it
+// where a reason travels (std::optional where none does), so a message
+// reaches the operator exactly as the step that found the fault wrote it.
 struct Refusal
 {
     QString message;
@@ -32,5 +31,3 @@ private:
     std::optional<T> m_value;
     QString m_message;
 };
-
-} // namespace send
