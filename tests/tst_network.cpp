@@ -84,47 +84,6 @@ private slots:
         QVERIFY2(m_socket->start(&why), qPrintable(why));
     }
 
-    void portNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("expected"); // "KIND HOST:PORT", or "!" and part of the reason
-        const QList<QPair<const char*, const char*>> rows{
-            {"rfc2217://10.0.0.7:4001", "rfc2217 10.0.0.7:4001"},
-            {"RFC2217://terminal-3.lab:1", "rfc2217 terminal-3.lab:1"},
-            {"socket://[::1]:65535", "socket [::1]:65535"},
-            {"rfc2217://10.0.0.7", "!no port number"},
-            {"rfc2217://10.0.0.7:0", "!\"0\" is not 1 to 65535"},
-            {"socket://10.0.0.7:65536", "!\"65536\" is not 1 to 65535"},
-            {"socket://10.0.0.7:+40", "!\"+40\" is not 1 to 65535"},
-            {"rfc2217://:4001", "!no host"},
-            {"rfc2217://user@host:4001", "!not a host name"},
-            {"rfc2217://host:4001/x", "!\"4001/x\" is not 1 to 65535"},
-            {"socket://[10.0.0.7]:4001", "!not an IPv6 address"},
-            {"telnet://10.0.0.7:4001", "!unknown kind of port \"telnet\""},
-        };
-        for (const auto& [name, expected] : rows)
-            QTest::newRow(name) << QString(name) << QString(expected);
-    }
-    void portNames()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, expected);
-        QVERIFY(isNetworkPortName(name));
-        const std::optional<NetworkAddress> a = parseNetworkPortName(name);
-        const QString problem = networkPortNameProblem(name);
-        if (expected.startsWith('!')) {
-            QVERIFY(!a);
-            QVERIFY2(problem.startsWith(name + ": ") && problem.contains(expected.mid(1)),
-                     qPrintable(problem));
-        } else {
-            QVERIFY2(a, qPrintable(problem));
-            QCOMPARE(QString(a->kind == NetworkAddress::Kind::Rfc2217 ? "rfc2217 " : "socket ") +
-                         a->display(),
-                     expected);
-            QVERIFY(problem.isEmpty());
-        }
-    }
-
     // Bytes a terminal would translate (CR NUL, CR LF, IAC) arrive as they are.
     void frames_data()
     {

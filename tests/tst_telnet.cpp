@@ -1,4 +1,5 @@
 #include "serial/Deadline.h"
+#include "serial/PortName.h"
 #include "serial/TelnetReader.h"
 
 #include <QtTest>
@@ -34,13 +35,76 @@ QString describe(const std::vector<TelnetReader::Event>& events)
 
 } // namespace
 
-// What a terminal server sends, read apart from any connection; and what
-// the line makes of its text and of its time limits.
+// How a port name is read; what a terminal server sends, read apart from any
+// connection; and the line's time limits.
 class tst_Telnet : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void portNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("expected"); // "KIND HOST:PORT", or "!" and part of the reason
+        const QList<QPair<const char*, const char*>> rows{
+            {"rfc2217://10.0.0.7:4001", "rfc2217 10.0.0.7:4001"},
+            {"RFC2217://terminal-3.lab:1", "rfc2217 terminal-3.lab:1"},
+            {"socket://[::1]:65535", "socket [::1]:65535"},
+            {"rfc2217://10.0.0.7", "!no port number"},
+            {"rfc2217://10.0.0.7:0", "!\"0\" is not 1 to 65535"},
+            {"socket://10.0.0.7:65536", "!\"65536\" is not 1 to 65535"},
+            {"socket://10.0.0.7:+40", "!\"+40\" is not 1 to 65535"},
+            {"rfc2217://:4001", "!no host"},
+            {"rfc2217://user@host:4001", "!not a host name"},
+            {"rfc2217://host:4001/x", "!\"4001/x\" is not 1 to 65535"},
+            {"socket://[10.0.0.7]:4001", "!not an IPv6 address"},
+            {"telnet://10.0.0.7:4001", "!unknown kind of port \"telnet\""},
+        };
+        for (const auto& [name, expected] : rows)
+            QTest::newRow(name) << QString(name) << QString(expected);
+    }
+    void portNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QVERIFY(isNetworkPortName(name));
+        const std::optional<NetworkAddress> a = parseNetworkPortName(name);
+        const QString problem = networkPortNameProblem(name);
+        if (expected.startsWith('!')) {
+            QVERIFY(!a);
+            QVERIFY2(problem.startsWith(name + ": ") && problem.contains(expected.mid(1)),
+                     qPrintable(problem));
+        } else {
+            QVERIFY2(a, qPrintable(problem));
+            QCOMPARE(QString(a->kind == NetworkAddress::Kind::Rfc2217 ? "rfc2217 " : "socket ") +
+                         a->display(),
+                     expected);
+            QVERIFY(problem.isEmpty());
+        }
+    }
+
+    // COMn as a "Ports" key, and as --port or CommPort (bare numbers too);
+    // the range is the caller's to check.
+    void comPorts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("key"); // -1: not a port number's shape
+        QTest::addColumn<int>("bare");
+        QTest::newRow("COM5") << "COM5" << 5 << 5;
+        QTest::newRow("any case") << "com12" << 12 << 12;
+        QTest::newRow("bare") << "7" << -1 << 7;
+        QTest::newRow("out of range, still a number") << "COM256" << 256 << 256;
+        QTest::newRow("device path") << "/dev/ttyS0" << -1 << -1;
+        QTest::newRow("blank inside") << "COM 5" << -1 << -1;
+        QTest::newRow("too long for a number") << "COM99999999999" << 0 << 0;
+    }
+    void comPorts()
+    {
+        QFETCH(QString, text);
+        QTEST(comPortNumber(text).value_or(-1), "key");
+        QTEST(comPortNumber(text, true).value_or(-1), "bare");
+    }
+
     // What the server sends, cut into pieces anywhere.
     void reader_data()
     {
