@@ -23,13 +23,6 @@ DriverStopBits driverStopBits(QSerialPort::StopBits stopBits)
     }
 }
 
-// Start bit, data bits, parity bit, stop bits (1.5 counted as 2).
-int bitsPerCharacter(const LineSettings& settings)
-{
-    return 1 + int(settings.dataBits) + (settings.parity == QSerialPort::NoParity ? 0 : 1) +
-           (settings.stopBits == QSerialPort::OneStop ? 1 : 2);
-}
-
 } // namespace
 
 DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m_device(device)

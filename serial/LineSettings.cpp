@@ -108,3 +108,9 @@ bool applyLineSettings(QSerialPort& port, const LineSettings& settings, QString*
         return refused(QStringLiteral("flow control"));
     return true;
 }
+
+int bitsPerCharacter(const LineSettings& settings)
+{
+    return 1 + int(settings.dataBits) + (settings.parity == QSerialPort::NoParity ? 0 : 1) +
+           (settings.stopBits == QSerialPort::OneStop ? 1 : 2);
+}

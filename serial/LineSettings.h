@@ -34,6 +34,10 @@ std::optional<LineSettings> parseLineSettings(const QString& text);
 // "1.5".
 QString formatLineSettings(const LineSettings& settings);
 
+// How many bits one character takes on the line at these settings: start
+// bit, data bits, parity bit, stop bits (1.5 counted as 2).
+int bitsPerCharacter(const LineSettings& settings);
+
 // The line settings of one of the module's rates: no parity, 8 data bits,
 // 1 stop bit, as the panel's "Baud Rate" menu gives them.
 LineSettings moduleLineSettings(int baudRate);

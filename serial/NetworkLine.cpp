@@ -534,8 +534,8 @@ WriteResult NetworkLine::write(const QByteArray& frame)
     result.sent = frame.size();
     m_unconfirmed = true;
     if (telnetLine) {
-        // Eleven bits a byte at most (start, eight data, parity, stop).
-        m_pendingLineUs += qint64(frame.size()) * 11 * 1000000 / m_wanted.baudRate;
+        m_pendingLineUs +=
+            qint64(frame.size()) * bitsPerCharacter(m_wanted) * 1000000 / m_wanted.baudRate;
     } else {
         m_settledAtMs = m_clock.elapsed() + SocketSettleMs;
     }

@@ -167,11 +167,7 @@ int ModuleLine::gapMs() const
 
 int ModuleLine::gapFor(const LineSettings& settings, int minimumMs)
 {
-    // Start bit, data bits, parity bit, stop bits (1.5 counts as 2).
-    const int bits = 1 + int(settings.dataBits) +
-                     (settings.parity == QSerialPort::NoParity ? 0 : 1) +
-                     (settings.stopBits == QSerialPort::OneStop ? 1 : 2);
-    const int ms = int(std::ceil(3.5 * bits * 1000.0 / settings.baudRate));
+    const int ms = int(std::ceil(3.5 * bitsPerCharacter(settings) * 1000.0 / settings.baudRate));
     return std::max(ms, minimumMs);
 }
 

@@ -48,7 +48,8 @@ SevenSegmentDisplay::SevenSegmentDisplay(QWidget* parent) : QWidget(parent)
     setAccessibleName(QStringLiteral("six-digit display"));
 }
 
-void SevenSegmentDisplay::setPatterns(const std::array<quint8, 6>& patterns, bool dim)
+void SevenSegmentDisplay::setPatterns(
+    const std::array<quint8, protocol::DisplayPositions>& patterns, bool dim)
 {
     m_patterns = patterns;
     m_dim = dim;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <QWidget>
 
 #include <array>
@@ -15,7 +17,7 @@ public:
     explicit SevenSegmentDisplay(QWidget* parent = nullptr);
 
     // Patterns in the module's bit order, leftmost position first.
-    void setPatterns(const std::array<quint8, 6>& patterns, bool dim);
+    void setPatterns(const std::array<quint8, protocol::DisplayPositions>& patterns, bool dim);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -24,6 +26,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    std::array<quint8, 6> m_patterns{};
+    std::array<quint8, protocol::DisplayPositions> m_patterns{};
     bool m_dim = false;
 };
