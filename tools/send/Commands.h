@@ -1,7 +1,7 @@
 #pragma once
 
-#include "tools/send/Arguments.h"
 #include "common/Checked.h"
+#include "tools/send/Arguments.h"
 
 #include <QByteArray>
 #include <QList>

@@ -335,8 +335,9 @@ int listPorts(const Request& request, const Defaults& defaults, QTextStream& out
 
 Defaults Defaults::fromIni()
 {
-    const modINI::StartupSettings file = modINI::ReadStartupSettings();
-    return {file.commPort, file.settings, file.slaveId, file.ports, modINI::missingFileNote(file)};
+    Defaults defaults{modINI::ReadStartupSettings(), {}};
+    defaults.missingFile = modINI::missingFileNote(defaults);
+    return defaults;
 }
 
 Checked<Request> parseArguments(const QStringList& args, const Defaults& defaults)

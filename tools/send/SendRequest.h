@@ -1,7 +1,8 @@
 #pragma once
 
-#include "tools/common/CommandLine.h"
 #include "common/Checked.h"
+#include "settings/Startup.h"
+#include "tools/common/CommandLine.h"
 #include "tools/send/Commands.h"
 
 #include <QByteArray>
@@ -26,13 +27,9 @@ enum ExitStatus : int
 
 // What the settings file beside the program offers when the command line
 // says nothing: texts exactly as the panel reads them at start.
-struct Defaults
+struct Defaults : modINI::StartupSettings
 {
-    QString commPort;         // "1" stands for COM1
-    QString settings;         // "9600,n,8,1"
-    QString slaveId;          // "5"
-    QMap<int, QString> ports; // COMn -> port name, from section "Ports"
-    QString missingFile;      // " (PATH is missing; ...)" when there was no file to read
+    QString missingFile; // " (PATH is missing; ...)" when there was no file to read
 
     // Section "Settings" of quendra.ini in the program's folder.
     static Defaults fromIni();
