@@ -177,9 +177,6 @@ private slots:
         QTest::newRow("emulator: unknown option")
             << "quendra-emulator" << QStringList{"--pty", "--frob"} << 2
             << "quendra-emulator: unknown option --frob. Try 'quendra-emulator --help'.\n";
-        QTest::newRow("emulator: option twice")
-            << "quendra-emulator" << QStringList{"--pty", "--modules", "2", "--modules", "3"} << 2
-            << "--modules given twice";
         QTest::newRow("emulator: port that is not there")
             << "quendra-emulator" << QStringList{"--port", m_dir.filePath("ttyUSB9"), "--headless"}
             << 3 << "ttyUSB9";

@@ -1,6 +1,7 @@
 #include "protocol/decode.h"
 #include "tools/emulator/ModuleBus.h"
 #include "tools/emulator/ModuleState.h"
+#include "tools/emulator/Options.h"
 #include "tools/emulator/SegmentFont.h"
 
 #include <QtTest>
@@ -29,6 +30,46 @@ class tst_EmulatorState : public QObject
     Q_OBJECT
 
 private slots:
+    // The command line read in-process: what it picks, or the start of why not.
+    void options_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("expected"); // "pty|port LINE UIDS GAP", or "!" and the reason
+        const auto row = [](const char* name, const QStringList& args, const QString& expected) {
+            QTest::newRow(name) << QStringList{"quendra-emulator"} + args << expected;
+        };
+        row("pty, defaults", {"--pty"}, "pty 9600,n,8,1 1 0");
+        row("port, modules, gap", {"--port", "/dev/x", "--modules", "3", "--gap", "9"},
+            "port 9600,n,8,1 1,2,3 9");
+        row("any UID", {"--pty", "--uid", "any"}, "pty 9600,n,8,1 any 0");
+        row("option twice", {"--pty", "--modules", "2", "--modules", "3"},
+            "!--modules given twice");
+        row("uid and modules", {"--pty", "--uid", "2", "--modules", "3"},
+            "!give --uid or --modules");
+        row("both lines", {"--pty", "--port", "/dev/x"}, "!give exactly one of --pty or --port");
+        row("link without pty", {"--port", "/dev/x", "--link", "/tmp/l"},
+            "!--link goes with --pty");
+        row("gap 0", {"--pty", "--gap", "0"}, "!--gap \"0\" is not 1..10000 ms");
+    }
+    void options()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, expected);
+        const Checked<EmulatorOptions> o = parseEmulatorOptions(args);
+        if (!o) {
+            QVERIFY2(expected.startsWith('!') && o.message().startsWith(expected.mid(1)),
+                     qPrintable(o.message()));
+            return;
+        }
+        QStringList uids;
+        for (const std::optional<quint8>& uid : o->uids)
+            uids << (uid ? QString::number(*uid) : QString("any"));
+        QCOMPARE(QString("%1 %2 %3 %4")
+                     .arg(o->pty ? "pty" : "port", formatLineSettings(o->line), uids.join(','))
+                     .arg(o->gapMs),
+                 expected);
+    }
+
     // Patterns worked out by hand from the bit order f c g b dp e d a.
     void shows_data()
     {
