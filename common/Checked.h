@@ -18,7 +18,7 @@ template <class T> class Checked
 {
 public:
     Checked(T value) : m_value(std::move(value)) {}
-    Checked(Refusal refusal) : m_message(std::move(refusal.message)) {}
+    Checked(const Refusal& refusal) : m_message(refusal.message) {}
 
     explicit operator bool() const { return m_value.has_value(); }
     const T& operator*() const { return *m_value; }

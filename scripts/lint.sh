@@ -11,7 +11,7 @@ build=${1:-build}
 db="$build/compile_commands.json"
 [ -f "$db" ] || { echo "lint: $db missing: build first (make build)"; exit 1; }
 
-own='/(protocol|serial|settings|window|tests|fuzz|tools|bench)/.*\.cpp$'
+own='/(common|protocol|serial|settings|window|tests|fuzz|tools|bench)/.*\.cpp$'
 files=$(grep -o '"file": *"[^"]*"' "$db" | sed 's/"file": *"//; s/"$//' | grep -E "$own" | grep -v '/build' | sort -u)
 echo "lint: $(echo "$files" | wc -l) files"
 
@@ -38,7 +38,7 @@ PY
 # macros mean. The moc output that the tests include stops on purpose when
 # Qt's headers are missing, so that directive is not a finding there.
 filters=""
-for dir in protocol serial settings window tests fuzz tools bench; do
+for dir in common protocol serial settings window tests fuzz tools bench; do
     filters="$filters --file-filter=$dir/*"
 done
 cppcheck --quiet --error-exitcode=1 --inline-suppr --library=qt \
