@@ -1,10 +1,15 @@
 #include "serial/PortName.h"
 
 #include "serial/DeviceLine.h"
-#include "serial/NetworkLine.h"
+#include "serial/NetworkLineEntry.h"
 
-#include <QHostAddress>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QMutex>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace {
 
@@ -18,6 +23,65 @@ constexpr Scheme NetworkSchemes[] = {
     {"rfc2217", NetworkAddress::Kind::Rfc2217},
     {"socket", NetworkAddress::Kind::Socket},
 };
+
+// Whether the text is an IPv6 address, with or without a zone ("fe80::1%eth0").
+// Read with Qt Core's URL parser, so that reading a port name maps no
+// network library.
+bool isIpv6Address(const QString& text)
+{
+    const qsizetype percent = text.indexOf(QLatin1Char('%'));
+    const QString address = text.left(percent);
+    if (!address.contains(QLatin1Char(':')) || address.contains(QLatin1Char('[')))
+        return false;
+    if (percent >= 0) {
+        const QString zone = text.mid(percent + 1);
+        if (zone.isEmpty() || !std::all_of(zone.begin(), zone.end(), [](QChar c) {
+                return c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') ||
+                       c == QLatin1Char('_');
+            }))
+            return false;
+    }
+    QUrl url;
+    url.setHost(address, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty();
+}
+
+// The network line's library, loaded the first time a network port is
+// named; a program that only ever opens devices never maps it, nor Qt
+// Network. It lies in the program's own folder (the real one, behind the
+// launcher links). Kept loaded for the rest of the run.
+Checked<NewNetworkLine> networkLineMaker()
+{
+    static QMutex guard;
+    static NewNetworkLine maker = nullptr;
+    const QMutexLocker lock(&guard);
+    if (maker)
+        return maker;
+    const QString file = QLatin1String(QUENDRA_NETWORK_LINE_FILE);
+    if (!QCoreApplication::instance())
+        return Refusal{
+            QStringLiteral("the network line (%1) is loaded by a running program only").arg(file)};
+#ifdef Q_OS_WIN
+    const QDir folder(QCoreApplication::applicationDirPath());
+#else
+    const QDir folder(QCoreApplication::applicationDirPath() + QLatin1String("/lib"));
+#endif
+    const QString path = folder.filePath(file);
+    // Asked for a file that is not there, QLibrary tries other names and
+    // reports the last of those; the operator is better told which file.
+    if (!QFileInfo::exists(path))
+        return Refusal{QStringLiteral("the network line could not be loaded: %1 is missing")
+                           .arg(QDir::toNativeSeparators(path))};
+    QLibrary library(path);
+    if (!library.load())
+        return Refusal{
+            QStringLiteral("the network line could not be loaded: %1").arg(library.errorString())};
+    maker = reinterpret_cast<NewNetworkLine>(library.resolve(NewNetworkLineName));
+    if (!maker)
+        return Refusal{QStringLiteral("the network line could not be loaded: %1 offers no %2")
+                           .arg(library.fileName(), QLatin1String(NewNetworkLineName))};
+    return maker;
+}
 
 // The parsed address, or why there is none.
 std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem)
@@ -51,7 +115,7 @@ std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem
         }
         host = rest.mid(1, close - 1);
         port = rest.mid(close + 2);
-        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol) {
+        if (!isIpv6Address(host)) {
             *problem = QStringLiteral("%1: \"%2\" is not an IPv6 address").arg(name, host);
             return std::nullopt;
         }
@@ -121,9 +185,13 @@ Checked<std::unique_ptr<Line>> lineFor(const QString& name)
     if (!isNetworkPortName(name))
         return std::unique_ptr<Line>(std::make_unique<DeviceLine>(name));
     QString problem;
-    if (const std::optional<NetworkAddress> address = parseAddress(name, &problem))
-        return std::unique_ptr<Line>(std::make_unique<NetworkLine>(*address));
-    return Refusal{problem};
+    const std::optional<NetworkAddress> address = parseAddress(name, &problem);
+    if (!address)
+        return Refusal{problem};
+    const Checked<NewNetworkLine> make = networkLineMaker();
+    if (!make)
+        return Refusal{QStringLiteral("%1: %2").arg(name, make.message())};
+    return std::unique_ptr<Line>((*make)(*address));
 }
 
 std::optional<int> comPortNumber(const QString& text, bool bareNumber)

@@ -57,7 +57,10 @@ private slots:
             {"rfc2217://:4001", "!no host"},
             {"rfc2217://user@host:4001", "!not a host name"},
             {"rfc2217://host:4001/x", "!\"4001/x\" is not 1 to 65535"},
+            {"socket://[fe80::1%eth0]:4001", "socket [fe80::1%eth0]:4001"},
             {"socket://[10.0.0.7]:4001", "!not an IPv6 address"},
+            {"socket://[1::2::3]:4001", "!not an IPv6 address"},
+            {"socket://[fe80::1%]:4001", "!not an IPv6 address"},
             {"telnet://10.0.0.7:4001", "!unknown kind of port \"telnet\""},
         };
         for (const auto& [name, expected] : rows)
