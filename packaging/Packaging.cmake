@@ -1,7 +1,8 @@
 # Installed layout, the same for `cmake --install` and the Debian package:
 #   /usr/lib/quendra   the programs, and quendra.ini as a link to the settings
 #                      in /etc (each program reads the quendra.ini beside its
-#                      real executable)
+#                      real executable); lib/ in it holds their shared
+#                      libraries, the network line among them
 #   /etc/quendra       quendra.ini, the operator's settings (a conffile)
 #   /usr/bin           launcher links into /usr/lib/quendra
 #   /usr/share         desktop entry, icon, AppStream metadata, man pages,
@@ -73,6 +74,14 @@ foreach(program quendra-panel quendra-send quendra-emulator quendra-bridge)
         install(FILES ${QUENDRA_PACKAGING_DIR}/${program}.1.gz DESTINATION usr/share/man/man1)
     endif()
 endforeach()
+
+# The programs' own shared libraries, in lib/ beside them, where they find
+# them ($ORIGIN/lib); the network line is loaded from there when a network
+# port is opened. A folder of their own, because shared objects directly in
+# /usr/lib/quendra would make the package run ldconfig for libraries that
+# nothing else links.
+install(TARGETS quendra_serial quendra_network LIBRARY DESTINATION ${QUENDRA_LIB}/lib
+        RUNTIME DESTINATION ${QUENDRA_LIB})
 
 # The sample settings never replace an operator's own file: `cmake --install`
 # keeps one that is there, and the package marks it a conffile below.
@@ -173,6 +182,6 @@ if(DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
-           ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6")
+           ", libqt6core6, libqt6gui6, libqt6widgets6, libqt6serialport6, libqt6network6")
 endif()
 include(CPack)

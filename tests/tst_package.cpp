@@ -1,6 +1,8 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -214,6 +216,63 @@ private slots:
         QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("01 63 03\n"));
         QVERIFY(writeIni("[Settings]\nSlaveID=42\n"));
         QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("2A 63 03\n"));
+    }
+
+    // A network port from the installed layout: the sender loads the network
+    // line from lib/ beside its real executable and the frame reaches the
+    // server. Without that library the port fails to open, naming it, and
+    // nothing is sent.
+    void networkPortFromInstalledLayout_data()
+    {
+        QTest::addColumn<bool>("withLibrary");
+        QTest::newRow("loaded") << true;
+        QTest::newRow("missing") << false;
+    }
+    void networkPortFromInstalledLayout()
+    {
+        QFETCH(bool, withLibrary);
+        QVERIFY(writeIni("[Settings]\nSlaveID=1\n"));
+        const QString library = m_root + "/usr/lib/quendra/lib/libquendra-network.so";
+        const QString aside = m_work.filePath("libquendra-network.so");
+        if (!withLibrary)
+            QVERIFY(QFile::rename(library, aside));
+        const auto putBack = qScopeGuard([&] {
+            if (!withLibrary)
+                QFile::rename(aside, library);
+        });
+
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QProcess send;
+        send.setProcessChannelMode(QProcess::MergedChannels);
+        send.start(
+            m_root + "/usr/bin/quendra-send",
+            {"--port", QString("socket://127.0.0.1:%1").arg(server.serverPort()), "dp", "3"});
+        QTcpSocket* peer = nullptr;
+        QByteArray received;
+        for (QDeadlineTimer limit(60000);
+             send.state() != QProcess::NotRunning && !limit.hasExpired();) {
+            if (!peer && server.waitForNewConnection(20))
+                peer = server.nextPendingConnection();
+            if (peer && peer->waitForReadyRead(20))
+                received += peer->readAll();
+            send.waitForFinished(20);
+        }
+        QVERIFY2(send.state() == QProcess::NotRunning, "quendra-send did not finish in 60 s");
+        if (peer) {
+            peer->waitForReadyRead(200);
+            received += peer->readAll();
+        }
+        const QByteArray said = send.readAll();
+        if (withLibrary) {
+            QVERIFY2(send.exitCode() == 0, said.constData());
+            QCOMPARE(received, QByteArray::fromHex("016303"));
+        } else {
+            QVERIFY2(send.exitCode() != 0 && said.contains("network line could not be loaded") &&
+                         said.contains("libquendra-network.so"),
+                     said.constData());
+            QCOMPARE(received, QByteArray());
+        }
     }
 
     // The panel, started the same way, opens the settings through the same
