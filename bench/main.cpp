@@ -202,6 +202,11 @@ StartupRun startOnce(const QString& program, const QString& hook, const QString&
     const QString exe = folder.filePath(QFileInfo(program).fileName());
     if (!QFile::copy(program, exe))
         fatal(QStringLiteral("cannot copy %1").arg(program));
+    // Its shared libraries, which it finds in lib/ beside itself.
+    const QString libraries = QFileInfo(program).absolutePath() + QStringLiteral("/lib");
+    if (QFileInfo::exists(libraries) &&
+        !QFile::link(libraries, folder.filePath(QStringLiteral("lib"))))
+        fatal(QStringLiteral("cannot link %1").arg(libraries));
     writeFile(folder.filePath(QStringLiteral("quendra.ini")), settingsFor(pty));
 
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
