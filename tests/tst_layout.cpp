@@ -1,9 +1,11 @@
 #include "tests/support/Panel.h"
+#include "window/PanelStyle.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 
 class tst_Layout : public QObject
 {
@@ -117,6 +119,23 @@ Image1 QLabel Frame6 24,24 104x124)");
         }
         QCOMPARE(clicks, 0);
         QCOMPARE(p.line().toHex(' '), QByteArray());
+    }
+
+    // The pictures the window reads without guessing their format, and the
+    // menu bar's overflow icon that the panel's style reads only when drawn:
+    // each is there, and the deferred icon is the desktop style's own.
+    void pictures()
+    {
+        Panel p;
+        QVERIFY(!p.window->windowIcon().availableSizes().isEmpty());
+        QCOMPARE(p.get<QLabel>("Image1")->pixmap().size(), QSize(100, 120));
+
+        PanelStyle style;
+        const QIcon deferred = style.standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
+        const QIcon own =
+            style.baseStyle()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
+        QVERIFY(!deferred.isNull());
+        QCOMPARE(deferred.pixmap(16).toImage(), own.pixmap(16).toImage());
     }
 };
 

@@ -10,9 +10,12 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QFont>
+#include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QStringListModel>
 
 namespace {
@@ -28,16 +31,32 @@ QStringList numberTexts(int count, int base, int width)
     return texts;
 }
 
+// One of the panel's own pictures, all PNG. Told the format and not to
+// guess, Qt reads it with its built-in reader; otherwise it first loads
+// every image-format plugin to ask whether one of them reads it better.
+QPixmap panelPicture(const QString& path)
+{
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
 } // namespace
+
+QFont frmMain::dialogFont()
+{
+    return QFont(QStringLiteral("Arial"), 8);
+}
 
 frmMain::frmMain(MessageSink sink, QWidget* parent)
     : QMainWindow(parent), ui(std::make_unique<Ui::frmMain>()), m_sink(std::move(sink))
 {
-    // The layout was drawn for a small dialog font; the desktop's default
-    // (often a wide 9- or 10-point face) would cut captions off. Controls
-    // without a font of their own take this one; txtdata keeps its own.
-    setFont(QFont(QStringLiteral("Arial"), 8));
+    // Controls without a font of their own take the dialog font; txtdata
+    // keeps its own.
+    setFont(dialogFont());
     ui->setupUi(this);
+    setWindowIcon(QIcon(panelPicture(QStringLiteral(":/quendra/icon.png"))));
+    ui->Image1->setPixmap(panelPicture(QStringLiteral(":/quendra/segments.png")));
     mnuCOM = {nullptr,      ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
               ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
     mnuBR = {nullptr, ui->mnuBR_1, ui->mnuBR_2, ui->mnuBR_3};

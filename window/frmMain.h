@@ -4,6 +4,7 @@
 #include "window/MessageSink.h"
 
 #include <QByteArray>
+#include <QFont>
 #include <QMainWindow>
 
 #include <array>
@@ -35,6 +36,10 @@ public:
     ~frmMain() override;
 
     MSComm& port() { return MSComm1; }
+
+    // The font the layout was drawn for: a small dialog font. The desktop's
+    // default (often a wide 9- or 10-point face) would cut captions off.
+    static QFont dialogFont();
 
 private:
     // The operator's choices from the two menus, by entry index (1..6, 1..3).

@@ -1,5 +1,6 @@
 #include "tools/common/CommandLine.h"
 #include "window/PanelOptions.h"
+#include "window/PanelStyle.h"
 #include "window/frmMain.h"
 
 #include <QApplication>
@@ -31,6 +32,12 @@ int main(int argc, char* argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QuendraAPP"));
+    QApplication::setStyle(new PanelStyle);
+    // The window's dialog font for the whole program, its message boxes and
+    // menus too. Set before the window is built, it is also the font every
+    // text field lays out its empty text in before taking its own, so that
+    // start-up loads one font fewer.
+    QApplication::setFont(frmMain::dialogFont());
 
     frmMain window;
     const QRect screen = window.screen()->availableGeometry();
