@@ -45,7 +45,7 @@ QPixmap panelPicture(const QString& path)
 
 QFont frmMain::dialogFont()
 {
-    return QFont(QStringLiteral("Arial"), 8);
+    return {QStringLiteral("Arial"), 8};
 }
 
 frmMain::frmMain(MessageSink sink, QWidget* parent)
