@@ -13,7 +13,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
@@ -22,8 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-// <termios.h> clashes with the kernel's header above; these two are all
-// that is needed of it.
+// <termios.h> clashes with the kernel's header above; these are all that
+// is needed of it.
 struct termios;
 extern "C" int tcdrain(int fd);
 extern "C" int tcflush(int fd, int queue);
@@ -49,17 +48,10 @@ template <typename F> F real(const char* name)
 }
 
 using WriteFn = ssize_t (*)(int, const void*, size_t);
-using CloseFn = int (*)(int);
+using CloseFn = int (*)(int); // and tcdrain
 using IoctlFn = int (*)(int, unsigned long, void*);
-using DrainFn = int (*)(int);
 using FlushFn = int (*)(int, int);
 using SetAttrFn = int (*)(int, int, const struct termios*);
-
-long envNumber(const char* name, long otherwise)
-{
-    const char* text = std::getenv(name);
-    return text ? std::strtol(text, nullptr, 10) : otherwise;
-}
 
 std::string realPath(const char* path)
 {
@@ -75,7 +67,8 @@ State& state()
             made->device = realPath(device);
         if (const char* log = std::getenv("QUENDRA_LINETRACE_LOG"))
             made->logPath = log;
-        made->writeLimit = envNumber("QUENDRA_LINETRACE_WRITE_LIMIT", -1);
+        if (const char* limit = std::getenv("QUENDRA_LINETRACE_WRITE_LIMIT"))
+            made->writeLimit = std::strtol(limit, nullptr, 10);
         return made;
     }();
     return *s;
@@ -153,7 +146,7 @@ int close(int fd)
 
 int tcdrain(int fd)
 {
-    return passOn<DrainFn>("tcdrain", fd);
+    return passOn<CloseFn>("tcdrain", fd);
 }
 
 int tcflush(int fd, int queue)
