@@ -95,6 +95,9 @@ private slots:
         QCOMPARE(textPayload(typed).toHex(' '), payload);
     }
 
+    // A code no module knows has no payload length (the splitter's rows cover the known ones).
+    void unknownCodeHasNoPayloadLength() { QVERIFY(!payloadLength(0x41)); }
+
     // Most significant byte first both ways; the range of a width is where
     // encoding stops.
     void numbers_data()
