@@ -30,16 +30,12 @@ private slots:
             {"cboSeg6=01", "cboSeg5=02", "cboSeg4=04", "cboSeg3=08", "cboSeg2=80", "cboSeg1=7f",
              "cmdSEG"},
             "056101020408807f");
-        row("brightness first after start", {"cmdDIM"}, "056e");
         // A second press sends the same frame; the caption toggles with each press.
         row("brightness twice", {"cboSeg6=3F", "cmdSEG", "cmdDIM", "cmdDIM"},
             "05613f0000000000056e3f0000000000056e3f0000000000");
         // Brightness carries the configuration payload, to the address shown.
         row("brightness after configuration",
             {"cboCuid=255", "opt38400", "cboUID=3", "cmdConfig", "cmdDIM"}, "1e1e09ff036e1e09ff");
-        row("configure 9600 0", {"opt9600", "cboCuid=0", "cmdConfig"}, "1e1e2400");
-        row("configure 19200 255", {"opt19200", "cboCuid=255", "cboUID=9", "cmdConfig"},
-            "1e1e12ff");
         // The shown text goes through the one UID conversion (its rows are the protocol's).
         row("uid 2.5 to even", {"cboUID=2.5", "cmdDP"}, "026300");
         row("uid 256", {"cboUID=256", "cmdDP"}, "",

@@ -41,7 +41,16 @@ private slots:
         row("pty, defaults", {"--pty"}, "pty 9600,n,8,1 1 0");
         row("port, modules, gap", {"--port", "/dev/x", "--modules", "3", "--gap", "9"},
             "port 9600,n,8,1 1,2,3 9");
-        row("any UID", {"--pty", "--uid", "any"}, "pty 9600,n,8,1 any 0");
+        row("any UID, any case", {"--pty", "--uid", "ANY"}, "pty 9600,n,8,1 any 0");
+        row("UID list", {"--pty", "--uid", "1, 2,5"}, "pty 9600,n,8,1 1,2,5 0");
+        row("UID twice", {"--pty", "--uid", "2,1,2"}, "!--uid \"2,1,2\" gives UID 2 twice");
+        row("any in a list", {"--pty", "--uid", "any,2"},
+            "!--uid \"any,2\" is neither 0..255, a list like 1,2,5, nor any");
+        row("UID 256", {"--pty", "--uid", "1,256"}, "!--uid \"1,256\" is neither");
+        row("17 UIDs", {"--pty", "--uid", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16"},
+            "!--uid \"0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16\" names 17 modules; at most 16");
+        row("no modules", {"--pty", "--modules", "0"}, "!--modules \"0\" is not 1..16");
+        row("17 modules", {"--pty", "--modules", "17"}, "!--modules \"17\" is not 1..16");
         row("option twice", {"--pty", "--modules", "2", "--modules", "3"},
             "!--modules given twice");
         row("uid and modules", {"--pty", "--uid", "2", "--modules", "3"},
@@ -84,7 +93,7 @@ private slots:
         // Points stay over the next text; bits above the six positions are ignored.
         row("01633f016325 0162202020202031 016340", "08 00 00 08 00 58", "ignored");
         row("0164000f423f", "f3 f3 f3 f3 f3 f3", "unsigned 999999");
-        row("0164000f4240", "00 00 00 d7 a5 86", "1000000, overflow");
+        row("0164000f4240", "00 00 00 d7 a5 86", "1000000, overflow: shows OFL");
         row("0165fffe7961", "20 f3 f3 f3 f3 f3", "signed -99999");
         row("0165fffe7960", "00 00 20 d7 a5 86", "-100000, overflow");
         row("01678000", "20 73 37 51 e7 f7", "signed -32768");
@@ -171,39 +180,6 @@ private slots:
             lit += shown(module) == "00 00 00 00 00 00" ? '0' : '1';
         QTEST(lit, "lit");
         QCOMPARE(bus.baudRate(), burst.startsWith("\x1e\x1e\x12") ? 19200 : 9600);
-    }
-    // What --uid and --modules make of their text: the UIDs, or why not.
-    void uids_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("result");
-        const auto row = [](const char* option, const char* text, const char* result) {
-            QTest::newRow(qPrintable(QString("%1 %2").arg(option, text)))
-                << QString(option) << QString(text) << QString(result);
-        };
-        row("uid", "1, 2,5", "1 2 5");
-        row("uid", "ANY", "any");
-        row("uid", "2,1,2", "--uid \"2,1,2\" gives UID 2 twice");
-        row("uid", "any,2", "--uid \"any,2\" is neither 0..255, a list like 1,2,5, nor any");
-        row("uid", "1,256", "--uid \"1,256\" is neither 0..255, a list like 1,2,5, nor any");
-        row("uid", "0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16",
-            "--uid \"0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16\" names 17 modules; at most 16");
-        row("modules", "3", "1 2 3");
-        row("modules", "0", "--modules \"0\" is not 1..16");
-        row("modules", "17", "--modules \"17\" is not 1..16");
-    }
-    void uids()
-    {
-        QFETCH(QString, option);
-        QFETCH(QString, text);
-        QString error;
-        const auto uids = option == "uid" ? ModuleBus::parseUids(text, &error)
-                                          : ModuleBus::numberedUids(text, &error);
-        QStringList got;
-        for (const std::optional<quint8>& uid : uids.value_or(QList<std::optional<quint8>>{}))
-            got << (uid ? QString::number(*uid) : QString("any"));
-        QTEST(uids ? got.join(' ') : error, "result");
     }
 };
 

@@ -29,14 +29,11 @@ private slots:
     {
         Pty pty;
         const QByteArray path = pty.devicePath().toUtf8();
-        const QMap<int, QString> ports{
-            {1, pty.devicePath()}, {2, pty.devicePath()}, {3, "/dev/quendra-none"}};
-        MSComm port, held, missing;
-        for (MSComm* p : {&port, &held, &missing})
+        const QMap<int, QString> ports{{1, pty.devicePath()}, {2, pty.devicePath()}};
+        MSComm port, held;
+        for (MSComm* p : {&port, &held})
             p->setPortMap(ports);
         port.setCommPort(1);
-        port.setSettings("9600,n,8"); // refused settings leave the port closed, with a reason
-        QVERIFY(!port.open() && !port.isOpen() && !port.errorString().isEmpty());
         port.setSettings("19200,n,8,1");
         QVERIFY(port.open() && port.activeSettings()->baudRate == 19200);
         QByteArray frame = QByteArray::fromHex("000a0d0a0d0d0aff"); // nothing translated
@@ -46,8 +43,6 @@ private slots:
         QCOMPARE(pty.read().toHex(' '), frame.toHex(' '));
         held.setCommPort(2);
         QVERIFY(!held.open() && !held.isOpen() && held.errorString().contains(path));
-        missing.setCommPort(3);
-        QVERIFY(!missing.open() && missing.errorString().startsWith("/dev/quendra-none"));
     }
 };
 

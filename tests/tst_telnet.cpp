@@ -113,27 +113,23 @@ private slots:
     {
         QTest::addColumn<QString>("pieces"); // hex, "|" between pieces fed one by one
         QTest::addColumn<QString>("events");
-        QTest::newRow("data, IAC IAC is one 0xff") << "41 ff ff 0d 00"
-                                                   << "data 41 ff 0d 00";
-        QTest::newRow("ser2net's greeting") << "fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c"
-                                            << "will 3, do 3, will 1, dont 1, do 0, will 0, do 44";
-        QTest::newRow("rate answer cut everywhere") << "ff|fa|2c|65|00 00|25|80|ff|f0"
-                                                    << "sb 44 65 00 00 25 80";
-        QTest::newRow("IAC doubled inside an answer") << "fffa2c 65 3b9ac9ffff fff0 41"
-                                                      << "sb 44 65 3b 9a c9 ff, data 41";
-        QTest::newRow("command ends an open subnegotiation") << "fffa2c 6b 00 fffb 03"
-                                                             << "sb 44 6b 00, will 3";
-        QTest::newRow("plain commands between data") << "41 fff1 42"
-                                                     << "data 41, cmd 241, data 42";
-        QTest::newRow("overlong subnegotiation is cut")
-            << "fffa2c " + QString("61").repeated(70) + " fff0"
-            << "sb 44 " + QString("61 ").repeated(TelnetReader::MaxSubnegotiation).trimmed() +
-                   " cut";
+        const auto row = [](const char* name, const QString& pieces, const QString& events) {
+            QTest::newRow(name) << pieces << events;
+        };
+        row("data, IAC IAC is one 0xff", "41 ff ff 0d 00", "data 41 ff 0d 00");
+        row("ser2net's greeting", "fffb03 fffd03 fffb01 fffe01 fffd00 fffb00 fffd2c",
+            "will 3, do 3, will 1, dont 1, do 0, will 0, do 44");
+        row("rate answer cut everywhere", "ff|fa|2c|65|00 00|25|80|ff|f0", "sb 44 65 00 00 25 80");
+        row("IAC doubled inside an answer", "fffa2c 65 3b9ac9ffff fff0 41",
+            "sb 44 65 3b 9a c9 ff, data 41");
+        row("command ends an open subnegotiation", "fffa2c 6b 00 fffb 03", "sb 44 6b 00, will 3");
+        row("plain commands between data", "41 fff1 42", "data 41, cmd 241, data 42");
+        row("overlong subnegotiation is cut", "fffa2c " + QString("61").repeated(70) + " fff0",
+            "sb 44 " + QString("61 ").repeated(TelnetReader::MaxSubnegotiation).trimmed() + " cut");
         // No option after SB: nothing is swallowed, the answer after it counts.
-        QTest::newRow("IAC SB IAC SE, then an answer") << "fffa|fff0 41 fffa2c 65 00002580 fff0"
-                                                       << "cmd 240, data 41, sb 44 65 00 00 25 80";
-        QTest::newRow("IAC SB IAC IAC is data") << "fffaffff 42"
-                                                << "data ff 42";
+        row("IAC SB IAC SE, then an answer", "fffa|fff0 41 fffa2c 65 00002580 fff0",
+            "cmd 240, data 41, sb 44 65 00 00 25 80");
+        row("IAC SB IAC IAC is data", "fffaffff 42", "data ff 42");
     }
     void reader()
     {

@@ -13,7 +13,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <mutex>
@@ -22,8 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-// <termios.h> clashes with the kernel's header above; these two are all
-// that is needed of it.
+// <termios.h> clashes with the kernel's header above; these are all that
+// is needed of it.
 struct termios;
 extern "C" int tcdrain(int fd);
 extern "C" int tcflush(int fd, int queue);
@@ -49,17 +48,10 @@ template <typename F> F real(const char* name)
 }
 
 using WriteFn = ssize_t (*)(int, const void*, size_t);
-using CloseFn = int (*)(int);
+using CloseFn = int (*)(int); // and tcdrain
 using IoctlFn = int (*)(int, unsigned long, void*);
-using DrainFn = int (*)(int);
 using FlushFn = int (*)(int, int);
 using SetAttrFn = int (*)(int, int, const struct termios*);
-
-long envNumber(const char* name, long otherwise)
-{
-    const char* text = std::getenv(name);
-    return text ? std::strtol(text, nullptr, 10) : otherwise;
-}
 
 std::string realPath(const char* path)
 {
@@ -75,9 +67,8 @@ State& state()
             made->device = realPath(device);
         if (const char* log = std::getenv("QUENDRA_LINETRACE_LOG"))
             made->logPath = log;
-        made->stalledQueue = int(envNumber("QUENDRA_LINETRACE_OUTQ", 0));
-        made->writeLimit = envNumber("QUENDRA_LINETRACE_WRITE_LIMIT", -1);
-        made->speed = unsigned(envNumber("QUENDRA_LINETRACE_SPEED", 0));
+        if (const char* limit = std::getenv("QUENDRA_LINETRACE_WRITE_LIMIT"))
+            made->writeLimit = std::strtol(limit, nullptr, 10);
         return made;
     }();
     return *s;
@@ -112,6 +103,14 @@ void record(const std::string& call)
     realClose(fd);
 }
 
+// Records name for the watched device and calls the C library's own.
+template <typename F, typename... Args> int passOn(const char* name, int fd, Args... args)
+{
+    if (watched(fd))
+        record(name);
+    return real<F>(name)(fd, args...);
+}
+
 } // namespace
 
 extern "C" {
@@ -139,36 +138,25 @@ ssize_t write(int fd, const void* data, size_t size)
     return n;
 }
 
+// The calls that only need recording.
 int close(int fd)
 {
-    static const auto realClose = real<CloseFn>("close");
-    if (watched(fd))
-        record("close");
-    return realClose(fd);
+    return passOn<CloseFn>("close", fd);
 }
 
 int tcdrain(int fd)
 {
-    static const auto realDrain = real<DrainFn>("tcdrain");
-    if (watched(fd))
-        record("tcdrain");
-    return realDrain(fd);
+    return passOn<CloseFn>("tcdrain", fd);
 }
 
 int tcflush(int fd, int queue)
 {
-    static const auto realFlush = real<FlushFn>("tcflush");
-    if (watched(fd))
-        record("tcflush");
-    return realFlush(fd, queue);
+    return passOn<FlushFn>("tcflush", fd, queue);
 }
 
 int tcsetattr(int fd, int actions, const struct termios* t)
 {
-    static const auto realSet = real<SetAttrFn>("tcsetattr");
-    if (watched(fd))
-        record("tcsetattr");
-    return realSet(fd, actions, t);
+    return passOn<SetAttrFn>("tcsetattr", fd, actions, t);
 }
 
 int ioctl(int fd, unsigned long request, ...)
@@ -198,15 +186,13 @@ int ioctl(int fd, unsigned long request, ...)
     case TCSETS:
     case TCSETSW:
     case TCSETSF:
-        record("TCSETS");
-        break;
     case TCSETS2:
     case TCSETSW2:
     case TCSETSF2:
-        record("TCSETS2");
+        record("tcsetattr"); // the C library's, or the ioctl for any rate
         break;
     case TCFLSH:
-        record("TCFLSH");
+        record("tcflush");
         break;
     default:
         break;

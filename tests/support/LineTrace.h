@@ -17,7 +17,8 @@ namespace LineTrace {
 // Starts recording the calls on device, forgetting the earlier ones and
 // every fault.
 void watch(const QString& device);
-// "write 8", "TIOCOUTQ", "tcdrain", "tcflush", "tcsetattr", "TCSETS", "close"...
+// "write 8", "TIOCOUTQ", "tcdrain", "tcflush", "tcsetattr" (any call that sets the
+// terminal), "close"...
 QStringList calls();
 
 // Faults, for the watched device only. 0 or -1 turn one off.
@@ -25,8 +26,9 @@ void stallOutput(int queued);    // TIOCOUTQ answers queued, for ever
 void failWritesAfter(int bytes); // later bytes fail with EIO
 void reportSpeed(unsigned rate); // the driver's settings read back this rate
 
-// The same recording and faults in a child process: LD_PRELOAD of the
-// shared library at libraryPath, the calls appended to logPath.
+// The same recording in a child process: LD_PRELOAD of the shared library
+// at libraryPath, the calls appended to logPath; the environment variable
+// QUENDRA_LINETRACE_WRITE_LIMIT plays failWritesAfter there.
 QProcessEnvironment environment(const QString& libraryPath, const QString& device,
                                 const QString& logPath);
 QStringList callsIn(const QString& logPath);

@@ -80,13 +80,6 @@ QByteArray ScriptedServer::received()
     return m_received;
 }
 
-QByteArray ScriptedServer::farewell()
-{
-    static const char text[] = "<h1><font color=red>PORT OK</font></h1><img src='/tmp/x.png'>"
-                               "\x1b[31m\a\x00 gr\xc3\xbc\xc3\x9f \xff\r\n";
-    return {text, sizeof text - 1};
-}
-
 void ScriptedServer::serve()
 {
     while (!m_stop) {
@@ -123,10 +116,11 @@ void ScriptedServer::serveClient(int client)
     };
 
     if (script.has("farewell")) {
-        const QByteArray text = farewell();
-        // Said once and left: a short write is the client's loss, as from a real server.
-        [[maybe_unused]] const ssize_t said =
-            ::write(client, text.constData(), size_t(text.size()));
+        // Markup and control bytes, said once and left: a short write is the
+        // client's loss, as from a real server.
+        static const char text[] = "<h1><font color=red>PORT OK</font></h1><img src='/tmp/x.png'>"
+                                   "\x1b[31m\a\x00 gr\xc3\xbc\xc3\x9f \xff\r\n";
+        [[maybe_unused]] const ssize_t said = ::write(client, text, sizeof text - 1);
         return;
     }
     if (plain && script.has("hang-up"))
@@ -134,7 +128,7 @@ void ScriptedServer::serveClient(int client)
 
     TelnetReader reader;
     bool agreed = false;
-    bool reading = !(plain && script.has("stop-reading"));
+    bool reading = true;
     bool sawFrame = false;
     bool answeredOnce = false;
     quint32 rate = 0;

@@ -19,7 +19,7 @@
 //   stale            answers the rate twice, then no question after the open
 //   late MS          answers each question after the open MS ms late
 //   hang-up          hangs up once the settings are agreed (plain: at once)
-//   stop-reading     reads nothing more once they are (plain: at all)
+//   stop-reading     reads nothing more once they are
 //   dont-binary      says DONT BINARY when the first frame byte arrives
 //   flood            sends data without pause from connecting on
 //   farewell         says a line holding markup and control bytes, hangs up
@@ -37,9 +37,6 @@ public:
     QString portName() const;
     // The frame bytes that reached it, Telnet taken off.
     QByteArray received();
-
-    // What "farewell" says.
-    static QByteArray farewell();
 
 private:
     void serve();

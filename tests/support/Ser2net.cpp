@@ -18,9 +18,7 @@ constexpr int StartTimeoutMs = 5000;
 
 } // namespace
 
-Ser2net::Ser2net(QString device, Form form, quint16 port, QString deviceSettings)
-    : m_device(std::move(device)), m_form(form), m_deviceSettings(std::move(deviceSettings)),
-      m_port(port)
+Ser2net::Ser2net(QString device, Form form) : m_device(std::move(device)), m_form(form)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
@@ -61,13 +59,13 @@ bool Ser2net::start(QString* why)
     if (m_port == 0)
         m_port = freePort();
     // "local": no modem lines to wait for on a pseudo-terminal.
-    const QByteArray accepter = m_form == Form::Rfc2217 ? "telnet(rfc2217),tcp" : "tcp";
-    const QByteArray config = "connection: &quendra\n"
-                              "  accepter: " +
-                              accepter + ",127.0.0.1," + QByteArray::number(m_port) +
-                              "\n"
-                              "  connector: serialdev," +
-                              m_device.toUtf8() + "," + m_deviceSettings.toUtf8() + ",local\n";
+    const QByteArray config = QStringLiteral("connection: &quendra\n"
+                                             "  accepter: %1,127.0.0.1,%2\n"
+                                             "  connector: serialdev,%3,2400n81,local\n")
+                                  .arg(m_form == Form::Rfc2217 ? "telnet(rfc2217),tcp" : "tcp")
+                                  .arg(m_port)
+                                  .arg(m_device)
+                                  .toUtf8();
     QFile file(m_dir.filePath(QStringLiteral("ser2net.yaml")));
     if (!file.open(QIODevice::WriteOnly) || file.write(config) != config.size()) {
         *why = QStringLiteral("cannot write %1").arg(file.fileName());

@@ -16,9 +16,9 @@ public:
         Socket
     };
 
-    // The device starts at deviceSettings ("2400n81") whenever a client
-    // connects; an rfc2217:// client then sets its own. Port 0: a free one.
-    Ser2net(QString device, Form form, quint16 port = 0, QString deviceSettings = "2400n81");
+    // The device starts at 2400 baud whenever a client connects; an
+    // rfc2217:// client then sets its own.
+    Ser2net(QString device, Form form);
     ~Ser2net();
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;
@@ -36,13 +36,12 @@ public:
     quint16 port() const { return m_port; }
     // "rfc2217://127.0.0.1:PORT" or "socket://127.0.0.1:PORT".
     QString portName() const;
-    // Everything the server printed.
-    QByteArray output();
 
 private:
+    QByteArray output(); // everything the server printed
+
     QString m_device;
     Form m_form;
-    QString m_deviceSettings;
     quint16 m_port = 0;
     QTemporaryDir m_dir;
     QProcess m_process;

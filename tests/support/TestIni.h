@@ -14,7 +14,6 @@ public:
     ~TestIni();
 
     void write(const QByteArray& content);
-    QString folder() const { return m_dir.path(); }
     QString filePath() const;
 
 private:
