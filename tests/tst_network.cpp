@@ -20,6 +20,12 @@
 
 namespace {
 
+// Empty when the step was done, else what it refused: a failed row says why.
+QString refusal(const Checked<void>& step)
+{
+    return step ? QString() : QStringLiteral("refused: ") + step.message();
+}
+
 QByteArray allBytes()
 {
     QByteArray frame;
@@ -100,13 +106,12 @@ private slots:
         QFETCH(QString, form);
         QFETCH(QByteArray, frame);
         NetworkLine line(*parseNetworkPortName(server(form).portName()));
-        QString error;
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         const WriteResult r = line.write(frame);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.sent, frame.size());
         QCOMPARE(pty(form).read(2000).toHex(' '), frame.toHex(' '));
-        QVERIFY2(line.close(&error), qPrintable(error));
+        QCOMPARE(refusal(line.close()), QString());
         QVERIFY(!line.isOpen());
     }
 
@@ -127,11 +132,10 @@ private slots:
         // A few in a hundred were lost before the line made sure.
         for (int i = 0; i < 40; ++i) {
             NetworkLine line(*parseNetworkPortName(server(form).portName()));
-            QString error;
-            QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+            QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
             const QByteArray frame = QByteArray::fromHex("ff0d00") + char(i);
             QVERIFY(line.write(frame).ok());
-            QVERIFY2(line.close(&error), qPrintable(error));
+            QCOMPARE(refusal(line.close()), QString());
             const QByteArray got = pty(form).read(1000, 5);
             if (got != frame)
                 lost << QString("%1: %2").arg(i).arg(QString(got.toHex(' ')));
@@ -159,9 +163,8 @@ private slots:
         NetworkLine line(*parseNetworkPortName(server(form).portName()));
         // Twice: a reopen, as the baud menu does, sets the rate again.
         for (int round = 0; round < 2; ++round) {
-            QString error;
-            QVERIFY2(line.close(&error), qPrintable(error));
-            QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
+            QCOMPARE(refusal(line.close()), QString());
+            QCOMPARE(refusal(line.open(moduleLineSettings(rate))), QString());
             // An rfc2217:// open returns once the server has set the device;
             // a socket:// one as soon as it connects, before ser2net opened it.
             if (form == "rfc2217") {
@@ -179,16 +182,17 @@ private slots:
     void refusedSetting()
     {
         NetworkLine line(*parseNetworkPortName(m_rfc->portName()));
-        QString error;
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!line.open(*parseLineSettings("9600,n,8,1.5"), &error));
+        const Checked<void> refused = line.open(*parseLineSettings("9600,n,8,1.5"));
+        const QString error = refused.message();
+        QVERIFY(!refused);
         QVERIFY(clock.elapsed() < 3500);
         QCOMPARE(error, QString("127.0.0.1:%1: the server did not take stop bits 1.5; no answer "
                                 "in 3 s")
                             .arg(m_rfc->port()));
         QVERIFY(!line.isOpen());
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
     }
 
     // A frame, a pause of every length around the settle time, then the
@@ -212,13 +216,12 @@ private slots:
         QFETCH(int, pauseMs);
         const Watchdog guard(10000);
         NetworkLine line(*parseNetworkPortName(server(form).portName()));
-        QString error;
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         QVERIFY(line.write(TextHi).ok());
         QThread::usleep(ulong(pauseMs) * 1000);
         QElapsedTimer clock;
         clock.start();
-        QVERIFY2(line.close(&error), qPrintable(error));
+        QCOMPARE(refusal(line.close()), QString());
         // The settle, then the server's hang-up: both well inside a second.
         QVERIFY2(clock.elapsed() < NetworkLine::CloseTimeoutMs,
                  qPrintable(QString::number(clock.elapsed())));
@@ -374,14 +377,15 @@ private slots:
     {
         NetworkLine first(*parseNetworkPortName(m_rfc->portName()));
         NetworkLine second(*parseNetworkPortName(m_rfc->portName()));
-        QString error;
-        QVERIFY2(first.open(moduleLineSettings(9600), &error), qPrintable(error));
-        QVERIFY(!second.open(moduleLineSettings(9600), &error));
+        QCOMPARE(refusal(first.open(moduleLineSettings(9600))), QString());
+        const Checked<void> refused = second.open(moduleLineSettings(9600));
+        const QString error = refused.message();
+        QVERIFY(!refused);
         QCOMPARE(error, QString("127.0.0.1:%1: the server closed the connection: Port already in "
                                 "use")
                             .arg(m_rfc->port()));
-        QVERIFY(first.close(&error));
-        QVERIFY2(second.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QVERIFY(first.close());
+        QCOMPARE(refusal(second.open(moduleLineSettings(9600))), QString());
     }
 
     // A server that takes the connection and never answers.
@@ -391,10 +395,11 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         NetworkLine line(
             *parseNetworkPortName(QString("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
-        QString error;
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!line.open(moduleLineSettings(9600), &error));
+        const Checked<void> refused = line.open(moduleLineSettings(9600));
+        const QString error = refused.message();
+        QVERIFY(!refused);
         QVERIFY2(clock.elapsed() >= 2900 && clock.elapsed() < 3500,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(error, QString("127.0.0.1:%1: no answer in 3 s").arg(silent.serverPort()));
@@ -420,7 +425,7 @@ private slots:
         NetworkLine line(*parseNetworkPortName(s.portName()));
         QSignalSpy failed(&line, &Line::failed);
         QString error;
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         QVERIFY(line.write("\x01\x66").ok());
         QCOMPARE(pty(form).read().size(), 2);
 
@@ -441,7 +446,7 @@ private slots:
         QCOMPARE(failed.count(), eventLoop ? 1 : 0);
 
         QVERIFY2(s.start(&error), qPrintable(error));
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         QVERIFY(line.write("\xff\x0d").ok());
         QCOMPARE(pty(form).read().toHex(), QByteArray("ff0d"));
     }
