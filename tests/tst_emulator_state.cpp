@@ -158,9 +158,8 @@ private slots:
         QFETCH(QString, uids);
         QFETCH(QByteArray, burst);
         QFETCH(QStringList, lines);
-        QString error;
-        const auto parsed = ModuleBus::parseUids(uids, &error);
-        QVERIFY2(parsed, qPrintable(error));
+        const auto parsed = ModuleBus::parseUids(uids);
+        QVERIFY2(parsed, qPrintable(parsed.message()));
         ModuleBus bus(*parsed);
         ModuleBus::Outcome last;
         for (const ReceivedFrame& f : decodeBurst(burst))
@@ -197,13 +196,12 @@ private slots:
     {
         QFETCH(QString, option);
         QFETCH(QString, text);
-        QString error;
-        const auto uids = option == "uid" ? ModuleBus::parseUids(text, &error)
-                                          : ModuleBus::numberedUids(text, &error);
+        const auto uids =
+            option == "uid" ? ModuleBus::parseUids(text) : ModuleBus::numberedUids(text);
         QStringList got;
-        for (const std::optional<quint8>& uid : uids.value_or(QList<std::optional<quint8>>{}))
+        for (const std::optional<quint8>& uid : uids ? *uids : QList<std::optional<quint8>>{})
             got << (uid ? QString::number(*uid) : QString("any"));
-        QTEST(uids ? got.join(' ') : error, "result");
+        QTEST(uids ? got.join(' ') : uids.message(), "result");
     }
 };
 
