@@ -19,14 +19,13 @@ constexpr Scheme NetworkSchemes[] = {
     {"socket", NetworkAddress::Kind::Socket},
 };
 
-// The parsed address, or why there is none.
-std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem)
+} // namespace
+
+Checked<NetworkAddress> parseNetworkPortName(const QString& name)
 {
     const qsizetype mark = name.indexOf(QLatin1String("://"));
-    if (mark < 0) {
-        *problem = QStringLiteral("%1: not a network address").arg(name);
-        return std::nullopt;
-    }
+    if (mark < 0)
+        return Refusal{QStringLiteral("%1: not a network address").arg(name)};
     const QString scheme = name.left(mark).toLower();
     NetworkAddress address;
     const auto known =
@@ -35,9 +34,9 @@ std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem
     if (known != std::end(NetworkSchemes)) {
         address.kind = known->kind;
     } else {
-        *problem = QStringLiteral("%1: unknown kind of port \"%2\"; use rfc2217:// or socket://")
-                       .arg(name, name.left(mark));
-        return std::nullopt;
+        return Refusal{
+            QStringLiteral("%1: unknown kind of port \"%2\"; use rfc2217:// or socket://")
+                .arg(name, name.left(mark))};
     }
 
     const QString rest = name.mid(mark + 3);
@@ -46,51 +45,41 @@ std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem
     if (rest.startsWith(QLatin1Char('['))) {
         const qsizetype close = rest.indexOf(QLatin1Char(']'));
         if (close < 0 || rest.mid(close + 1, 1) != QLatin1String(":")) {
-            *problem = QStringLiteral("%1: write the address as %2://HOST:PORT").arg(name, scheme);
-            return std::nullopt;
+            return Refusal{
+                QStringLiteral("%1: write the address as %2://HOST:PORT").arg(name, scheme)};
         }
         host = rest.mid(1, close - 1);
         port = rest.mid(close + 2);
-        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol) {
-            *problem = QStringLiteral("%1: \"%2\" is not an IPv6 address").arg(name, host);
-            return std::nullopt;
-        }
+        if (QHostAddress(host).protocol() != QAbstractSocket::IPv6Protocol)
+            return Refusal{QStringLiteral("%1: \"%2\" is not an IPv6 address").arg(name, host)};
     } else {
         const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
         if (colon < 0) {
-            *problem = QStringLiteral("%1: no port number; write %2://HOST:PORT").arg(name, scheme);
-            return std::nullopt;
+            return Refusal{
+                QStringLiteral("%1: no port number; write %2://HOST:PORT").arg(name, scheme)};
         }
         host = rest.left(colon);
         port = rest.mid(colon + 1);
         for (const QChar c : host) {
             if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') ||
                   c == QLatin1Char('_'))) {
-                *problem =
-                    QStringLiteral("%1: \"%2\" is not a host name or address").arg(name, host);
-                return std::nullopt;
+                return Refusal{
+                    QStringLiteral("%1: \"%2\" is not a host name or address").arg(name, host)};
             }
         }
     }
-    if (host.isEmpty()) {
-        *problem = QStringLiteral("%1: no host; write %2://HOST:PORT").arg(name, scheme);
-        return std::nullopt;
-    }
+    if (host.isEmpty())
+        return Refusal{QStringLiteral("%1: no host; write %2://HOST:PORT").arg(name, scheme)};
     bool digits = !port.isEmpty() && port.size() <= 5;
     for (const QChar c : port)
         digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
     const int number = digits ? port.toInt() : 0;
-    if (number < 1 || number > 65535) {
-        *problem = QStringLiteral("%1: port number \"%2\" is not 1 to 65535").arg(name, port);
-        return std::nullopt;
-    }
+    if (number < 1 || number > 65535)
+        return Refusal{QStringLiteral("%1: port number \"%2\" is not 1 to 65535").arg(name, port)};
     address.host = host;
     address.port = quint16(number);
-    problem->clear();
     return address;
 }
-
-} // namespace
 
 QString NetworkAddress::display() const
 {
@@ -103,27 +92,14 @@ bool isNetworkPortName(const QString& name)
     return name.contains(QLatin1String("://"));
 }
 
-std::optional<NetworkAddress> parseNetworkPortName(const QString& name)
-{
-    QString problem;
-    return parseAddress(name, &problem);
-}
-
-QString networkPortNameProblem(const QString& name)
-{
-    QString problem;
-    parseAddress(name, &problem);
-    return problem;
-}
-
 Checked<std::unique_ptr<Line>> lineFor(const QString& name)
 {
     if (!isNetworkPortName(name))
         return std::unique_ptr<Line>(std::make_unique<DeviceLine>(name));
-    QString problem;
-    if (const std::optional<NetworkAddress> address = parseAddress(name, &problem))
-        return std::unique_ptr<Line>(std::make_unique<NetworkLine>(*address));
-    return Refusal{problem};
+    const Checked<NetworkAddress> address = parseNetworkPortName(name);
+    if (!address)
+        return Refusal{address.message()};
+    return std::unique_ptr<Line>(std::make_unique<NetworkLine>(*address));
 }
 
 std::optional<int> comPortNumber(const QString& text, bool bareNumber)
