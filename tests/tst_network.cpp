@@ -185,7 +185,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const Checked<void> refused = line.open(*parseLineSettings("9600,n,8,1.5"));
-        const QString error = refused.message();
+        const QString& error = refused.message();
         QVERIFY(!refused);
         QVERIFY(clock.elapsed() < 3500);
         QCOMPARE(error, QString("127.0.0.1:%1: the server did not take stop bits 1.5; no answer "
@@ -379,7 +379,7 @@ private slots:
         NetworkLine second(*parseNetworkPortName(m_rfc->portName()));
         QCOMPARE(refusal(first.open(moduleLineSettings(9600))), QString());
         const Checked<void> refused = second.open(moduleLineSettings(9600));
-        const QString error = refused.message();
+        const QString& error = refused.message();
         QVERIFY(!refused);
         QCOMPARE(error, QString("127.0.0.1:%1: the server closed the connection: Port already in "
                                 "use")
@@ -398,7 +398,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         const Checked<void> refused = line.open(moduleLineSettings(9600));
-        const QString error = refused.message();
+        const QString& error = refused.message();
         QVERIFY(!refused);
         QVERIFY2(clock.elapsed() >= 2900 && clock.elapsed() < 3500,
                  qPrintable(QString::number(clock.elapsed())));

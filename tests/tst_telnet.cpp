@@ -69,7 +69,7 @@ private slots:
         QFETCH(QString, expected);
         QVERIFY(isNetworkPortName(name));
         const Checked<NetworkAddress> a = parseNetworkPortName(name);
-        const QString problem = a.message();
+        const QString& problem = a.message();
         if (expected.startsWith('!')) {
             QVERIFY(!a);
             QVERIFY2(problem.startsWith(name + ": ") && problem.contains(expected.mid(1)),
