@@ -31,3 +31,19 @@ private:
     std::optional<T> m_value;
     QString m_message;
 };
+
+// A step that gives nothing but can fail: success is the default, failure
+// carries its message, and it reads as a step with a value does.
+template <> class Checked<void>
+{
+public:
+    Checked() = default;
+    Checked(const Refusal& refusal) : m_message(refusal.message), m_refused(true) {}
+
+    explicit operator bool() const { return !m_refused; }
+    const QString& message() const { return m_message; }
+
+private:
+    QString m_message;
+    bool m_refused = false;
+};

@@ -37,7 +37,7 @@ DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m
 
 DeviceLine::~DeviceLine()
 {
-    drainAndClose(nullptr);
+    drainAndClose();
 }
 
 QString DeviceLine::named(const QString& reason) const
@@ -51,23 +51,17 @@ int DeviceLine::drainLimitMs(qsizetype queued, const LineSettings& settings)
     return int(std::min(lineMs + DrainMarginMs, double(StallLimitMs)));
 }
 
-bool DeviceLine::open(const LineSettings& settings, QString* error)
+Checked<void> DeviceLine::open(const LineSettings& settings)
 {
     if (m_port.isOpen())
-        return true;
-    if (const QString refusal = deviceSettingsRefusal(settings); !refusal.isEmpty()) {
-        *error = named(refusal);
-        return false;
-    }
-    if (!m_port.open(QIODevice::WriteOnly)) {
-        *error = named(m_port.errorString() + permissionHint(m_device));
-        return false;
-    }
-    QString refused;
-    if (!applyLineSettings(m_port, settings, &refused)) {
-        *error = named(refused);
+        return {};
+    if (const QString refusal = deviceSettingsRefusal(settings); !refusal.isEmpty())
+        return Refusal{named(refusal)};
+    if (!m_port.open(QIODevice::WriteOnly))
+        return Refusal{named(m_port.errorString() + permissionHint(m_device))};
+    if (const Checked<void> applied = applyLineSettings(m_port, settings); !applied) {
         m_port.close();
-        return false;
+        return Refusal{named(applied.message())};
     }
     // What counts is what the driver runs the line at, not what it was
     // asked.
@@ -78,13 +72,12 @@ bool DeviceLine::open(const LineSettings& settings, QString* error)
             DriverSettings{unsigned(settings.baudRate), driverStopBits(settings.stopBits)},
             readDriverSettings(handle));
     if (!mismatch.empty()) {
-        *error = named(QString::fromLocal8Bit(mismatch));
         m_port.close();
-        return false;
+        return Refusal{named(QString::fromLocal8Bit(mismatch))};
     }
     m_settings = settings;
     m_port.clearError();
-    return true;
+    return {};
 }
 
 std::optional<LineSettings> DeviceLine::activeSettings() const
@@ -131,31 +124,27 @@ WriteResult DeviceLine::write(const QByteArray& frame)
     return result;
 }
 
-bool DeviceLine::confirm(QString* error)
+Checked<void> DeviceLine::confirm()
 {
     if (m_port.isOpen())
-        return true;
-    if (error)
-        *error = QStringLiteral("the port is not open");
-    return false;
+        return {};
+    return Refusal{QStringLiteral("the port is not open")};
 }
 
-bool DeviceLine::close(QString* error)
+Checked<void> DeviceLine::close()
 {
-    return drainAndClose(error);
+    return drainAndClose();
 }
 
-bool DeviceLine::drainAndClose(QString* error)
+Checked<void> DeviceLine::drainAndClose()
 {
     if (!m_port.isOpen())
-        return true;
+        return {};
     // Closing puts the device's earlier settings back at once: whatever is
     // still queued must leave first, at the rate it was written for.
     const std::string undrained = DeviceLineIo::drain(DeviceHandle(m_port.handle()), drainLimit());
-    const bool drained = undrained.empty();
-    const QString reason = QString::fromLocal8Bit(undrained.c_str());
     m_port.close();
-    if (!drained && error)
-        *error = named(reason);
-    return drained;
+    if (!undrained.empty())
+        return Refusal{named(QString::fromLocal8Bit(undrained.c_str()))};
+    return {};
 }

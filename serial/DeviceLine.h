@@ -15,12 +15,12 @@ public:
     explicit DeviceLine(const QString& device, QObject* parent = nullptr);
     ~DeviceLine() override;
 
-    bool open(const LineSettings& settings, QString* error) override;
+    Checked<void> open(const LineSettings& settings) override;
     WriteResult write(const QByteArray& frame) override;
     // Every write waits until its frame has left the driver: nothing is left
     // to confirm.
-    bool confirm(QString* error) override;
-    bool close(QString* error) override;
+    Checked<void> confirm() override;
+    Checked<void> close() override;
     bool isOpen() const override { return m_port.isOpen(); }
     std::optional<LineSettings> activeSettings() const override;
 
@@ -34,7 +34,7 @@ private:
     DeviceLineIo::DrainLimit drainLimit() const;
     void fail(const QString& reason);
     // The drain's result; the port is closed in any case.
-    bool drainAndClose(QString* error);
+    Checked<void> drainAndClose();
     QString named(const QString& reason) const;
 
     QString m_device;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Checked.h"
 #include "serial/LineSettings.h"
 
 #include <QByteArray>
@@ -36,23 +37,23 @@ public:
     using QObject::QObject;
 
     // Opens the line so that it really runs with these settings. On failure
-    // the line stays closed and error names the port and what failed
+    // the line stays closed and the message names the port and what failed
     // ("/dev/ttyUSB0: stop bits 1.5: ...", "127.0.0.1:4001: Connection refused").
-    virtual bool open(const LineSettings& settings, QString* error) = 0;
+    virtual Checked<void> open(const LineSettings& settings) = 0;
 
     // Writes the whole frame and returns once it has left, within a bounded
     // wait. On any failure the line is closed before this returns.
     virtual WriteResult write(const QByteArray& frame) = 0;
 
     // Waits, bounded, until the far end has taken everything written so far.
-    // False, with error set, when that is not known to have happened; the
-    // line is closed then.
-    virtual bool confirm(QString* error) = 0;
+    // Refused when that is not known to have happened; the line is closed
+    // then.
+    virtual Checked<void> confirm() = 0;
 
     // Confirms what was written, lets it leave, then lets go of the line;
     // returns what the confirmation found. Closed afterwards in any case;
-    // true at once when closed already.
-    virtual bool close(QString* error) = 0;
+    // done at once when closed already.
+    virtual Checked<void> close() = 0;
 
     virtual bool isOpen() const = 0;
 

@@ -90,11 +90,10 @@ LineSettings moduleLineSettings(int baudRate)
     return settings;
 }
 
-bool applyLineSettings(QSerialPort& port, const LineSettings& settings, QString* error)
+Checked<void> applyLineSettings(QSerialPort& port, const LineSettings& settings)
 {
     const auto refused = [&](const QString& field) {
-        *error = QStringLiteral("%1 refused: %2").arg(field, port.errorString());
-        return false;
+        return Refusal{QStringLiteral("%1 refused: %2").arg(field, port.errorString())};
     };
     if (!port.setBaudRate(settings.baudRate))
         return refused(QStringLiteral("rate %1").arg(settings.baudRate));
@@ -106,7 +105,7 @@ bool applyLineSettings(QSerialPort& port, const LineSettings& settings, QString*
         return refused(QStringLiteral("stop bits"));
     if (!port.setFlowControl(QSerialPort::NoFlowControl))
         return refused(QStringLiteral("flow control"));
-    return true;
+    return {};
 }
 
 int bitsPerCharacter(const LineSettings& settings)

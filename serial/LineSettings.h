@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Checked.h"
+
 #include <QSerialPort>
 #include <QString>
 
@@ -42,6 +44,6 @@ int bitsPerCharacter(const LineSettings& settings);
 // 1 stop bit, as the panel's "Baud Rate" menu gives them.
 LineSettings moduleLineSettings(int baudRate);
 
-// Puts the settings on an open QSerialPort, flow control off. False, with
-// error naming the field the port refused, when any does not take.
-bool applyLineSettings(QSerialPort& port, const LineSettings& settings, QString* error);
+// Puts the settings on an open QSerialPort, flow control off. Refused,
+// naming the field the port refused, when any does not take.
+Checked<void> applyLineSettings(QSerialPort& port, const LineSettings& settings);

@@ -31,8 +31,10 @@ bool MSComm::open()
         m_error = opened.message();
         return false;
     }
-    if (!(*opened)->open(*line, &m_error))
+    if (const Checked<void> ready = (*opened)->open(*line); !ready) {
+        m_error = ready.message();
         return false;
+    }
     m_line = std::move(*opened);
     m_unconfirmed = 0;
     m_confirmed = 0;
@@ -50,11 +52,13 @@ bool MSComm::close()
     m_error.clear();
     if (!isOpen())
         return true;
-    const bool confirmed = m_line->close(&m_error);
+    const Checked<void> confirmed = m_line->close();
     if (confirmed)
         m_confirmed += m_unconfirmed;
+    else
+        m_error = confirmed.message();
     m_unconfirmed = 0;
-    return confirmed;
+    return bool(confirmed);
 }
 
 bool MSComm::confirm()
@@ -64,8 +68,10 @@ bool MSComm::confirm()
         m_error = QStringLiteral("the port is not open");
         return false;
     }
-    if (!m_line->confirm(&m_error))
+    if (const Checked<void> confirmed = m_line->confirm(); !confirmed) {
+        m_error = confirmed.message();
         return false;
+    }
     m_confirmed += m_unconfirmed;
     m_unconfirmed = 0;
     return true;

@@ -101,7 +101,7 @@ NetworkLine::~NetworkLine()
 {
     // As a close: the server lets go of its device before the program that
     // follows (or this one, started again) connects.
-    NetworkLine::close(nullptr);
+    NetworkLine::close();
     m_busy = true; // no signals from a line being destroyed
 }
 
@@ -152,7 +152,7 @@ void NetworkLine::onSocketTrouble()
     emit failed(reason);
 }
 
-bool NetworkLine::connectWithin(const QDeadlineTimer& deadline, QString* reason)
+Checked<void> NetworkLine::connectWithin(const QDeadlineTimer& deadline)
 {
     const QString noAnswer = QStringLiteral("no answer in %1 s").arg(OpenTimeoutMs / 1000);
     QList<QHostAddress> addresses;
@@ -176,49 +176,41 @@ bool NetworkLine::connectWithin(const QDeadlineTimer& deadline, QString* reason)
         }).detach();
         std::unique_lock<std::mutex> lock(lookup->mutex);
         if (!lookup->done.wait_for(lock, std::chrono::milliseconds(waits::remainingMs(deadline)),
-                                   [&lookup] { return lookup->info.has_value(); })) {
-            *reason = noAnswer;
-            return false;
-        }
-        if (lookup->info->error() != QHostInfo::NoError || lookup->info->addresses().isEmpty()) {
-            *reason = QStringLiteral("host %1 not found").arg(m_address.host);
-            return false;
-        }
+                                   [&lookup] { return lookup->info.has_value(); }))
+            return Refusal{noAnswer};
+        if (lookup->info->error() != QHostInfo::NoError || lookup->info->addresses().isEmpty())
+            return Refusal{QStringLiteral("host %1 not found").arg(m_address.host)};
         addresses = lookup->info->addresses();
     }
     for (const QHostAddress& address : std::as_const(addresses)) {
         m_socket.abort();
         m_socket.connectToHost(address, m_address.port);
         if (m_socket.waitForConnected(waits::remainingMs(deadline)))
-            return true;
+            return {};
         if (deadline.hasExpired())
             break;
     }
     const bool timedOut = deadline.hasExpired() ||
                           m_socket.error() == QAbstractSocket::SocketTimeoutError ||
                           m_socket.error() == QAbstractSocket::UnknownSocketError;
-    *reason = timedOut ? noAnswer : m_socket.errorString();
-    return false;
+    return Refusal{timedOut ? noAnswer : m_socket.errorString()};
 }
 
-bool NetworkLine::open(const LineSettings& settings, QString* error)
+Checked<void> NetworkLine::open(const LineSettings& settings)
 {
-    close(nullptr);
+    close();
     const auto failure = [&](const QString& reason) {
         dropConnection();
         m_busy = false;
-        if (error)
-            *error = named(reason);
-        return false;
+        return Refusal{named(reason)};
     };
     m_busy = true;
     if (settings.baudRate <= 0)
         return failure(QStringLiteral("%1 is no baud rate").arg(settings.baudRate));
 
     const QDeadlineTimer deadline = waits::within(OpenTimeoutMs);
-    QString reason;
-    if (!connectWithin(deadline, &reason))
-        return failure(reason);
+    if (const Checked<void> connected = connectWithin(deadline); !connected)
+        return failure(connected.message());
     m_clock.start();
     m_unconfirmed = false;
     m_pendingLineUs = 0;
@@ -230,15 +222,16 @@ bool NetworkLine::open(const LineSettings& settings, QString* error)
     // Frames are a few bytes each and should leave at once.
     m_socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    if (m_address.kind == NetworkAddress::Kind::Rfc2217 && !negotiate(settings, deadline, &reason))
-        return failure(reason);
+    if (m_address.kind == NetworkAddress::Kind::Rfc2217) {
+        if (const Checked<void> agreed = negotiate(settings, deadline); !agreed)
+            return failure(agreed.message());
+    }
     m_open = true;
     m_busy = false;
-    return true;
+    return {};
 }
 
-bool NetworkLine::negotiate(const LineSettings& settings, const QDeadlineTimer& deadline,
-                            QString* reason)
+Checked<void> NetworkLine::negotiate(const LineSettings& settings, const QDeadlineTimer& deadline)
 {
     using namespace telnet;
     m_reader.reset();
@@ -280,17 +273,12 @@ bool NetworkLine::negotiate(const LineSettings& settings, const QDeadlineTimer& 
     };
     waitUntil([&] { return !m_refusal.isEmpty() || done(); }, deadline);
     if (!m_refusal.isEmpty())
-        *reason = m_refusal;
-    else if (done())
-        *reason = QString();
-    else if (m_socket.state() != QAbstractSocket::ConnectedState)
-        *reason = socketProblem();
-    else
-        *reason = negotiationStalled();
-    if (!reason->isEmpty())
-        return false;
+        return Refusal{m_refusal};
+    if (!done())
+        return Refusal{m_socket.state() != QAbstractSocket::ConnectedState ? socketProblem()
+                                                                           : negotiationStalled()};
     m_serverText.clear(); // what it said while opening explains no later failure
-    return true;
+    return {};
 }
 
 QString NetworkLine::negotiationStalled() const
@@ -543,21 +531,17 @@ WriteResult NetworkLine::write(const QByteArray& frame)
     return result;
 }
 
-bool NetworkLine::confirmWritten(QString* reason)
+Checked<void> NetworkLine::confirmWritten()
 {
     readServer();
     if (m_address.kind == NetworkAddress::Kind::Rfc2217 && !m_unconfirmed)
-        return true; // what the server took stays taken
-    if (!m_refusal.isEmpty()) {
-        *reason = m_refusal;
-        return false;
-    }
-    if (m_socket.state() != QAbstractSocket::ConnectedState) {
-        *reason = socketProblem();
-        return false;
-    }
+        return {}; // what the server took stays taken
+    if (!m_refusal.isEmpty())
+        return Refusal{m_refusal};
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        return Refusal{socketProblem()};
     if (m_address.kind == NetworkAddress::Kind::Socket)
-        return true; // nothing to ask: neither a hang-up nor a reset so far
+        return {}; // nothing to ask: neither a hang-up nor a reset so far
     // SET-BAUDRATE 0 asks the rate the line runs at.
     sendCommand(telnet::SetBaudRate, QByteArray(4, 0));
     m_socket.flush();
@@ -569,43 +553,34 @@ bool NetworkLine::confirmWritten(QString* reason)
     const QDeadlineTimer deadline = waits::within(ConfirmTimeoutMs + aheadMs);
     waitUntil([this] { return m_questions == 0 || !m_refusal.isEmpty(); }, deadline);
     if (!m_refusal.isEmpty())
-        *reason = m_refusal;
-    else if (m_questions == 0)
-        *reason = QString();
-    else if (m_socket.state() != QAbstractSocket::ConnectedState)
-        *reason = socketProblem();
-    else
-        *reason = QStringLiteral("the server did not confirm the frames in %1 ms")
-                      .arg(ConfirmTimeoutMs + aheadMs);
-    if (!reason->isEmpty())
-        return false;
+        return Refusal{m_refusal};
+    if (m_questions != 0)
+        return Refusal{m_socket.state() != QAbstractSocket::ConnectedState
+                           ? socketProblem()
+                           : QStringLiteral("the server did not confirm the frames in %1 ms")
+                                 .arg(ConfirmTimeoutMs + aheadMs)};
     // The frames are at the device now and need their time on its line.
     m_settledAtMs = std::max(m_settledAtMs, m_clock.elapsed()) + (m_pendingLineUs + 999) / 1000;
     m_pendingLineUs = 0;
     m_unconfirmed = false;
-    return true;
+    return {};
 }
 
-bool NetworkLine::confirm(QString* error)
+Checked<void> NetworkLine::confirm()
 {
-    if (!m_open) {
-        if (error)
-            *error = named(QStringLiteral("the port is not open"));
-        return false;
-    }
+    if (!m_open)
+        return Refusal{named(QStringLiteral("the port is not open"))};
     m_busy = true;
-    QString reason;
-    const bool confirmed = confirmWritten(&reason);
-    if (!confirmed) {
+    const Checked<void> confirmed = confirmWritten();
+    if (!confirmed)
         dropConnection();
-        if (error)
-            *error = named(reason);
-    }
     m_busy = false;
-    return confirmed;
+    if (!confirmed)
+        return Refusal{named(confirmed.message())};
+    return {};
 }
 
-bool NetworkLine::settle(QString* reason)
+Checked<void> NetworkLine::settle()
 {
     // ser2net drops what its device has not yet sent when the client
     // leaves: the close waits until the last frame has had its time.
@@ -613,16 +588,14 @@ bool NetworkLine::settle(QString* reason)
     const qint64 leftMs =
         m_settledAtMs + (telnetLine && m_settledAtMs > 0 ? LineSettleMs : 0) - m_clock.elapsed();
     if (leftMs <= 0)
-        return true;
+        return {};
     waitUntil([this] { return !m_refusal.isEmpty(); },
               waits::within(std::min<qint64>(leftMs, SettleLimitMs)));
     if (!m_refusal.isEmpty())
-        *reason = m_refusal;
-    else if (m_socket.state() != QAbstractSocket::ConnectedState)
-        *reason = socketProblem();
-    else
-        return true;
-    return false;
+        return Refusal{m_refusal};
+    if (m_socket.state() != QAbstractSocket::ConnectedState)
+        return Refusal{socketProblem()};
+    return {};
 }
 
 void NetworkLine::release()
@@ -640,19 +613,23 @@ void NetworkLine::release()
     m_socket.abort();
 }
 
-bool NetworkLine::close(QString* error)
+Checked<void> NetworkLine::close()
 {
     if (m_socket.state() == QAbstractSocket::UnconnectedState) {
         m_open = false;
-        return true;
+        return {};
     }
     m_busy = true;
-    QString reason;
-    const bool delivered = !m_open || (confirmWritten(&reason) && settle(&reason));
+    Checked<void> delivered;
+    if (m_open) {
+        delivered = confirmWritten();
+        if (delivered)
+            delivered = settle();
+    }
     m_open = false;
     release();
     m_busy = false;
-    if (!delivered && error)
-        *error = named(reason);
-    return delivered;
+    if (!delivered)
+        return Refusal{named(delivered.message())};
+    return {};
 }

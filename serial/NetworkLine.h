@@ -51,15 +51,15 @@ public:
     explicit NetworkLine(NetworkAddress address, QObject* parent = nullptr);
     ~NetworkLine() override;
 
-    bool open(const LineSettings& settings, QString* error) override;
+    Checked<void> open(const LineSettings& settings) override;
     WriteResult write(const QByteArray& frame) override;
     // rfc2217://: asks the server a question after the frames and waits for
     // its answer; it handles the stream in order, so the answer means every
     // frame before it has gone to its device. socket:// can ask nothing:
-    // true means only that the server has neither hung up nor reset the
-    // connection so far.
-    bool confirm(QString* error) override;
-    bool close(QString* error) override;
+    // success means only that the server has neither hung up nor reset
+    // the connection so far.
+    Checked<void> confirm() override;
+    Checked<void> close() override;
     bool isOpen() const override { return m_open; }
     std::optional<LineSettings> activeSettings() const override;
 
@@ -77,16 +77,16 @@ private:
         bool agreed = false;
     };
 
-    bool connectWithin(const QDeadlineTimer& deadline, QString* reason);
-    bool negotiate(const LineSettings& settings, const QDeadlineTimer& deadline, QString* reason);
+    Checked<void> connectWithin(const QDeadlineTimer& deadline);
+    Checked<void> negotiate(const LineSettings& settings, const QDeadlineTimer& deadline);
     QString negotiationStalled() const;
     // Reads and drops what the server sends, a buffer at a time, until stop()
     // holds, the connection is gone or the deadline has passed. The deadline
     // is looked at on every pass, however much keeps arriving.
     void waitUntil(const std::function<bool()>& stop, const QDeadlineTimer& deadline);
-    bool confirmWritten(QString* reason);
+    Checked<void> confirmWritten();
     // Waits until the last frame has had its time on the device's line.
-    bool settle(QString* reason);
+    Checked<void> settle();
     // Says no more is coming and waits, bounded, for the server to hang up.
     void release();
     void readServer();

@@ -48,8 +48,9 @@ bool isIpv6Address(const QString& text)
 
 // The network line's library, loaded the first time a network port is
 // named; a program that only ever opens devices never maps it, nor Qt
-// Network. It lies in the program's own folder (the real one, behind the
-// launcher links). Kept loaded for the rest of the run.
+// Network. It lies in lib/ in the program's own folder (the real one, behind
+// the launcher links), or beside the program on Windows. Kept loaded for the
+// rest of the run.
 Checked<NewNetworkLine> networkLineMaker()
 {
     static QMutex guard;
@@ -83,14 +84,13 @@ Checked<NewNetworkLine> networkLineMaker()
     return maker;
 }
 
-// The parsed address, or why there is none.
-std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem)
+} // namespace
+
+Checked<NetworkAddress> parseNetworkPortName(const QString& name)
 {
     const qsizetype mark = name.indexOf(QLatin1String("://"));
-    if (mark < 0) {
-        *problem = QStringLiteral("%1: not a network address").arg(name);
-        return std::nullopt;
-    }
+    if (mark < 0)
+        return Refusal{QStringLiteral("%1: not a network address").arg(name)};
     const QString scheme = name.left(mark).toLower();
     NetworkAddress address;
     const auto known =
@@ -99,9 +99,9 @@ std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem
     if (known != std::end(NetworkSchemes)) {
         address.kind = known->kind;
     } else {
-        *problem = QStringLiteral("%1: unknown kind of port \"%2\"; use rfc2217:// or socket://")
-                       .arg(name, name.left(mark));
-        return std::nullopt;
+        return Refusal{
+            QStringLiteral("%1: unknown kind of port \"%2\"; use rfc2217:// or socket://")
+                .arg(name, name.left(mark))};
     }
 
     const QString rest = name.mid(mark + 3);
@@ -110,51 +110,41 @@ std::optional<NetworkAddress> parseAddress(const QString& name, QString* problem
     if (rest.startsWith(QLatin1Char('['))) {
         const qsizetype close = rest.indexOf(QLatin1Char(']'));
         if (close < 0 || rest.mid(close + 1, 1) != QLatin1String(":")) {
-            *problem = QStringLiteral("%1: write the address as %2://HOST:PORT").arg(name, scheme);
-            return std::nullopt;
+            return Refusal{
+                QStringLiteral("%1: write the address as %2://HOST:PORT").arg(name, scheme)};
         }
         host = rest.mid(1, close - 1);
         port = rest.mid(close + 2);
-        if (!isIpv6Address(host)) {
-            *problem = QStringLiteral("%1: \"%2\" is not an IPv6 address").arg(name, host);
-            return std::nullopt;
-        }
+        if (!isIpv6Address(host))
+            return Refusal{QStringLiteral("%1: \"%2\" is not an IPv6 address").arg(name, host)};
     } else {
         const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
         if (colon < 0) {
-            *problem = QStringLiteral("%1: no port number; write %2://HOST:PORT").arg(name, scheme);
-            return std::nullopt;
+            return Refusal{
+                QStringLiteral("%1: no port number; write %2://HOST:PORT").arg(name, scheme)};
         }
         host = rest.left(colon);
         port = rest.mid(colon + 1);
         for (const QChar c : host) {
             if (!(c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') ||
                   c == QLatin1Char('_'))) {
-                *problem =
-                    QStringLiteral("%1: \"%2\" is not a host name or address").arg(name, host);
-                return std::nullopt;
+                return Refusal{
+                    QStringLiteral("%1: \"%2\" is not a host name or address").arg(name, host)};
             }
         }
     }
-    if (host.isEmpty()) {
-        *problem = QStringLiteral("%1: no host; write %2://HOST:PORT").arg(name, scheme);
-        return std::nullopt;
-    }
+    if (host.isEmpty())
+        return Refusal{QStringLiteral("%1: no host; write %2://HOST:PORT").arg(name, scheme)};
     bool digits = !port.isEmpty() && port.size() <= 5;
     for (const QChar c : port)
         digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
     const int number = digits ? port.toInt() : 0;
-    if (number < 1 || number > 65535) {
-        *problem = QStringLiteral("%1: port number \"%2\" is not 1 to 65535").arg(name, port);
-        return std::nullopt;
-    }
+    if (number < 1 || number > 65535)
+        return Refusal{QStringLiteral("%1: port number \"%2\" is not 1 to 65535").arg(name, port)};
     address.host = host;
     address.port = quint16(number);
-    problem->clear();
     return address;
 }
-
-} // namespace
 
 QString NetworkAddress::display() const
 {
@@ -167,27 +157,13 @@ bool isNetworkPortName(const QString& name)
     return name.contains(QLatin1String("://"));
 }
 
-std::optional<NetworkAddress> parseNetworkPortName(const QString& name)
-{
-    QString problem;
-    return parseAddress(name, &problem);
-}
-
-QString networkPortNameProblem(const QString& name)
-{
-    QString problem;
-    parseAddress(name, &problem);
-    return problem;
-}
-
 Checked<std::unique_ptr<Line>> lineFor(const QString& name)
 {
     if (!isNetworkPortName(name))
         return std::unique_ptr<Line>(std::make_unique<DeviceLine>(name));
-    QString problem;
-    const std::optional<NetworkAddress> address = parseAddress(name, &problem);
+    const Checked<NetworkAddress> address = parseNetworkPortName(name);
     if (!address)
-        return Refusal{problem};
+        return Refusal{address.message()};
     const Checked<NewNetworkLine> make = networkLineMaker();
     if (!make)
         return Refusal{QStringLiteral("%1: %2").arg(name, make.message())};

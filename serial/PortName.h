@@ -40,13 +40,10 @@ struct NetworkAddress
 bool isNetworkPortName(const QString& name);
 
 // The address a "rfc2217://HOST:PORT" or "socket://HOST:PORT" name stands for,
-// scheme in any letter case, port 1..65535; none for anything else.
-std::optional<NetworkAddress> parseNetworkPortName(const QString& name);
-
-// Why parseNetworkPortName refuses a name that holds "://", to tell the
-// operator ("ftp://x:1: unknown kind of port \"ftp\"; use rfc2217:// or
-// socket://"); empty when it takes the name.
-QString networkPortNameProblem(const QString& name);
+// scheme in any letter case, port 1..65535. Anything else is refused with a
+// message for the operator that names it ("ftp://x:1: unknown kind of port
+// \"ftp\"; use rfc2217:// or socket://").
+Checked<NetworkAddress> parseNetworkPortName(const QString& name);
 
 // The line a port name stands for, not yet open; a name that looks like a
 // network address but is none is refused with the reason, which names it.

@@ -40,14 +40,19 @@ StartupSettings ReadStartupSettings()
     return settings;
 }
 
-QString commPortProblem(const StartupSettings& settings, int highest)
+Checked<int> configuredCommPort(const StartupSettings& settings, int highest)
 {
+    bool isNumber = false;
+    const int number = settings.commPort.toInt(&isNumber);
+    if (isNumber && number >= 1 && number <= highest)
+        return number;
     if (!settings.fileFound)
-        return QStringLiteral("%1 is missing; the README (\"Settings\") has a sample to put there")
-            .arg(settings.filePath);
-    return QStringLiteral("%1: CommPort \"%2\" is not a port from 1 to %3")
-        .arg(settings.filePath, settings.commPort)
-        .arg(highest);
+        return Refusal{
+            QStringLiteral("%1 is missing; the README (\"Settings\") has a sample to put there")
+                .arg(settings.filePath)};
+    return Refusal{QStringLiteral("%1: CommPort \"%2\" is not a port from 1 to %3")
+                       .arg(settings.filePath, settings.commPort)
+                       .arg(highest)};
 }
 
 QString missingFileNote(const StartupSettings& settings)

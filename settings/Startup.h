@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Checked.h"
+
 #include <QMap>
 #include <QString>
 
@@ -22,9 +24,10 @@ struct StartupSettings
 
 StartupSettings ReadStartupSettings();
 
-// Why CommPort names no port from 1 to highest, in words that say what to
-// do: a missing file is named with the path looked for.
-QString commPortProblem(const StartupSettings& settings, int highest);
+// The port CommPort names, a number from 1 to highest; anything else is
+// refused in words that say what to do, a missing file named with the path
+// looked for.
+Checked<int> configuredCommPort(const StartupSettings& settings, int highest);
 
 // The refusal's addition when no port was given and the file is missing;
 // empty when the file is there.

@@ -167,9 +167,8 @@ private slots:
         QFETCH(QString, uids);
         QFETCH(QByteArray, burst);
         QFETCH(QStringList, lines);
-        QString error;
-        const auto parsed = ModuleBus::parseUids(uids, &error);
-        QVERIFY2(parsed, qPrintable(error));
+        const auto parsed = ModuleBus::parseUids(uids);
+        QVERIFY2(parsed, qPrintable(parsed.message()));
         ModuleBus bus(*parsed);
         ModuleBus::Outcome last;
         for (const ReceivedFrame& f : decodeBurst(burst))

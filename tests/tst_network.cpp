@@ -20,6 +20,12 @@
 
 namespace {
 
+// Empty when the step was done, else what it refused: a failed row says why.
+QString refusal(const Checked<void>& step)
+{
+    return step ? QString() : QStringLiteral("refused: ") + step.message();
+}
+
 QByteArray allBytes()
 {
     QByteArray frame;
@@ -104,12 +110,11 @@ private slots:
         QStringList lost;
         for (int i = 0; i < 40; ++i) {
             NetworkLine line(*parseNetworkPortName(server(form).portName()));
-            QString error;
-            QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+            QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
             const QByteArray frame = char(i) + frames[i % frames.size()];
             const WriteResult r = line.write(frame);
             QVERIFY2(r.ok() && r.sent == frame.size(), qPrintable(r.error));
-            QVERIFY2(line.close(&error), qPrintable(error));
+            QCOMPARE(refusal(line.close()), QString());
             QVERIFY(!line.isOpen());
             const QByteArray got = pty(form).read(1000, frame.size() > 8 ? 50 : 5);
             if (got != frame)
@@ -137,9 +142,8 @@ private slots:
         NetworkLine line(*parseNetworkPortName(server(form).portName()));
         // Twice: a reopen, as the baud menu does, sets the rate again.
         for (int round = 0; round < 2; ++round) {
-            QString error;
-            QVERIFY2(line.close(&error), qPrintable(error));
-            QVERIFY2(line.open(moduleLineSettings(rate), &error), qPrintable(error));
+            QCOMPARE(refusal(line.close()), QString());
+            QCOMPARE(refusal(line.open(moduleLineSettings(rate))), QString());
             // An rfc2217:// open returns once the server has set the device;
             // a socket:// one as soon as it connects, before ser2net opened it.
             if (form == "rfc2217") {
@@ -157,16 +161,17 @@ private slots:
     void refusedSetting()
     {
         NetworkLine line(*parseNetworkPortName(m_rfc->portName()));
-        QString error;
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!line.open(*parseLineSettings("9600,n,8,1.5"), &error));
+        const Checked<void> refused = line.open(*parseLineSettings("9600,n,8,1.5"));
+        const QString& error = refused.message();
+        QVERIFY(!refused);
         QVERIFY(clock.elapsed() < 3500);
         QCOMPARE(error, QString("127.0.0.1:%1: the server did not take stop bits 1.5; no answer "
                                 "in 3 s")
                             .arg(m_rfc->port()));
         QVERIFY(!line.isOpen());
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
     }
 
     // A frame, a pause of every length around the settle time, then the
@@ -190,13 +195,12 @@ private slots:
         QFETCH(int, pauseMs);
         const Watchdog guard(10000);
         NetworkLine line(*parseNetworkPortName(server(form).portName()));
-        QString error;
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         QVERIFY(line.write(TextHi).ok());
         QThread::usleep(ulong(pauseMs) * 1000);
         QElapsedTimer clock;
         clock.start();
-        QVERIFY2(line.close(&error), qPrintable(error));
+        QCOMPARE(refusal(line.close()), QString());
         // The settle, then the server's hang-up: both well inside a second.
         QVERIFY2(clock.elapsed() < NetworkLine::CloseTimeoutMs,
                  qPrintable(QString::number(clock.elapsed())));
@@ -324,10 +328,11 @@ private slots:
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         NetworkLine line(
             *parseNetworkPortName(QString("rfc2217://127.0.0.1:%1").arg(silent.serverPort())));
-        QString error;
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!line.open(moduleLineSettings(9600), &error));
+        const Checked<void> refused = line.open(moduleLineSettings(9600));
+        const QString& error = refused.message();
+        QVERIFY(!refused);
         QVERIFY2(clock.elapsed() >= 2900 && clock.elapsed() < 3500,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(error, QString("127.0.0.1:%1: no answer in 3 s").arg(silent.serverPort()));
@@ -353,7 +358,7 @@ private slots:
         NetworkLine line(*parseNetworkPortName(s.portName()));
         QSignalSpy failed(&line, &Line::failed);
         QString error;
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         QVERIFY(line.write("\x01\x66").ok());
         QCOMPARE(pty(form).read().size(), 2);
 
@@ -374,7 +379,7 @@ private slots:
         QCOMPARE(failed.count(), eventLoop ? 1 : 0);
 
         QVERIFY2(s.start(&error), qPrintable(error));
-        QVERIFY2(line.open(moduleLineSettings(9600), &error), qPrintable(error));
+        QCOMPARE(refusal(line.open(moduleLineSettings(9600))), QString());
         QVERIFY(line.write("\xff\x0d").ok());
         QCOMPARE(pty(form).read().toHex(), QByteArray("ff0d"));
     }

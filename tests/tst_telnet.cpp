@@ -71,8 +71,8 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, expected);
         QVERIFY(isNetworkPortName(name));
-        const std::optional<NetworkAddress> a = parseNetworkPortName(name);
-        const QString problem = networkPortNameProblem(name);
+        const Checked<NetworkAddress> a = parseNetworkPortName(name);
+        const QString& problem = a.message();
         if (expected.startsWith('!')) {
             QVERIFY(!a);
             QVERIFY2(problem.startsWith(name + ": ") && problem.contains(expected.mid(1)),

@@ -141,18 +141,15 @@ void frmMain::Form_Load()
     strSlaveID = file.slaveId;
     MSComm1.setPortMap(file.ports);
 
-    bool isNumber = false;
-    const int number = strCommPort.toInt(&isNumber);
-    const bool hasEntry = isNumber && number >= 1 && number < int(mnuCOM.size());
-    if (hasEntry)
-        MSComm1.setCommPort(qint16(number));
+    const Checked<int> number = modINI::configuredCommPort(file, int(mnuCOM.size()) - 1);
+    if (number)
+        MSComm1.setCommPort(qint16(*number));
     MSComm1.setSettings(strSettings);
-    if (hasEntry)
-        mnuCOM[number]->setChecked(true);
+    if (number)
+        mnuCOM[*number]->setChecked(true);
 
-    if (!hasEntry) {
-        showMessage(QStringLiteral("COMM PORT ERROR"),
-                    modINI::commPortProblem(file, int(mnuCOM.size()) - 1));
+    if (!number) {
+        showMessage(QStringLiteral("COMM PORT ERROR"), number.message());
     } else if (!openPort()) {
         showMessage(QStringLiteral("COMM PORT ERROR"), MSComm1.errorString());
     }

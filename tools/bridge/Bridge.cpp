@@ -96,7 +96,7 @@ Bridge::~Bridge()
     stop();
 }
 
-bool Bridge::start(QString* why)
+Checked<void> Bridge::start()
 {
     for (const NamedLine& line : m_config.lines) {
         const QString base = m_config.prefix + QLatin1Char('/') + line.name + QLatin1Char('/');
@@ -122,7 +122,7 @@ bool Bridge::start(QString* why)
             m_mqtt->publish(c.topic, c.payload, true, 1);
         }
     }
-    return m_mqtt->start(why);
+    return m_mqtt->start();
 }
 
 void Bridge::stop()

@@ -37,7 +37,7 @@ public:
     Bridge(Config config, Mqtt::Settings broker, QMap<int, QString> portMap);
     ~Bridge() override;
 
-    bool start(QString* why);
+    Checked<void> start();
     // Lets every line finish its frame, says offline and disconnects.
     void stop();
 

@@ -60,12 +60,10 @@ QString Mqtt::brokerName() const
         .arg(m_settings.port);
 }
 
-bool Mqtt::start(QString* why)
+Checked<void> Mqtt::start()
 {
-    if (!m_client) {
-        *why = QStringLiteral("cannot make an MQTT client for %1").arg(brokerName());
-        return false;
-    }
+    if (!m_client)
+        return Refusal{QStringLiteral("cannot make an MQTT client for %1").arg(brokerName())};
     mosquitto_connect_callback_set(m_client, &Mqtt::onConnect);
     mosquitto_disconnect_callback_set(m_client, &Mqtt::onDisconnect);
     mosquitto_message_callback_set(m_client, &Mqtt::onMessageArrived);
@@ -80,12 +78,10 @@ bool Mqtt::start(QString* why)
         const QByteArray ca = m_settings.caFile.toLocal8Bit();
         const int rc = mosquitto_tls_set(m_client, ca.isEmpty() ? nullptr : ca.constData(), nullptr,
                                          nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            *why = QStringLiteral("%1: CA file \"%2\": %3")
-                       .arg(brokerName(), m_settings.caFile,
-                            QString::fromUtf8(mosquitto_strerror(rc)));
-            return false;
-        }
+        if (rc != MOSQ_ERR_SUCCESS)
+            return Refusal{QStringLiteral("%1: CA file \"%2\": %3")
+                               .arg(brokerName(), m_settings.caFile,
+                                    QString::fromUtf8(mosquitto_strerror(rc)))};
     }
     if (!m_settings.willTopic.isEmpty()) {
         const QByteArray topic = m_settings.willTopic.toUtf8();
@@ -95,7 +91,7 @@ bool Mqtt::start(QString* why)
     m_stopping = false;
     m_thread = std::thread([this] { run(); });
     m_started = true;
-    return true;
+    return {};
 }
 
 void Mqtt::run()

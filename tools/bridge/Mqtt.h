@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Checked.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QMutex>
@@ -51,10 +53,10 @@ public:
     // "mqtt://127.0.0.1:1883", for messages.
     QString brokerName() const;
 
-    // Starts the network thread; false with why when the client cannot even
-    // be set up (a bad CA file, for example). A broker that is not there yet
-    // is retried, not refused.
-    bool start(QString* why);
+    // Starts the network thread; refused, saying why, when the client cannot
+    // even be set up (a bad CA file, for example). A broker that is not there
+    // yet is retried, not refused.
+    Checked<void> start();
     // Says "offline" on the will topic and disconnects cleanly.
     void stop();
 

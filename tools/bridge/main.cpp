@@ -61,8 +61,7 @@ int main(int argc, char* argv[])
                           ? bridge::defaultClientId(*config, QSysInfo::machineHostName())
                           : config->clientId;
     if (!config->credentialsFile.isEmpty()) {
-        const Checked<bridge::Credentials> login =
-            bridge::readCredentials(config->credentialsFile);
+        const Checked<bridge::Credentials> login = bridge::readCredentials(config->credentialsFile);
         if (!login) {
             std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(login.message()));
             return BadUsage;
@@ -85,9 +84,8 @@ int main(int argc, char* argv[])
     bridge::Bridge bridge(*config, broker, ini.ports);
     QObject::connect(&bridge, &bridge::Bridge::refused, &app,
                      [](const QString&) { QCoreApplication::exit(BrokerRefused); });
-    QString why;
-    if (!bridge.start(&why)) {
-        std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(why));
+    if (const Checked<void> started = bridge.start(); !started) {
+        std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(started.message()));
         return BrokerRefused;
     }
     const int status = app.exec();

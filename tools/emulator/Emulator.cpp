@@ -17,9 +17,9 @@ void Emulator::receive(const QByteArray& bytes, const QTime& firstByte)
         const int rateBefore = m_bus.baudRate();
         ModuleBus::Outcome outcome = m_bus.apply(frame);
         if (m_bus.baudRate() != rateBefore) {
-            QString error;
-            if (!m_line.setBaudRate(m_bus.baudRate(), &error))
-                outcome.meanings.last() += QStringLiteral("; reopening the line failed: ") + error;
+            if (const Checked<void> reopened = m_line.setBaudRate(m_bus.baudRate()); !reopened)
+                outcome.meanings.last() +=
+                    QStringLiteral("; reopening the line failed: ") + reopened.message();
         }
         for (const QString& meaning : std::as_const(outcome.meanings))
             emit logged(logLine(firstByte, frame.bytes, meaning));

@@ -75,8 +75,7 @@ QStringList ModuleBus::sharedUids() const
     return shared;
 }
 
-std::optional<QList<std::optional<quint8>>> ModuleBus::parseUids(const QString& text,
-                                                                 QString* error)
+Checked<QList<std::optional<quint8>>> ModuleBus::parseUids(const QString& text)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.compare(QLatin1String("any"), Qt::CaseInsensitive) == 0)
@@ -86,41 +85,33 @@ std::optional<QList<std::optional<quint8>>> ModuleBus::parseUids(const QString& 
     for (const QString& part : trimmed.split(QLatin1Char(','))) {
         bool ok = false;
         const uint value = part.trimmed().toUInt(&ok);
-        if (!ok || value > 255) {
-            *error = QStringLiteral("--uid \"%1\" is neither 0..255, a list like 1,2,5, nor any")
-                         .arg(protocol::printable(text, protocol::QuotedChars));
-            return std::nullopt;
-        }
+        if (!ok || value > 255)
+            return Refusal{
+                QStringLiteral("--uid \"%1\" is neither 0..255, a list like 1,2,5, nor any")
+                    .arg(protocol::printable(text, protocol::QuotedChars))};
         // Two modules that start with one UID could never be told apart.
-        if (uids.contains(quint8(value))) {
-            *error = QStringLiteral("--uid \"%1\" gives UID %2 twice")
-                         .arg(protocol::printable(text, protocol::QuotedChars))
-                         .arg(value);
-            return std::nullopt;
-        }
+        if (uids.contains(quint8(value)))
+            return Refusal{QStringLiteral("--uid \"%1\" gives UID %2 twice")
+                               .arg(protocol::printable(text, protocol::QuotedChars))
+                               .arg(value)};
         uids << quint8(value);
     }
-    if (uids.size() > MaxModules) {
-        *error = QStringLiteral("--uid \"%1\" names %2 modules; at most %3")
-                     .arg(protocol::printable(text, protocol::QuotedChars))
-                     .arg(uids.size())
-                     .arg(MaxModules);
-        return std::nullopt;
-    }
+    if (uids.size() > MaxModules)
+        return Refusal{QStringLiteral("--uid \"%1\" names %2 modules; at most %3")
+                           .arg(protocol::printable(text, protocol::QuotedChars))
+                           .arg(uids.size())
+                           .arg(MaxModules)};
     return uids;
 }
 
-std::optional<QList<std::optional<quint8>>> ModuleBus::numberedUids(const QString& count,
-                                                                    QString* error)
+Checked<QList<std::optional<quint8>>> ModuleBus::numberedUids(const QString& count)
 {
     bool ok = false;
     const int n = count.trimmed().toInt(&ok);
-    if (!ok || n < 1 || n > MaxModules) {
-        *error = QStringLiteral("--modules \"%1\" is not 1..%2")
-                     .arg(protocol::printable(count, protocol::QuotedChars))
-                     .arg(MaxModules);
-        return std::nullopt;
-    }
+    if (!ok || n < 1 || n > MaxModules)
+        return Refusal{QStringLiteral("--modules \"%1\" is not 1..%2")
+                           .arg(protocol::printable(count, protocol::QuotedChars))
+                           .arg(MaxModules)};
     QList<std::optional<quint8>> uids;
     for (int uid = 1; uid <= n; ++uid)
         uids << quint8(uid);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Checked.h"
 #include "tools/emulator/ModuleState.h"
 
 #include <QList>
@@ -43,12 +44,10 @@ public:
     // modules hold.
     QStringList sharedUids() const;
 
-    // Reads "1,2,5", "any" or the count of --modules into UIDs; none and a
-    // reason when the text does not make a line of modules.
-    static std::optional<QList<std::optional<quint8>>> parseUids(const QString& text,
-                                                                 QString* error);
-    static std::optional<QList<std::optional<quint8>>> numberedUids(const QString& count,
-                                                                    QString* error);
+    // Reads "1,2,5", "any" or the count of --modules into UIDs; refused with
+    // the reason when the text does not make a line of modules.
+    static Checked<QList<std::optional<quint8>>> parseUids(const QString& text);
+    static Checked<QList<std::optional<quint8>>> numberedUids(const QString& count);
 
 private:
     QList<ModuleState> m_modules;

@@ -66,13 +66,11 @@ ModuleLine::~ModuleLine()
     delete m_notifier;
 }
 
-bool ModuleLine::openPty(const QString& linkPath, QString* error)
+Checked<void> ModuleLine::openPty(const QString& linkPath)
 {
     auto pty = std::make_unique<PseudoTerminal>();
-    if (!pty->isValid()) {
-        *error = pty->errorString();
-        return false;
-    }
+    if (!pty->isValid())
+        return Refusal{pty->errorString()};
     m_pty = std::move(pty);
     m_device = m_pty->path();
     const QByteArray name = QFile::encodeName(m_device);
@@ -81,35 +79,32 @@ bool ModuleLine::openPty(const QString& linkPath, QString* error)
     connect(m_notifier, &QSocketNotifier::activated, this, &ModuleLine::readPty);
 
     if (linkPath.isEmpty())
-        return true;
+        return {};
     const QByteArray link = QFile::encodeName(linkPath);
     struct stat st;
     if (::lstat(link.constData(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            *error = linkPath + QStringLiteral(" exists and is not a link; left alone");
-            return false;
-        }
+        if (!S_ISLNK(st.st_mode))
+            return Refusal{linkPath + QStringLiteral(" exists and is not a link; left alone")};
         // A link to a missing device or to a pseudo-terminal is what an
         // earlier emulator leaves when it is killed; a link to anything else
         // is someone's own.
         const QString target = linkTarget(linkPath);
-        if (QFileInfo::exists(target) && !target.startsWith(QLatin1String("/dev/pts/"))) {
-            *error =
-                linkPath + QStringLiteral(" links to ") + target + QStringLiteral("; left alone");
-            return false;
-        }
+        if (QFileInfo::exists(target) && !target.startsWith(QLatin1String("/dev/pts/")))
+            return Refusal{linkPath + QStringLiteral(" links to ") + target +
+                           QStringLiteral("; left alone")};
     }
     // Made beside it and renamed over it, so the path never lacks a link.
     const QByteArray fresh = link + ".new" + QByteArray::number(::getpid());
     ::unlink(fresh.constData());
     if (::symlink(name.constData(), fresh.constData()) != 0 ||
         ::rename(fresh.constData(), link.constData()) != 0) {
-        *error = QStringLiteral("cannot link %1 to %2: %3").arg(linkPath, m_device, systemError());
+        const Refusal refusal{
+            QStringLiteral("cannot link %1 to %2: %3").arg(linkPath, m_device, systemError())};
         ::unlink(fresh.constData());
-        return false;
+        return refusal;
     }
     m_link = linkPath;
-    return true;
+    return {};
 }
 
 void ModuleLine::removeLink()
@@ -120,37 +115,33 @@ void ModuleLine::removeLink()
     m_link.clear();
 }
 
-bool ModuleLine::openPort(const QString& device, const LineSettings& settings, QString* error)
+Checked<void> ModuleLine::openPort(const QString& device, const LineSettings& settings)
 {
     m_device = device;
     m_settings = settings;
-    return reopenPort(error);
+    return reopenPort();
 }
 
-bool ModuleLine::reopenPort(QString* error)
+Checked<void> ModuleLine::reopenPort()
 {
     if (m_port.isOpen())
         m_port.close();
     m_port.setPortName(m_device);
-    if (!m_port.open(QIODevice::ReadOnly)) {
-        *error = m_device + QStringLiteral(": ") + m_port.errorString();
-        return false;
-    }
-    QString refused;
-    if (!applyLineSettings(m_port, m_settings, &refused)) {
-        *error = m_device + QStringLiteral(": ") + refused;
+    if (!m_port.open(QIODevice::ReadOnly))
+        return Refusal{m_device + QStringLiteral(": ") + m_port.errorString()};
+    if (const Checked<void> applied = applyLineSettings(m_port, m_settings); !applied) {
         m_port.close();
-        return false;
+        return Refusal{m_device + QStringLiteral(": ") + applied.message()};
     }
-    return true;
+    return {};
 }
 
-bool ModuleLine::setBaudRate(int rate, QString* error)
+Checked<void> ModuleLine::setBaudRate(int rate)
 {
     m_settings.baudRate = rate;
     if (isPty())
-        return true;
-    return reopenPort(error);
+        return {};
+    return reopenPort();
 }
 
 void ModuleLine::setGapMs(int ms)

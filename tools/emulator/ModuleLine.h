@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Checked.h"
 #include "serial/LineSettings.h"
 #include "serial/PseudoTerminal.h"
 
@@ -37,13 +38,13 @@ public:
     // symbolic link to it there, replacing one an earlier emulator left;
     // anything else at that path is left alone and the open fails. The link
     // is removed when the line is destroyed.
-    bool openPty(const QString& linkPath, QString* error);
+    Checked<void> openPty(const QString& linkPath);
     // Opens an existing serial device for reading.
-    bool openPort(const QString& device, const LineSettings& settings, QString* error);
+    Checked<void> openPort(const QString& device, const LineSettings& settings);
 
     // The rate a configuration frame asked for: a real device is reopened
     // at it; on a pseudo-terminal only the idle gap follows it.
-    bool setBaudRate(int rate, QString* error);
+    Checked<void> setBaudRate(int rate);
 
     // Overrides the idle gap that ends a burst; 0 returns to the automatic one.
     void setGapMs(int ms);
@@ -71,7 +72,7 @@ private:
     void endBurst();
     void fail(const QString& reason);
     void readPty();
-    bool reopenPort(QString* error);
+    Checked<void> reopenPort();
     void removeLink();
 
     std::unique_ptr<PseudoTerminal> m_pty;

@@ -159,12 +159,11 @@ Checked<EmulatorOptions> parseEmulatorOptions(const QStringList& arguments)
 
     if (parser.isSet(uid) && parser.isSet(modules))
         return fail(QStringLiteral("give --uid or --modules, not both"));
-    QString refused;
-    const std::optional<QList<std::optional<quint8>>> uids =
-        parser.isSet(modules) ? ModuleBus::numberedUids(parser.value(modules), &refused)
-                              : ModuleBus::parseUids(parser.value(uid), &refused);
+    const Checked<QList<std::optional<quint8>>> uids =
+        parser.isSet(modules) ? ModuleBus::numberedUids(parser.value(modules))
+                              : ModuleBus::parseUids(parser.value(uid));
     if (!uids)
-        return fail(refused);
+        return fail(uids.message());
     chosen.uids = *uids;
     const std::optional<LineSettings> line = parseLineSettings(parser.value(settings));
     if (!line)

@@ -74,14 +74,13 @@ int main(int argc, char* argv[])
     quitOnSignals(*app);
 
     ModuleLine moduleLine;
-    QString error;
-    const bool opened = options->pty ? moduleLine.openPty(options->link, &error)
-                                     : moduleLine.openPort(options->port, options->line, &error);
+    const Checked<void> opened = options->pty ? moduleLine.openPty(options->link)
+                                              : moduleLine.openPort(options->port, options->line);
     // A pseudo-terminal made but not linked means the --link path was refused:
     // a bad value, not a port that failed.
     const bool linkRefused = options->pty && !moduleLine.devicePath().isEmpty();
     if (!opened)
-        return fail(error, linkRefused ? cli::BadUsage : cli::PortFailure);
+        return fail(opened.message(), linkRefused ? cli::BadUsage : cli::PortFailure);
     moduleLine.setGapMs(options->gapMs);
     std::printf("%s\n", qPrintable(protocol::printable(moduleLine.devicePath())));
     std::fflush(stdout);

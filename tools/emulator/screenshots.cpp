@@ -24,9 +24,8 @@ bool photograph(const QList<std::optional<quint8>>& uids, const QList<Shot>& sho
                 const QString& folder)
 {
     ModuleLine line;
-    QString error;
-    if (!line.openPty({}, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    if (const Checked<void> opened = line.openPty({}); !opened) {
+        std::fprintf(stderr, "%s\n", qPrintable(opened.message()));
         return false;
     }
     Emulator emulator(line, ModuleBus(uids));
