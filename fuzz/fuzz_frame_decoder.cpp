@@ -3,6 +3,7 @@
 // have written for it, no byte of the burst may be lost or counted twice,
 // and every frame must give the module a one-line meaning: the emulator
 // prints one log line per frame and tools count them.
+#include "fuzz/check.h"
 #include "protocol/decode.h"
 #include "protocol/protocol.h"
 #include "tools/emulator/LogLine.h"
@@ -13,18 +14,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 using protocol::decodeBurst;
 using protocol::ReceivedFrame;
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // The frame the panel would write for what the decoder read.
 QByteArray reencoded(const ReceivedFrame& frame)

@@ -3,21 +3,15 @@
 // the wrong file: the reader must hand back a value or nothing, never crash,
 // never return more than the 254 characters a value may have, and give back a
 // value it was written with.
+#include "fuzz/check.h"
 #include "settings/modINI.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
 const QString Section = QStringLiteral("Settings");
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void valueIsBounded(const QString& value)
 {

@@ -7,6 +7,7 @@
 // is the argument list as it comes. Even: the rest gives the values of one
 // well-formed request in one of the written forms the sender takes, and the
 // frame it gives is checked against the frame functions.
+#include "fuzz/check.h"
 #include "protocol/hex.h"
 #include "protocol/numbers.h"
 #include "protocol/protocol.h"
@@ -16,15 +17,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // No port and no UID from a settings file: the line alone decides.
 const send::Defaults NoDefaults{};

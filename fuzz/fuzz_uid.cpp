@@ -1,6 +1,7 @@
 // The UID text the operator types into the list becomes the first byte of
 // every frame. A text must give the module's address 0..255 or be refused:
 // a wrong byte addresses another module on the line.
+#include "fuzz/check.h"
 #include "protocol/protocol.h"
 
 #include <cctype>
@@ -11,12 +12,6 @@
 #include <string>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // An independent answer for short plain texts: a sign, decimal digits and at
 // most one point, blanks around them; the C library parses the number and
