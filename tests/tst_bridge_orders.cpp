@@ -36,9 +36,19 @@ void TestBridgeOrders::orders_data()
     QTest::newRow("long: blanks and leading zeros, state in its shortest form")
         << "5/long/set" << QByteArray(" 007 ") << QByteArray::fromHex("056400000007")
         << QByteArray("7") << QString();
-    QTest::newRow("segments in small letters, state as capitals")
-        << "9/segments/set" << QByteArray("3f 06 5b 4f 66 6d")
-        << QByteArray::fromHex("09613f065b4f666d") << QByteArray("3F 06 5B 4F 66 6D") << QString();
+    QTest::newRow("segments in small letters, state as capitals, UID 255")
+        << "255/segments/set" << QByteArray("3f 06 5b 4f 66 6d")
+        << QByteArray::fromHex("ff613f065b4f666d") << QByteArray("3F 06 5B 4F 66 6D") << QString();
+    QTest::newRow("dp") << "5/dp/set" << QByteArray("63") << QByteArray::fromHex("05633f")
+                        << QByteArray("63") << QString();
+    QTest::newRow("long negative: signed code")
+        << "7/long/set" << QByteArray("-2") << QByteArray::fromHex("0765fffffffe")
+        << QByteArray("-2") << QString();
+    QTest::newRow("short negative: signed code, UID 0")
+        << "0/short/set" << QByteArray("-300") << QByteArray::fromHex("0067fed4")
+        << QByteArray("-300") << QString();
+    QTest::newRow("brightness") << "5/brightness/set" << QByteArray("toggle")
+                                << QByteArray::fromHex("056e") << QByteArray("toggle") << QString();
     QTest::newRow("text in the module's code page") << "5/text/set" << QByteArray("\xE2\x82\xAC")
                                                     << QByteArray::fromHex("05622020202020"
                                                                            "80")
