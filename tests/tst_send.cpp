@@ -82,6 +82,13 @@ private slots:
         row("--dry-run|--uid|3|dim|--payload|1E 09 FF", "03 6E 1E 09 FF");
         row("--dry-run|--uid|9|config|--baud|19200|--new-uid|7", "1E 1E 12 07");
         row("--dry-run|raw|00|0x0a|d", "00 0A 0D");
+        // The other written forms: a hex number is the bit pattern, signed or not.
+        row("--dry-run|--uid|7|dp|0x3f", "07 63 3F");
+        row("--dry-run|--uid|7|long|--signed|0xFFFFFFFE", "07 65 FF FF FF FE");
+        row("--dry-run|--uid|7|short|--signed|FE D4", "07 67 FE D4");
+        row("--dry-run|--uid|7|text|--|-A", "07 62 20 20 20 20 2D 41");
+        row("--dry-run|raw|05:62:0a", "05 62 0A");
+        row("--dry-run|config|--baud|38400|--new-uid=255", "1E 1E 09 FF");
         row("", "no command given", send::BadUsage);
         row("--fast|dp|3", "unknown option --fast", send::BadUsage);
         row("text|ABCDEFG", "longer than 6 characters", send::BadUsage);
