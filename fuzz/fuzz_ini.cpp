@@ -20,13 +20,6 @@ void valueIsBounded(const QString& value)
     check(!value.contains(QLatin1Char('\n')));
 }
 
-// The fuzzer's bytes as one line's value: a line break would end it early.
-QByteArray oneLine(QByteArray bytes)
-{
-    bytes.replace('\n', ' ');
-    return bytes;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -42,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // A value written in quotes comes back whole, inner blanks and all, cut
     // to 254 characters, whatever follows the line in the file.
-    const QByteArray value = oneLine(bytes.left(400));
+    // As one line's value: a line break would end it early.
+    const QByteArray value = bytes.left(400).replace('\n', ' ');
     const QByteArray file = "[Settings]\nSetting=\"" + value + "\"\n" + bytes;
     const QString expected = QString::fromUtf8(value).left(modINI::MaxValueLength);
     check(modINI::iniValue(file, Section, QStringLiteral("Setting")) == expected);
