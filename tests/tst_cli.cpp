@@ -25,16 +25,17 @@ class tst_Cli : public QObject
         QString err;
     };
 
-    // No display at all: a program that needed one would abort.
+    // One of the built programs, with no display at all: a program that
+    // needed one would abort.
     static Result run(const QString& program, const QStringList& args)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
         env.insert("QT_QPA_PLATFORM", "xcb");
         QProcess p;
         p.setProcessEnvironment(env);
-        p.start(program, args);
+        p.start(QUENDRA_BIN_DIR "/" + program, args);
         if (!p.waitForFinished(60000)) {
             p.kill();
             p.waitForFinished();
@@ -42,11 +43,6 @@ class tst_Cli : public QObject
         const int status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         return {status, QString::fromUtf8(p.readAllStandardOutput()),
                 QString::fromUtf8(p.readAllStandardError())};
-    }
-
-    static QString pathOf(const QString& program)
-    {
-        return QStringLiteral(QUENDRA_BIN_DIR "/") + program;
     }
 
     QTemporaryDir m_dir;
@@ -61,24 +57,19 @@ class tst_Cli : public QObject
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(fds[0]);
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                const QByteArray hint = ::permissionHint(device).toUtf8();
-                [[maybe_unused]] const ssize_t n =
-                    ::write(fds[1], hint.constData(), size_t(hint.size()));
-            } else {
-                [[maybe_unused]] const ssize_t n = ::write(fds[1], "setuid failed", 13);
-            }
+            const bool nobody =
+                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            const QByteArray hint = nobody ? ::permissionHint(device).toUtf8() : "setuid failed";
+            [[maybe_unused]] const ssize_t n =
+                ::write(fds[1], hint.constData(), size_t(hint.size()));
             ::_exit(0);
         }
         ::close(fds[1]);
-        QByteArray answer;
-        char buffer[512];
-        ssize_t n = 0;
-        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-            answer.append(buffer, int(n));
-        ::close(fds[0]);
+        QFile answer;
+        answer.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        const QString hint = QString::fromUtf8(answer.readAll());
         ::waitpid(child, nullptr, 0);
-        return QString::fromUtf8(answer);
+        return hint;
     }
 
     // COMP_WORDS as bash builds them for the line, then the replies, one a
@@ -151,7 +142,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, message);
-        const Result r = run(pathOf(program), args);
+        const Result r = run(program, args);
         QCOMPARE(r.status, status);
         QVERIFY2(r.err.startsWith(program + ": ") && r.err.contains(message), qPrintable(r.err));
         QCOMPARE(r.err.count('\n'), 1);
@@ -173,11 +164,11 @@ private slots:
     {
         QFETCH(QString, program);
         QFETCH(bool, completed);
-        const Result version = run(pathOf(program), {"--version"});
+        const Result version = run(program, {"--version"});
         QCOMPARE(version.status, 0);
         QCOMPARE(version.out, program + " " QUENDRA_VERSION "\n");
         QCOMPARE(version.err, QString());
-        const Result help = run(pathOf(program), {"--help"});
+        const Result help = run(program, {"--help"});
         QCOMPARE(help.status, 0);
         QVERIFY2(help.out.startsWith("Usage: " + program + " "), qPrintable(help.out));
         QCOMPARE(help.err, QString());
@@ -269,10 +260,9 @@ private slots:
             return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
                    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         };
-        QVERIFY(standIn("dpkg-query", "exit 1\n"));
-        QVERIFY(standIn("apt-get", "echo \"apt-get $*\" >>\"$LOG\"\n"));
-        QVERIFY(standIn("systemctl", "echo \"systemctl $*\" >>\"$LOG\"\n"));
-        QVERIFY(standIn("sudo", "exec \"$@\"\n"));
+        QVERIFY(standIn("dpkg-query", "exit 1\n") && standIn("sudo", "exec \"$@\"\n"));
+        for (const char* recorder : {"apt-get", "systemctl"})
+            QVERIFY(standIn(recorder, "echo \"${0##*/} $*\" >>\"$LOG\"\n"));
         QProcess script;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", tools.path() + ":" + env.value("PATH"));
