@@ -253,19 +253,6 @@ private slots:
         QCOMPARE(got, expected);
     }
 
-    // Every line is checked before the port opens: a bad third line leaves
-    // the line silent, though the first two are good.
-    void scriptSendsNothingWithABadLine()
-    {
-        Pty pty;
-        const QString path = writeScript("dp 1\ntext HI\ntext TOOLONG\ndp 2\n");
-        QString out, err;
-        QCOMPARE(runSend({"--port", pty.devicePath(), "--uid", "5", "--script", path}, &out, &err),
-                 int(send::BadUsage));
-        QVERIFY2(err.startsWith("quendra-send: " + path + ":3: text:"), qPrintable(err));
-        QCOMPARE(pty.read(300), QByteArray());
-    }
-
     // Standard input, through the built program: the port opens once and
     // every frame arrives in order.
     void scriptFromStandardInput()

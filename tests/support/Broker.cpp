@@ -14,31 +14,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr int StartTimeoutMs = 10000;
-
-} // namespace
-
-Broker::Broker(QString user, QString password, quint16 port)
-    : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
-{
-}
-
-Broker::~Broker()
-{
-    stop();
-}
+static constexpr int StartTimeoutMs = 10000;
 
 bool Broker::installed()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty() &&
            !QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty();
-}
-
-QString Broker::url() const
-{
-    return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port);
 }
 
 bool Broker::start(QString* why)

@@ -20,8 +20,11 @@ class Broker
 {
 public:
     // Port 0: a free one, chosen at the first start.
-    explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0);
-    ~Broker();
+    explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0)
+        : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
+    {
+    }
+    ~Broker() { stop(); }
     Broker(const Broker&) = delete;
     Broker& operator=(const Broker&) = delete;
 
@@ -37,7 +40,7 @@ public:
     void setListenerOptions(const QByteArray& lines) { m_listenerOptions = lines; }
 
     quint16 port() const { return m_port; }
-    QString url() const;
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port); }
 
 private:
     QString m_user;
