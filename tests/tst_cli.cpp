@@ -1,4 +1,5 @@
 #include "serial/DeviceAdvice.h"
+#include "tests/support/Process.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -33,16 +34,8 @@ class tst_Cli : public QObject
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.insert("QT_QPA_PLATFORM", "xcb");
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(QUENDRA_BIN_DIR "/" + program, args);
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        const int status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        return {status, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        const Finished f = runToEnd(QUENDRA_BIN_DIR "/" + program, args, 60000, env);
+        return {f.status, QString::fromUtf8(f.out), QString::fromUtf8(f.err)};
     }
 
     QTemporaryDir m_dir;
@@ -88,15 +81,10 @@ class tst_Cli : public QObject
                 .arg(QUENDRA_COMPLETION_DIR, program, m_dir.path(), program, quoted.join(' '))
                 .arg(words.size())
                 .arg(function);
-        QProcess bash;
-        bash.start("bash", {"--norc", "--noprofile", "-c", script});
-        if (!bash.waitForFinished(30000))
-            return {"bash did not finish"};
-        QStringList replies =
-            QString::fromUtf8(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        const QString err = QString::fromUtf8(bash.readAllStandardError());
-        if (!err.isEmpty())
-            replies << "stderr: " + err;
+        const Finished bash = runToEnd("bash", {"--norc", "--noprofile", "-c", script}, 30000);
+        QStringList replies = QString::fromUtf8(bash.out).split('\n', Qt::SkipEmptyParts);
+        if (bash.status != 0 || !bash.err.isEmpty())
+            replies << QStringLiteral("status %1: %2").arg(bash.status).arg(QString(bash.err));
         replies.sort();
         return replies;
     }
@@ -263,14 +251,12 @@ private slots:
         QVERIFY(standIn("dpkg-query", "exit 1\n") && standIn("sudo", "exec \"$@\"\n"));
         for (const char* recorder : {"apt-get", "systemctl"})
             QVERIFY(standIn(recorder, "echo \"${0##*/} $*\" >>\"$LOG\"\n"));
-        QProcess script;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", tools.path() + ":" + env.value("PATH"));
         env.insert("LOG", log);
-        script.setProcessEnvironment(env);
-        script.start("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level});
-        QVERIFY(script.waitForFinished(30000));
-        QCOMPARE(script.exitCode(), 0);
+        QCOMPARE(runToEnd("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level}, 30000, env)
+                     .status,
+                 0);
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString words = " " + QString::fromUtf8(file.readAll()).simplified() + " ";

@@ -1,3 +1,5 @@
+#include "tests/support/Process.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
@@ -26,12 +28,8 @@ class tst_Package : public QObject
 
     static Result run(const QString& program, const QStringList& args)
     {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        const bool finished = p.waitForFinished(180000);
-        const bool ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-        return {ok, p.readAll()};
+        const Finished f = runToEnd(program, args, 180000);
+        return {f.status == 0, f.out + f.err};
     }
 
     static QByteArray output(const QString& program, const QStringList& args)

@@ -1,15 +1,13 @@
-#include "serial/MSComm.h"
 #include "serial/PortName.h"
+#include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
-#include "tools/send/Ports.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QSerialPortInfo>
 #include <QtTest>
 
 #include <algorithm>
@@ -28,18 +26,6 @@ class tst_Send : public QObject
         QTextStream o(out);
         QTextStream e(err);
         return send::run(args, defaults, o, e);
-    }
-
-    // The built program to its end: its exit status and standard error.
-    static QPair<int, QByteArray> program(const QStringList& args, const QByteArray& input = {})
-    {
-        QProcess p;
-        p.start(QUENDRA_SEND_PATH, args);
-        p.write(input);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000))
-            p.kill();
-        return {p.exitCode(), p.readAllStandardError()};
     }
 
     QTemporaryDir m_scripts;
@@ -196,7 +182,8 @@ private slots:
     // also through the built program.
     void portNameEscaped()
     {
-        const auto [status, err] = program({"--port", "/dev/x\u00e9\x1b[31m\x07", "raw", "01"});
+        const auto [status, out, err] =
+            runToEnd(QUENDRA_SEND_PATH, {"--port", "/dev/x\u00e9\x1b[31m\x07", "raw", "01"}, 30000);
         QCOMPARE(status, int(send::PortFailure));
         QVERIFY2(err.contains("/dev/x\xc3\xa9\\x1b[31m\\x07"), err.constData());
         QVERIFY(
@@ -204,7 +191,7 @@ private slots:
     }
 
     // Port, settings and UID come from the ini through the panel's "Ports"
-    // mapping; the built program sends over a real pty and exits 0.
+    // mapping.
     void sendsWithIniDefaults()
     {
         Pty pty;
@@ -213,9 +200,6 @@ private slots:
         QString out, err;
         QCOMPARE(runSend({"dp", "3"}, &out, &err, send::Defaults::fromIni()), int(send::Sent));
         QCOMPARE(pty.read().toHex(' '), QByteArray("07 63 03"));
-        QCOMPARE(program({"--port", pty.devicePath(), "--uid", "1", "raw", "00 0a 0d ff"}).first,
-                 int(send::Sent));
-        QCOMPARE(pty.read().toHex(' '), QByteArray("00 0a 0d ff"));
     }
 
     // A script line's words, split as a shell splits simple quoting: each
@@ -258,9 +242,10 @@ private slots:
     void scriptFromStandardInput()
     {
         Pty pty;
-        QCOMPARE(program({"--port", pty.devicePath(), "--script", "-"},
-                         "uid 5\ntext HI\nwait 10\ndp 63\n")
-                     .first,
+        QCOMPARE(runToEnd(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--script", "-"}, 30000,
+                          QProcessEnvironment::systemEnvironment(),
+                          "uid 5\ntext HI\nwait 10\ndp 63\n")
+                     .status,
                  int(send::Sent));
         QCOMPARE(pty.read().toHex(' '), QByteArray("05 62 20 20 20 20 48 49 05 63 3f"));
     }
