@@ -312,9 +312,8 @@ private slots:
         TestIni ini("[Ports]\nCOM1=" + pty.devicePath().toUtf8() +
                     "\nCOM2=/dev/serial/by-id/usb-gone-if00\nCOM3=rfc2217://10.0.0.9:4001\n");
         QString out, err;
-        QStringList args{"--list-ports"};
-        if (json)
-            args << "--json";
+        const QStringList args =
+            QStringList{"--list-ports"} + (json ? QStringList{"--json"} : QStringList());
         QCOMPARE(runSend(args, &out, &err, send::Defaults::fromIni()), int(send::Sent));
         QCOMPARE(err, QString());
         QStringList rows; // "COMn device from state"
@@ -325,15 +324,14 @@ private slots:
                                     p["from"].toString(), p["state"].toString()}
                             .join(' ');
         } else {
-            for (const QString& line : out.split('\n')) {
-                if (line.startsWith("  COM"))
-                    rows << line.simplified();
-            }
+            for (const QString& line : out.split('\n').filter(QRegularExpression("^  COM")))
+                rows << line.simplified();
         }
         QCOMPARE(rows.size(), 6);
-        QCOMPARE(rows.at(0), "COM1 " + pty.devicePath() + " quendra.ini present");
-        QCOMPARE(rows.at(1), QString("COM2 /dev/serial/by-id/usb-gone-if00 quendra.ini absent"));
-        QCOMPARE(rows.at(2), QString("COM3 rfc2217://10.0.0.9:4001 quendra.ini network"));
+        QCOMPARE(rows.mid(0, 3).join('\n'),
+                 "COM1 " + pty.devicePath() + " quendra.ini present\n" +
+                     "COM2 /dev/serial/by-id/usb-gone-if00 quendra.ini absent\n" +
+                     "COM3 rfc2217://10.0.0.9:4001 quendra.ini network");
         QVERIFY(rows.at(3).startsWith("COM4 " + platformPortName(4) + " default "));
     }
 };
