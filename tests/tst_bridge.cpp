@@ -73,7 +73,8 @@ class TestBridge : public QObject
     QString m_why;
     Broker m_broker;
     Pty m_desk;
-    // The shared bridge with line desk, raw and config allowed.
+    // The shared bridge with line desk, raw and config allowed; members go in
+    // reverse order, so it stops before its broker.
     std::unique_ptr<BridgeProcess> m_bridge;
     std::unique_ptr<MqttProbe> m_probe;
 
@@ -97,12 +98,6 @@ private slots:
             "--client-id", "desk", "--allow-raw", "--allow-config"});
         QVERIFY(m_bridge->started());
         QVERIFY2(waitOnline("quendra", "desk", *m_probe), m_bridge->output().constData());
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_bridge)
-            m_bridge->stop();
     }
 
     // What each command makes of its payload is in tst_bridge_orders; here the
