@@ -60,7 +60,7 @@ class tst_Cli : public QObject
         ::close(fds[1]);
         QFile answer;
         answer.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-        const QString hint = QString::fromUtf8(answer.readAll());
+        QString hint = QString::fromUtf8(answer.readAll());
         ::waitpid(child, nullptr, 0);
         return hint;
     }
