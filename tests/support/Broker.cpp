@@ -36,12 +36,12 @@ bool Broker::start(QString* why)
         config += "allow_anonymous true\n";
     } else {
         const QString passwords = m_dir.filePath(QStringLiteral("passwords"));
-        QProcess tool;
-        tool.start(QStringLiteral("mosquitto_passwd"),
-                   {QStringLiteral("-c"), QStringLiteral("-b"), passwords, m_user, m_password});
-        if (!tool.waitForFinished(StartTimeoutMs) || tool.exitCode() != 0) {
-            *why = QStringLiteral("mosquitto_passwd failed: %1")
-                       .arg(QString::fromLocal8Bit(tool.readAllStandardError()));
+        const Finished tool =
+            runToEnd(QStringLiteral("mosquitto_passwd"),
+                     {QStringLiteral("-c"), QStringLiteral("-b"), passwords, m_user, m_password},
+                     StartTimeoutMs);
+        if (tool.status != 0) {
+            *why = "mosquitto_passwd failed: " + QString::fromLocal8Bit(tool.err);
             return false;
         }
         config += "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n";
@@ -54,16 +54,13 @@ bool Broker::start(QString* why)
     file.close();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
-    if (!m_process.waitForStarted(StartTimeoutMs)) {
-        *why = QStringLiteral("mosquitto did not start: %1").arg(m_process.errorString());
-        return false;
-    }
+    m_process.waitForStarted(StartTimeoutMs);
     const QDeadlineTimer deadline(StartTimeoutMs);
     while (!acceptsConnections(m_port)) {
         if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
-            *why = QStringLiteral("mosquitto is not listening on %1: %2")
+            *why = QStringLiteral("mosquitto is not listening on %1: %2 %3")
                        .arg(m_port)
-                       .arg(QString::fromLocal8Bit(m_process.readAll()));
+                       .arg(m_process.errorString(), QString::fromLocal8Bit(m_process.readAll()));
             stop();
             return false;
         }
