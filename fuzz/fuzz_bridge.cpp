@@ -2,21 +2,11 @@
 // become at most one frame, never a crash, and never a frame for a module
 // other than the one the topic names. Input: the topic, a newline, the
 // payload.
+#include "fuzz/check.h"
 #include "tools/bridge/Orders.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -50,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(ok && uid >= 0 && uid <= 255 && quint8(order->frame.at(0)) == uid);
         check(order->stateTopic == parts->levels[0] + QLatin1Char('/') + parts->levels[1]);
         // Ordering the same value again gives the same frame.
-        const Checked<bridge::Order> again =
-            bridge::orderFor(parts->levels, order->state, all);
+        const Checked<bridge::Order> again = bridge::orderFor(parts->levels, order->state, all);
         check(again && again->frame == order->frame);
     }
     return 0;

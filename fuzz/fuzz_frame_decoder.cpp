@@ -3,28 +3,24 @@
 // have written for it, no byte of the burst may be lost or counted twice,
 // and every frame must give the module a one-line meaning: the emulator
 // prints one log line per frame and tools count them.
+#include "fuzz/check.h"
 #include "protocol/decode.h"
 #include "protocol/protocol.h"
 #include "tools/emulator/LogLine.h"
 #include "tools/emulator/ModuleBus.h"
 #include "tools/emulator/ModuleState.h"
 
+#include <QRegularExpression>
 #include <QTime>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 using protocol::decodeBurst;
 using protocol::ReceivedFrame;
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // The frame the panel would write for what the decoder read.
 QByteArray reencoded(const ReceivedFrame& frame)
@@ -50,12 +46,8 @@ QByteArray reencoded(const ReceivedFrame& frame)
 
 bool isOneLine(const QString& text)
 {
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::LineSeparator ||
-            c == QChar::ParagraphSeparator || c.unicode() == 0x85)
-            return false;
-    }
-    return true;
+    static const QRegularExpression breaks(QStringLiteral("[\\n\\r\\x{85}\\x{2028}\\x{2029}]"));
+    return !text.contains(breaks);
 }
 
 void checkBurst(const QByteArray& burst, ModuleState& module, ModuleBus& bus)
@@ -100,18 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    const qsizetype piece = data[0];
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+    const qsizetype piece = data[0] != 0 ? data[0] : std::max<qsizetype>(bytes.size(), 1);
     ModuleState any(std::nullopt);
     ModuleState five(quint8(5));
     ModuleBus anyBus({std::nullopt});
     ModuleBus threeBus({1, 5, 7});
-    if (piece == 0) {
-        checkBurst(bytes, any, anyBus);
-        checkBurst(bytes, five, threeBus);
-        return 0;
-    }
-    for (qsizetype pos = 0; pos < bytes.size(); pos += piece) {
+    for (qsizetype pos = 0; pos == 0 || pos < bytes.size(); pos += piece) {
         checkBurst(bytes.mid(pos, piece), any, anyBus);
         checkBurst(bytes.mid(pos, piece), five, threeBus);
     }

@@ -3,34 +3,21 @@
 // the wrong file: the reader must hand back a value or nothing, never crash,
 // never return more than the 254 characters a value may have, and give back a
 // value it was written with.
+#include "fuzz/check.h"
 #include "settings/modINI.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
 
 const QString Section = QStringLiteral("Settings");
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 void valueIsBounded(const QString& value)
 {
     check(value.size() <= modINI::MaxValueLength);
     // A value ends at its line: no line break may leak into it.
     check(!value.contains(QLatin1Char('\n')));
-}
-
-// The fuzzer's bytes as one line's value: a line break would end it early.
-QByteArray oneLine(QByteArray bytes)
-{
-    bytes.replace('\n', ' ');
-    return bytes;
 }
 
 } // namespace
@@ -48,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // A value written in quotes comes back whole, inner blanks and all, cut
     // to 254 characters, whatever follows the line in the file.
-    const QByteArray value = oneLine(bytes.left(400));
+    // As one line's value: a line break would end it early.
+    const QByteArray value = bytes.left(400).replace('\n', ' ');
     const QByteArray file = "[Settings]\nSetting=\"" + value + "\"\n" + bytes;
     const QString expected = QString::fromUtf8(value).left(modINI::MaxValueLength);
     check(modINI::iniValue(file, Section, QStringLiteral("Setting")) == expected);

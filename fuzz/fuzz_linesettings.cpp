@@ -1,21 +1,11 @@
 // The line-settings text comes from the settings file, where anyone may have
 // typed anything. An accepted text must stand for settings a serial port can
 // take, and the same settings written out again must read back unchanged.
+#include "fuzz/check.h"
 #include "serial/LineSettings.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -2,21 +2,15 @@
 // anything is sent: a refused script must name one of its own lines, and an
 // accepted one must give, line by line, exactly the frames the same words
 // give on the command line, with the UID the script had reached there.
+#include "fuzz/check.h"
 #include "protocol/printable.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 const send::Defaults NoDefaults{};
 

@@ -2,23 +2,17 @@
 // anywhere on the network, so it may be anything. However it is cut into
 // pieces it must read the same, hold no more than it promises, and what it
 // read, written out again, must read back the same.
+#include "fuzz/check.h"
 #include "serial/TelnetReader.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 namespace {
 
 using Events = std::vector<TelnetReader::Event>;
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // Adjacent data events as one, and no mark of cutting: what the bytes mean.
 Events normalised(Events events)

@@ -8,44 +8,31 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-int replay(const std::filesystem::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
-        return 1;
-    }
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>()};
-    LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    return 0;
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
-    int failures = 0;
-    int inputs = 0;
+    std::vector<std::filesystem::path> files;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path path(argv[i]);
-        if (std::filesystem::is_directory(path)) {
-            for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                failures += replay(entry.path());
-                ++inputs;
-            }
+        if (std::filesystem::is_directory(argv[i])) {
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+                files.push_back(entry.path());
         } else {
-            failures += replay(path);
-            ++inputs;
+            files.emplace_back(argv[i]);
         }
     }
-    std::printf("%d inputs replayed\n", inputs);
-    return failures == 0 && inputs > 0 ? 0 : 1;
+    for (const std::filesystem::path& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "cannot read %s\n", file.c_str());
+            return 1;
+        }
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
+                                      std::istreambuf_iterator<char>()};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("%zu inputs replayed\n", files.size());
+    return files.empty() ? 1 : 0;
 }

@@ -1,5 +1,5 @@
 #include "serial/DeviceAdvice.h"
-#include "tools/send/SendRequest.h"
+#include "tests/support/Process.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -26,40 +26,16 @@ class tst_Cli : public QObject
         QString err;
     };
 
-    // No display at all: a program that needed one would abort.
+    // One of the built programs, with no display at all: a program that
+    // needed one would abort.
     static Result run(const QString& program, const QStringList& args)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(name);
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
         env.insert("QT_QPA_PLATFORM", "xcb");
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.start(program, args);
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        const int status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        return {status, QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
-    }
-
-    static QString pathOf(const QString& program)
-    {
-        return QStringLiteral(QUENDRA_BIN_DIR "/") + program;
-    }
-
-    // The options --help names, long forms.
-    static QStringList helpOptions(const QString& program)
-    {
-        const Result help = run(pathOf(program), {"--help"});
-        QStringList options;
-        static const QRegularExpression option(R"((?<![\w-])--[a-z][a-z-]*[a-z])");
-        for (auto m = option.globalMatch(help.out); m.hasNext();)
-            options << m.next().captured();
-        options.removeDuplicates();
-        return options;
+        const Finished f = runToEnd(QUENDRA_BIN_DIR "/" + program, args, 60000, env);
+        return {f.status, QString::fromUtf8(f.out), QString::fromUtf8(f.err)};
     }
 
     QTemporaryDir m_dir;
@@ -74,24 +50,19 @@ class tst_Cli : public QObject
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(fds[0]);
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0) {
-                const QByteArray hint = ::permissionHint(device).toUtf8();
-                [[maybe_unused]] const ssize_t n =
-                    ::write(fds[1], hint.constData(), size_t(hint.size()));
-            } else {
-                [[maybe_unused]] const ssize_t n = ::write(fds[1], "setuid failed", 13);
-            }
+            const bool nobody =
+                ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            const QByteArray hint = nobody ? ::permissionHint(device).toUtf8() : "setuid failed";
+            [[maybe_unused]] const ssize_t n =
+                ::write(fds[1], hint.constData(), size_t(hint.size()));
             ::_exit(0);
         }
         ::close(fds[1]);
-        QByteArray answer;
-        char buffer[512];
-        ssize_t n = 0;
-        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-            answer.append(buffer, int(n));
-        ::close(fds[0]);
+        QFile answer;
+        answer.open(fds[0], QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        QString hint = QString::fromUtf8(answer.readAll());
         ::waitpid(child, nullptr, 0);
-        return QString::fromUtf8(answer);
+        return hint;
     }
 
     // COMP_WORDS as bash builds them for the line, then the replies, one a
@@ -110,15 +81,10 @@ class tst_Cli : public QObject
                 .arg(QUENDRA_COMPLETION_DIR, program, m_dir.path(), program, quoted.join(' '))
                 .arg(words.size())
                 .arg(function);
-        QProcess bash;
-        bash.start("bash", {"--norc", "--noprofile", "-c", script});
-        if (!bash.waitForFinished(30000))
-            return {"bash did not finish"};
-        QStringList replies =
-            QString::fromUtf8(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        const QString err = QString::fromUtf8(bash.readAllStandardError());
-        if (!err.isEmpty())
-            replies << "stderr: " + err;
+        const Finished bash = runToEnd("bash", {"--norc", "--noprofile", "-c", script}, 30000);
+        QStringList replies = QString::fromUtf8(bash.out).split('\n', Qt::SkipEmptyParts);
+        if (bash.status != 0 || !bash.err.isEmpty())
+            replies << QStringLiteral("status %1: %2").arg(bash.status).arg(QString(bash.err));
         replies.sort();
         return replies;
     }
@@ -133,143 +99,71 @@ private slots:
         }
     }
 
-    void versionAndHelpNeedNoDisplay_data()
-    {
-        QTest::addColumn<QString>("program");
-        for (const char* program : {"quendra-panel", "quendra-send", "quendra-emulator"})
-            QTest::newRow(program) << QString(program);
-    }
-    void versionAndHelpNeedNoDisplay()
-    {
-        QFETCH(QString, program);
-        const Result version = run(pathOf(program), {"--version"});
-        QCOMPARE(version.status, 0);
-        QCOMPARE(version.out, program + " " QUENDRA_VERSION "\n");
-        QCOMPARE(version.err, QString());
-        const Result help = run(pathOf(program), {"--help"});
-        QCOMPARE(help.status, 0);
-        QVERIFY2(help.out.startsWith("Usage: " + program + " "), qPrintable(help.out));
-        QCOMPARE(help.err, QString());
-    }
-
     // One line on standard error; 2 for what the user gave, 3 for a port.
     void refusals_data()
     {
-        QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("message");
-        QTest::newRow("panel: unknown option")
-            << "quendra-panel" << QStringList{"--frob"} << 2
-            << "quendra-panel: unknown option --frob. Try 'quendra-panel --help'.\n";
-        QTest::newRow("panel: a word")
-            << "quendra-panel" << QStringList{"COM1"} << 2 << "unexpected argument \"COM1\"";
-        QTest::newRow("panel: Qt's option without its value")
-            << "quendra-panel" << QStringList{"-style=fusion", "-platform"} << 2
-            << "-platform needs a value";
+        const auto row = [](const char* name, const QStringList& args, int status,
+                            const QString& message) {
+            QTest::newRow(name) << args << status << message;
+        };
+        row("panel: unknown option", {"--frob"}, 2,
+            "quendra-panel: unknown option --frob. Try 'quendra-panel --help'.\n");
+        row("panel: a word", {"COM1"}, 2, "unexpected argument \"COM1\"");
+        row("panel: Qt's option without its value", {"-style=fusion", "-platform"}, 2,
+            "-platform needs a value");
         // Qt takes -platform's value only as the next word.
-        QTest::newRow("panel: -platform=NAME")
-            << "quendra-panel" << QStringList{"--platform=offscreen"} << 2
-            << "unknown option --platform=offscreen";
-        QTest::newRow("send: unknown option")
-            << "quendra-send" << QStringList{"--frob", "dp", "1"} << 2
-            << "quendra-send: unknown option --frob. Try 'quendra-send --help'.\n";
-        QTest::newRow("emulator: unknown option")
-            << "quendra-emulator" << QStringList{"--pty", "--frob"} << 2
-            << "quendra-emulator: unknown option --frob. Try 'quendra-emulator --help'.\n";
-        QTest::newRow("emulator: port that is not there")
-            << "quendra-emulator" << QStringList{"--port", m_dir.filePath("ttyUSB9"), "--headless"}
-            << 3 << "ttyUSB9";
+        row("panel: -platform=NAME", {"--platform=offscreen"}, 2,
+            "unknown option --platform=offscreen");
+        row("send: unknown option", {"--frob", "dp", "1"}, 2,
+            "quendra-send: unknown option --frob. Try 'quendra-send --help'.\n");
+        row("emulator: unknown option", {"--pty", "--frob"}, 2,
+            "quendra-emulator: unknown option --frob. Try 'quendra-emulator --help'.\n");
+        row("emulator: port that is not there", {"--port", m_dir.filePath("ttyUSB9"), "--headless"},
+            3, "ttyUSB9");
     }
     void refusals()
     {
-        QFETCH(QString, program);
+        const QString program = "quendra-" + QString(QTest::currentDataTag()).section(':', 0, 0);
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, message);
-        const Result r = run(pathOf(program), args);
+        const Result r = run(program, args);
         QCOMPARE(r.status, status);
         QVERIFY2(r.err.startsWith(program + ": ") && r.err.contains(message), qPrintable(r.err));
         QCOMPARE(r.err.count('\n'), 1);
         QCOMPARE(r.out, QString());
     }
 
-    // quendra-send refuses what it cannot send before any port, also in a
-    // dry run; what only a server decides is left to it.
-    void senderChecksWithoutAPort_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("script"); // written to a file given by --script
-        QTest::addColumn<QString>("expected");  // standard output, or the refusal
-        QTest::newRow("--uid twice") << QStringList{"--uid", "1", "--uid=2", "dp", "3"}
-                                     << QByteArray() << "--uid given twice";
-        QTest::newRow("a command's option twice")
-            << QStringList{"--uid", "1", "dim", "--payload", "01", "--payload", "02"}
-            << QByteArray() << "--payload given twice";
-        QTest::newRow("--dry-run with --verbose")
-            << QStringList{"--uid", "1", "--verbose", "dp", "3"} << QByteArray()
-            << "--dry-run and --verbose ask for opposite things";
-        QTest::newRow("1.5 stop bits, dry run")
-            << QStringList{"--port", "/dev/ttyS0", "--settings", "9600,n,8,1.5",
-                           "--uid",  "1",          "dp",         "3"}
-            << QByteArray() << "stop bits 1.5";
-        QTest::newRow("1.5 stop bits, no port known")
-            << QStringList{"--settings", "9600,n,8,1.5", "--uid", "1", "dp", "3"} << QByteArray()
-            << "stop bits 1.5";
-        QTest::newRow("1.5 stop bits to a terminal server")
-            << QStringList{"--port",     "rfc2217://127.0.0.1:1",
-                           "--settings", "9600,n,8,1.5",
-                           "--uid",      "1",
-                           "dp",         "3"}
-            << QByteArray() << "01 63 03\n";
-        QTest::newRow("script not UTF-8")
-            << QStringList{"--uid", "1"} << QByteArray("dp 1\ntext \"\xe9t\xe9\"\ndp 2\n")
-            << ":2: not UTF-8";
-        QTest::newRow("script UTF-8 across lines")
-            << QStringList{"--uid", "1"} << QByteArray("text \xc3\xa9t\xc3\xa9\ndp 2")
-            << "1: 01 62 20 20 20 E9 74 E9\n2: 01 63 02\n";
-    }
-    void senderChecksWithoutAPort()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, script);
-        QFETCH(QString, expected);
-        args.prepend("--dry-run");
-        if (!script.isNull()) {
-            QFile file(m_dir.filePath("script.txt"));
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            QCOMPARE(file.write(script), script.size());
-            file.close();
-            args << "--script" << file.fileName();
-        }
-        QString out, err;
-        QTextStream o(&out), e(&err);
-        const int status = send::run(args, {}, o, e);
-        const bool refused = !expected.endsWith('\n');
-        QCOMPARE(status, refused ? int(send::BadUsage) : int(send::Sent));
-        if (refused) {
-            QVERIFY2(err.contains(expected) && err.count('\n') == 1, qPrintable(err));
-            QCOMPARE(out, QString());
-        } else {
-            QCOMPARE(out, expected);
-        }
-    }
-
-    // Every option --help lists is in the man page, and the completion offers
-    // it; the man page carries the programs' version.
-    void helpMatchesManPageAndCompletion_data()
+    // --version and --help need no display. Every option --help lists is in
+    // the man page, and the completion offers it; the man page carries the
+    // programs' version.
+    void helpVersionManPageAndCompletion_data()
     {
         QTest::addColumn<QString>("program");
-        QTest::addColumn<bool>("completed");
-        QTest::newRow("quendra-panel") << "quendra-panel" << false;
-        QTest::newRow("quendra-send") << "quendra-send" << true;
-        QTest::newRow("quendra-emulator") << "quendra-emulator" << true;
+        for (const char* program : {"quendra-panel", "quendra-send", "quendra-emulator"})
+            QTest::newRow(program) << QString(program);
     }
-    void helpMatchesManPageAndCompletion()
+    void helpVersionManPageAndCompletion()
     {
         QFETCH(QString, program);
-        QFETCH(bool, completed);
-        const QStringList options = helpOptions(program);
+        // The panel is started from the menu: no completion of its own.
+        const bool completed = program != "quendra-panel";
+        const Result version = run(program, {"--version"});
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, program + " " QUENDRA_VERSION "\n");
+        QCOMPARE(version.err, QString());
+        const Result help = run(program, {"--help"});
+        QCOMPARE(help.status, 0);
+        QVERIFY2(help.out.startsWith("Usage: " + program + " "), qPrintable(help.out));
+        QCOMPARE(help.err, QString());
+        QStringList options;
+        static const QRegularExpression option(R"((?<![\w-])--[a-z][a-z-]*[a-z])");
+        for (auto m = option.globalMatch(help.out); m.hasNext();)
+            options << m.next().captured();
+        options.removeDuplicates();
         QVERIFY(options.contains("--help") && options.contains("--version"));
 
         QFile page(QUENDRA_BUILD_DIR "/packaging/" + program + ".1");
@@ -353,18 +247,15 @@ private slots:
             return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
                    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
         };
-        QVERIFY(standIn("dpkg-query", "exit 1\n"));
-        QVERIFY(standIn("apt-get", "echo \"apt-get $*\" >>\"$LOG\"\n"));
-        QVERIFY(standIn("systemctl", "echo \"systemctl $*\" >>\"$LOG\"\n"));
-        QVERIFY(standIn("sudo", "exec \"$@\"\n"));
-        QProcess script;
+        QVERIFY(standIn("dpkg-query", "exit 1\n") && standIn("sudo", "exec \"$@\"\n"));
+        for (const char* recorder : {"apt-get", "systemctl"})
+            QVERIFY(standIn(recorder, "echo \"${0##*/} $*\" >>\"$LOG\"\n"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PATH", tools.path() + ":" + env.value("PATH"));
         env.insert("LOG", log);
-        script.setProcessEnvironment(env);
-        script.start("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level});
-        QVERIFY(script.waitForFinished(30000));
-        QCOMPARE(script.exitCode(), 0);
+        QCOMPARE(runToEnd("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level}, 30000, env)
+                     .status,
+                 0);
         QFile file(log);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString words = " " + QString::fromUtf8(file.readAll()).simplified() + " ";

@@ -8,41 +8,18 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
+
 #include <mosquitto.h>
 #include <pwd.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr int StartTimeoutMs = 10000;
-
-// A bounded pause between polls of a condition.
-void pollPause()
-{
-    QThread::msleep(10);
-}
-
-} // namespace
-
-Broker::Broker(QString user, QString password, quint16 port)
-    : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
-{
-}
-
-Broker::~Broker()
-{
-    stop();
-}
+static constexpr int StartTimeoutMs = 10000;
 
 bool Broker::installed()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty() &&
            !QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd")).isEmpty();
-}
-
-QString Broker::url() const
-{
-    return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port);
 }
 
 bool Broker::start(QString* why)
@@ -59,12 +36,12 @@ bool Broker::start(QString* why)
         config += "allow_anonymous true\n";
     } else {
         const QString passwords = m_dir.filePath(QStringLiteral("passwords"));
-        QProcess tool;
-        tool.start(QStringLiteral("mosquitto_passwd"),
-                   {QStringLiteral("-c"), QStringLiteral("-b"), passwords, m_user, m_password});
-        if (!tool.waitForFinished(StartTimeoutMs) || tool.exitCode() != 0) {
-            *why = QStringLiteral("mosquitto_passwd failed: %1")
-                       .arg(QString::fromLocal8Bit(tool.readAllStandardError()));
+        const Finished tool =
+            runToEnd(QStringLiteral("mosquitto_passwd"),
+                     {QStringLiteral("-c"), QStringLiteral("-b"), passwords, m_user, m_password},
+                     StartTimeoutMs);
+        if (tool.status != 0) {
+            *why = "mosquitto_passwd failed: " + QString::fromLocal8Bit(tool.err);
             return false;
         }
         config += "allow_anonymous false\npassword_file " + passwords.toUtf8() + "\n";
@@ -77,16 +54,13 @@ bool Broker::start(QString* why)
     file.close();
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), file.fileName()});
-    if (!m_process.waitForStarted(StartTimeoutMs)) {
-        *why = QStringLiteral("mosquitto did not start: %1").arg(m_process.errorString());
-        return false;
-    }
+    m_process.waitForStarted(StartTimeoutMs);
     const QDeadlineTimer deadline(StartTimeoutMs);
     while (!acceptsConnections(m_port)) {
         if (m_process.state() != QProcess::Running || deadline.hasExpired()) {
-            *why = QStringLiteral("mosquitto is not listening on %1: %2")
+            *why = QStringLiteral("mosquitto is not listening on %1: %2 %3")
                        .arg(m_port)
-                       .arg(QString::fromLocal8Bit(m_process.readAll()));
+                       .arg(m_process.errorString(), QString::fromLocal8Bit(m_process.readAll()));
             stop();
             return false;
         }
@@ -105,20 +79,13 @@ MqttProbe::MqttProbe()
     mosquitto_lib_init();
     m_client = mosquitto_new(nullptr, true, this);
     mosquitto_connect_callback_set(m_client, [](mosquitto*, void* self, int rc) {
-        auto* probe = static_cast<MqttProbe*>(self);
-        const QMutexLocker lock(&probe->m_mutex);
-        probe->m_connectResult = rc;
+        static_cast<MqttProbe*>(self)->m_connectResult = rc;
     });
     mosquitto_subscribe_callback_set(m_client, [](mosquitto*, void* self, int, int, const int*) {
-        auto* probe = static_cast<MqttProbe*>(self);
-        const QMutexLocker lock(&probe->m_mutex);
-        probe->m_subscribed = true;
+        static_cast<MqttProbe*>(self)->m_subscribed = true;
     });
-    mosquitto_publish_callback_set(m_client, [](mosquitto*, void* self, int) {
-        auto* probe = static_cast<MqttProbe*>(self);
-        const QMutexLocker lock(&probe->m_mutex);
-        ++probe->m_acks;
-    });
+    mosquitto_publish_callback_set(
+        m_client, [](mosquitto*, void* self, int) { ++static_cast<MqttProbe*>(self)->m_acks; });
     mosquitto_message_callback_set(m_client, [](mosquitto*, void* self,
                                                 const mosquitto_message* m) {
         auto* probe = static_cast<MqttProbe*>(self);
@@ -145,45 +112,24 @@ bool MqttProbe::connect(quint16 port, const QStringList& filters, QString* why)
     }
     for (const QString& filter : filters)
         mosquitto_subscribe(m_client, nullptr, filter.toUtf8().constData(), 1);
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    for (;;) {
-        {
-            const QMutexLocker lock(&m_mutex);
-            if (m_connectResult == 0 && (m_subscribed || filters.isEmpty()))
-                return true;
-            if (m_connectResult > 0) {
-                *why = QStringLiteral("the broker refused the probe: %1").arg(m_connectResult);
-                return false;
-            }
-        }
-        if (deadline.hasExpired()) {
-            *why = QStringLiteral("the broker did not answer the probe");
-            return false;
-        }
-        pollPause();
+    if (!pollUntil(StartTimeoutMs, [&] {
+            return m_connectResult > 0 ||
+                   (m_connectResult == 0 && (m_subscribed || filters.isEmpty()));
+        })) {
+        *why = QStringLiteral("the broker did not answer the probe");
+        return false;
     }
+    if (m_connectResult > 0)
+        *why = QStringLiteral("the broker refused the probe: %1").arg(m_connectResult);
+    return m_connectResult == 0;
 }
 
 bool MqttProbe::publish(const QString& topic, const QByteArray& payload, int qos, bool retain)
 {
-    int before = 0;
-    {
-        const QMutexLocker lock(&m_mutex);
-        before = m_acks;
-    }
-    if (mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
-                          payload.constData(), qos, retain) != MOSQ_ERR_SUCCESS)
-        return false;
-    const QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired()) {
-        {
-            const QMutexLocker lock(&m_mutex);
-            if (m_acks > before)
-                return true;
-        }
-        pollPause();
-    }
-    return false;
+    const int before = m_acks;
+    return mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
+                             payload.constData(), qos, retain) == MOSQ_ERR_SUCCESS &&
+           pollUntil(StartTimeoutMs, [&] { return m_acks > before; });
 }
 
 void MqttProbe::publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos)
@@ -191,12 +137,6 @@ void MqttProbe::publishMany(const QList<QPair<QString, QByteArray>>& messages, i
     for (const auto& [topic, payload] : messages)
         mosquitto_publish(m_client, nullptr, topic.toUtf8().constData(), int(payload.size()),
                           payload.constData(), qos, false);
-}
-
-QList<MqttProbe::Message> MqttProbe::messages() const
-{
-    const QMutexLocker lock(&m_mutex);
-    return m_messages;
 }
 
 void MqttProbe::clear()
@@ -213,17 +153,19 @@ bool MqttProbe::waitFor(const QString& topic, const QByteArray& payload, int tim
 
 bool MqttProbe::waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const
 {
+    return pollUntil(timeoutMs, [&] {
+        const QMutexLocker lock(&m_mutex);
+        return std::any_of(m_messages.cbegin(), m_messages.cend(), match);
+    });
+}
+
+bool MqttProbe::pollUntil(int timeoutMs, const std::function<bool()>& done)
+{
     const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        {
-            const QMutexLocker lock(&m_mutex);
-            for (const Message& m : m_messages) {
-                if (match(m))
-                    return true;
-            }
-        }
+    while (!done()) {
         if (deadline.hasExpired())
             return false;
-        pollPause();
+        QThread::msleep(10);
     }
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <functional>
 
 struct mosquitto;
@@ -19,8 +20,11 @@ class Broker
 {
 public:
     // Port 0: a free one, chosen at the first start.
-    explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0);
-    ~Broker();
+    explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0)
+        : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
+    {
+    }
+    ~Broker() { stop(); }
     Broker(const Broker&) = delete;
     Broker& operator=(const Broker&) = delete;
 
@@ -36,7 +40,7 @@ public:
     void setListenerOptions(const QByteArray& lines) { m_listenerOptions = lines; }
 
     quint16 port() const { return m_port; }
-    QString url() const;
+    QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port); }
 
 private:
     QString m_user;
@@ -72,18 +76,21 @@ public:
     // Many messages without waiting for the broker's answer to each.
     void publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos = 0);
 
-    QList<Message> messages() const;
     void clear();
-    // The last payload seen on topic since the last clear, within timeoutMs
-    // the first that matches; false on time-out.
+    // Whether a message that matches has come since the last clear, waiting
+    // at most timeoutMs.
     bool waitFor(const QString& topic, const QByteArray& payload, int timeoutMs = 10000) const;
     bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs = 10000) const;
 
 private:
+    // Polls done until it holds, or timeoutMs have passed.
+    static bool pollUntil(int timeoutMs, const std::function<bool()>& done);
+
     mosquitto* m_client = nullptr;
     mutable QMutex m_mutex;
     QList<Message> m_messages;
-    int m_acks = 0;
-    bool m_subscribed = false;
-    int m_connectResult = -1;
+    // Set on libmosquitto's thread.
+    std::atomic<int> m_acks{0};
+    std::atomic<bool> m_subscribed{false};
+    std::atomic<int> m_connectResult{-1};
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/Process.h"
+
 #include <QProcess>
 #include <QStringList>
 
@@ -10,13 +12,7 @@ class EmulatorProcess
 public:
     static constexpr int WaitMs = 10000; // only a broken emulator takes this long
 
-    ~EmulatorProcess()
-    {
-        m_process.terminate();
-        if (!finished())
-            m_process.kill();
-        m_process.waitForFinished(WaitMs);
-    }
+    ~EmulatorProcess() { stopChild(m_process, WaitMs); }
 
     // Starts it with --headless and the arguments; true once it told its device.
     bool start(const QStringList& arguments)
@@ -36,9 +32,6 @@ public:
         }
         return QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }
-
-    // Whether it prints another line within ms.
-    bool printsWithin(int ms) { return m_process.canReadLine() || m_process.waitForReadyRead(ms); }
 
     bool finished()
     {

@@ -26,3 +26,18 @@ void stopChild(QProcess& process, int ms)
         process.waitForFinished(ms);
     }
 }
+
+Finished runToEnd(const QString& program, const QStringList& args, int boundMs,
+                  const QProcessEnvironment& env, const QByteArray& input)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    const bool finished = p.waitForFinished(boundMs);
+    if (!finished)
+        stopChild(p, 5000);
+    const bool ok = finished && p.exitStatus() == QProcess::NormalExit;
+    return {ok ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
+}

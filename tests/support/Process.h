@@ -10,3 +10,15 @@ qint64 procStatusKb(qint64 pid, const QByteArray& field);
 // Ends a child the tests started: asked first, killed when it does not go
 // within ms; never waits longer than twice that.
 void stopChild(QProcess& process, int ms);
+
+// What a child run to its end left: its exit status (-1 when it did not
+// start, crashed or outlived the bound) and its two outputs.
+struct Finished
+{
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+Finished runToEnd(const QString& program, const QStringList& args, int boundMs,
+                  const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                  const QByteArray& input = QByteArray());
