@@ -201,8 +201,9 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(refusal(line.close()), QString());
-        // The settle, then the server's hang-up: both well inside a second.
-        QVERIFY2(clock.elapsed() < NetworkLine::CloseTimeoutMs,
+        // The settle, then the server's hang-up, each within its bound: a
+        // loaded machine may take the whole of them, never more.
+        QVERIFY2(clock.elapsed() < NetworkLine::SettleLimitMs + NetworkLine::CloseTimeoutMs,
                  qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(pty(form).read(2000, 20).toHex(' '), TextHi.toHex(' '));
     }
