@@ -63,8 +63,6 @@ private slots:
         QVERIFY2(server.waitForFinished(10000), "wineserver -p did not return");
     }
 
-    void cleanupTestCase() { stopWineServer(); }
-
     // Frames of consecutive byte values through COM5. The pty starts at
     // 4800, so the rate read here is the one the probe set.
     void comPort_data()

@@ -68,13 +68,6 @@ ScriptedServer::~ScriptedServer()
     ::close(m_listen);
 }
 
-QString ScriptedServer::portName() const
-{
-    return QStringLiteral("%1://127.0.0.1:%2")
-        .arg(m_script.split(' ').contains(QLatin1String("plain")) ? "socket" : "rfc2217")
-        .arg(m_port);
-}
-
 QByteArray ScriptedServer::received()
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
