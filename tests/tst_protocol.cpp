@@ -188,10 +188,6 @@ private slots:
             "ab\xf0\x9f\x98\x80"
             "c",
             3, "ab\xf0\x9f\x98\x80...");
-        row("bidirectional control, zero-width joiner",
-            "a\xe2\x81\xa6"
-            "b\xe2\x80\x8d",
-            -1, "a\\u2066b\\u200d");
     }
     void printable()
     {
