@@ -85,8 +85,8 @@ private slots:
         p.press("cmdDP");
         QCOMPARE(p.line(2).toHex(' '), QByteArray("05 63 00"));
         p.ptys[1].vanish();
-        QCoreApplication::processEvents(); // left to the event loop, a failing device may say so
-                                           // once
+        // Left to the event loop, a failing device may say so once.
+        QCoreApplication::processEvents();
         const qsizetype before = p.messages.size();
         QVERIFY(before <= 2);
         for (int i = 0; i < 10; ++i)

@@ -2,9 +2,9 @@
 #include "serial/MSComm.h"
 #include "tests/support/LineTrace.h"
 #include "tests/support/Panel.h"
+#include "tests/support/Process.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 
 // What only a real line shows, checked where it shows: the system calls that
 // reach the device, and the settings the driver reports back. Faults a
@@ -17,12 +17,7 @@ class tst_Line : public QObject
     // The calls from the last write on.
     static QStringList afterLastWrite(QStringList calls)
     {
-        qsizetype last = -1;
-        for (qsizetype i = 0; i < calls.size(); ++i) {
-            if (calls[i].startsWith("write "))
-                last = i;
-        }
-        calls = calls.mid(last);
+        calls = calls.mid(calls.lastIndexOf(QRegularExpression("write .*")));
         calls.removeAll("TIOCOUTQ");
         calls.removeDuplicates();
         return calls;
@@ -58,6 +53,9 @@ private slots:
     // is discarded, the port closed, and the send reported failed.
     void stalledLine()
     {
+        // However much is queued at however slow a rate, a drain never waits past this limit.
+        QCOMPARE(DeviceLine::drainLimitMs(4096, *parseLineSettings("300,n,8,1")),
+                 DeviceLine::StallLimitMs);
         Pty pty;
         MSComm port;
         port.setDevice(pty.devicePath());
@@ -73,13 +71,6 @@ private slots:
         QCOMPARE(sent.summary(), QString("Frame not sent: the port failed and was closed"));
         QVERIFY2(sent.error.contains("8 bytes discarded"), qPrintable(sent.error));
         QVERIFY(LineTrace::calls().contains("tcflush"));
-    }
-
-    // However much is queued at however slow a rate, a drain never waits past the stall limit.
-    void drainLimit()
-    {
-        QCOMPARE(DeviceLine::drainLimitMs(4096, *parseLineSettings("300,n,8,1")),
-                 DeviceLine::StallLimitMs);
     }
 
     // Settings the line cannot run with fail the open with a reason naming
@@ -148,19 +139,18 @@ private slots:
         QProcessEnvironment env =
             LineTrace::environment(QUENDRA_LINETRACE_LIBRARY, pty.devicePath(), log);
         env.insert("QUENDRA_LINETRACE_WRITE_LIMIT", QString::number(writeLimit));
-        QProcess send;
-        send.setProcessEnvironment(env);
-        send.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--settings", "38400,n,8,1",
-                                       "--uid", "5", "text", "HI"});
-        QVERIFY(send.waitForFinished(10000));
-        const QString err = QString::fromUtf8(send.readAllStandardError());
+        const Finished send = runToEnd(
+            QUENDRA_SEND_PATH,
+            {"--port", pty.devicePath(), "--settings", "38400,n,8,1", "--uid", "5", "text", "HI"},
+            10000, env);
+        const QString err = QString::fromUtf8(send.err);
         if (writeLimit < 0) {
-            QCOMPARE(send.exitCode(), 0);
+            QCOMPARE(send.status, 0);
             QCOMPARE(err, QString());
             QCOMPARE(afterLastWrite(LineTrace::callsIn(log)),
                      QStringList({"write 8", "tcdrain", "tcsetattr", "close"}));
         } else {
-            QCOMPARE(send.exitCode(), 3);
+            QCOMPARE(send.status, 3);
             QVERIFY2(err.contains("Frame cut short: 3 of 8 bytes sent") && err.count('\n') == 1,
                      qPrintable(err));
         }

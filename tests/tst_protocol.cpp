@@ -28,25 +28,24 @@ class tst_Protocol : public QObject
 private slots:
     void frames_data()
     {
-        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QByteArray>("frame"); // as built, in spaced hex
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("brightness, no payload")
-            << commandFrame(9, quint8(Command::Brightness), {}) << QByteArray("09 6e");
-        QTest::newRow("uid 0 and payload zeros")
-            << commandFrame(0, quint8(Command::LongUnsigned), QByteArray(4, '\0'))
-            << QByteArray("00 64 00 00 00 00");
-        QTest::newRow("configure 9600 uid 0")
-            << configFrame(configPayload(Baud::B9600, 0)) << QByteArray("1e 1e 24 00");
-        QTest::newRow("configure 19200 uid 7")
-            << configFrame(configPayload(Baud::B19200, 7)) << QByteArray("1e 1e 12 07");
-        QTest::newRow("configure 38400 uid 255")
-            << configFrame(configPayload(Baud::B38400, 255)) << QByteArray("1e 1e 09 ff");
+        const auto row = [](const char* name, const QByteArray& frame, const char* expected) {
+            QTest::newRow(name) << frame.toHex(' ') << QByteArray(expected);
+        };
+        row("brightness, no payload", commandFrame(9, quint8(Command::Brightness), {}), "09 6e");
+        row("uid 0 and payload zeros",
+            commandFrame(0, quint8(Command::LongUnsigned), QByteArray(4, '\0')),
+            "00 64 00 00 00 00");
+        row("configure 9600 uid 0", configFrame(configPayload(Baud::B9600, 0)), "1e 1e 24 00");
+        row("configure 19200 uid 7", configFrame(configPayload(Baud::B19200, 7)), "1e 1e 12 07");
+        row("configure 38400 uid 255", configFrame(configPayload(Baud::B38400, 255)),
+            "1e 1e 09 ff");
     }
     void frames()
     {
         QFETCH(QByteArray, frame);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(frame.toHex(' '), expected);
+        QTEST(frame, "expected");
     }
 
     // Halves go to the even neighbour; anything not a plain number is refused.
@@ -91,8 +90,7 @@ private slots:
     void text()
     {
         QFETCH(QString, typed);
-        QFETCH(QByteArray, payload);
-        QCOMPARE(textPayload(typed).toHex(' '), payload);
+        QTEST(textPayload(typed).toHex(' '), "payload");
     }
 
     // A code no module knows has no payload length (the splitter's rows cover the known ones).
@@ -190,10 +188,6 @@ private slots:
             "ab\xf0\x9f\x98\x80"
             "c",
             3, "ab\xf0\x9f\x98\x80...");
-        row("bidirectional control, zero-width joiner",
-            "a\xe2\x81\xa6"
-            "b\xe2\x80\x8d",
-            -1, "a\\u2066b\\u200d");
     }
     void printable()
     {

@@ -9,26 +9,19 @@ namespace {
 // "data 41 ff, do 3, sb 44 65 00 00 25 80" for comparing events in one line.
 QString describe(const std::vector<TelnetReader::Event>& events)
 {
+    static const char* const verbs[] = {"will", "wont", "do", "dont"};
     QStringList parts;
     for (const TelnetReader::Event& e : events) {
-        switch (e.kind) {
-        case TelnetReader::Event::Data:
+        if (e.kind == TelnetReader::Event::Data)
             parts << "data " + e.bytes.toHex(' ');
-            break;
-        case TelnetReader::Event::Negotiation: {
-            static const char* const verbs[] = {"will", "wont", "do", "dont"};
+        else if (e.kind == TelnetReader::Event::Negotiation)
             parts << QStringLiteral("%1 %2").arg(verbs[e.code - telnet::WILL]).arg(e.option);
-            break;
-        }
-        case TelnetReader::Event::Subnegotiation:
+        else if (e.kind == TelnetReader::Event::Subnegotiation)
             parts << QStringLiteral("sb %1 %2%3")
                          .arg(e.option)
                          .arg(QString(e.bytes.toHex(' ')), e.truncated ? " cut" : "");
-            break;
-        case TelnetReader::Event::Command:
+        else
             parts << QStringLiteral("cmd %1").arg(e.code);
-            break;
-        }
     }
     return parts.join(", ");
 }

@@ -1,4 +1,5 @@
 #include "serial/DeviceLine.h"
+#include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 
 #include <QElapsedTimer>
@@ -24,32 +25,11 @@ class tst_Wine : public QObject
     QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
     QString m_wine;
 
-    // Runs a wine program to its end within boundMs; false, with why set,
-    // when it cannot start or outlives the bound.
-    bool runWine(const QStringList& arguments, int boundMs, QProcess* process, QString* why)
-    {
-        process->setProcessEnvironment(m_env);
-        process->start(m_wine, arguments);
-        if (process->waitForStarted(10000) && process->waitForFinished(boundMs))
-            return true;
-        process->kill();
-        process->waitForFinished(5000);
-        *why = QStringLiteral("%1 did not start or still ran after %2 ms: %3")
-                   .arg(arguments.join(' '))
-                   .arg(boundMs)
-                   .arg(process->errorString());
-        return false;
-    }
-
     // What wine leaves running in the test's prefix (never another's): its server.
     void stopWineServer()
     {
-        if (!m_env.contains("WINEPREFIX"))
-            return;
-        QProcess kill;
-        kill.setProcessEnvironment(m_env);
-        kill.start(QStandardPaths::findExecutable("wineserver"), {"-k"});
-        kill.waitForFinished(10000);
+        if (m_env.contains("WINEPREFIX"))
+            runToEnd(QStandardPaths::findExecutable("wineserver"), {"-k"}, 10000, m_env);
     }
 
 public:
@@ -71,11 +51,10 @@ private slots:
         m_env.insert("WINEDEBUG", "-all");
         // No prompts to install Mono or Gecko: the probe needs neither.
         m_env.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
-        QProcess boot;
-        QString why;
-        QVERIFY2(runWine({"wineboot", "--init"}, 240000, &boot, &why), qPrintable(why));
-        QVERIFY2(QFileInfo(m_prefix.path() + "/prefix/dosdevices").isDir(),
-                 qPrintable("wineboot made no prefix: " + boot.readAll()));
+        const Finished boot = runToEnd(m_wine, {"wineboot", "--init"}, 240000, m_env);
+        QVERIFY2(boot.status >= 0 && QFileInfo(m_prefix.path() + "/prefix/dosdevices").isDir(),
+                 qPrintable("wineboot failed, outlived 240 s or made no prefix: " + boot.out +
+                            boot.err));
         QProcess server;
         server.setProcessEnvironment(m_env);
         server.setStandardOutputFile(QProcess::nullDevice());
@@ -83,8 +62,6 @@ private slots:
         server.start(QStandardPaths::findExecutable("wineserver"), {"-p"});
         QVERIFY2(server.waitForFinished(10000), "wineserver -p did not return");
     }
-
-    void cleanupTestCase() { stopWineServer(); }
 
     // Frames of consecutive byte values through COM5. The pty starts at
     // 4800, so the rate read here is the one the probe set.
@@ -134,23 +111,18 @@ private slots:
             parseLineSettings(QStringLiteral("%1,n,8,%2").arg(rate).arg(stopBits));
         QVERIFY(settings);
         const int limitMs = DeviceLine::drainLimitMs(frameSize, *settings);
-        QProcess probe;
-        QString why;
-        QVERIFY2(
-            runWine({QUENDRA_LINE_PROBE, "COM5", QString::number(rate), stopBits,
-                     QString::number(limitMs), QString::number(frameSize), QString::number(frames)},
-                    30000 + limitMs, &probe, &why),
-            qPrintable(why));
-        const QStringList lines = QString::fromLocal8Bit(probe.readAllStandardOutput())
-                                      .remove('\r')
-                                      .split('\n', Qt::SkipEmptyParts);
-        QVERIFY2(!lines.isEmpty() && lines.last().startsWith(outcome),
-                 qPrintable(lines.join('\n') + probe.readAllStandardError()));
+        const Finished probe = runToEnd(m_wine,
+                                        {QUENDRA_LINE_PROBE, "COM5", QString::number(rate),
+                                         stopBits, QString::number(limitMs),
+                                         QString::number(frameSize), QString::number(frames)},
+                                        30000 + limitMs, m_env);
+        const QStringList lines =
+            QString::fromLocal8Bit(probe.out).remove('\r').split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(probe.status >= 0 && !lines.isEmpty() && lines.last().startsWith(outcome),
+                 qPrintable(lines.join('\n') + probe.err));
 
         const QByteArray arrived = pty.read(outcome == "done" ? 5000 : 300);
-        QByteArray expected(qsizetype(frameSize) * frames, Qt::Uninitialized);
-        for (qsizetype i = 0; i < expected.size(); ++i)
-            expected[i] = char(i & 0xff);
+        const QByteArray expected = countingBytes(qsizetype(frameSize) * frames);
         if (outcome == "done") {
             QCOMPARE(arrived.toHex(' '), expected.toHex(' '));
             QVERIFY(::tcgetattr(pty.masterFd(), &line) == 0);

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <sys/ioctl.h>
@@ -169,33 +170,23 @@ int ioctl(int fd, unsigned long request, ...)
     if (!watched(fd))
         return realIoctl(fd, request, arg);
     State& s = state();
-    switch (request) {
-    case TIOCOUTQ:
+    // Any call that sets the terminal: the C library's, or the ioctl for any rate.
+    static const unsigned long sets[] = {TCSETS, TCSETSW, TCSETSF, TCSETS2, TCSETSW2, TCSETSF2};
+    if (request == TIOCOUTQ) {
         record("TIOCOUTQ");
         if (s.stalledQueue > 0) {
             *static_cast<int*>(arg) = s.stalledQueue;
             return 0;
         }
-        break;
-    case TCGETS2: {
+    } else if (request == TCGETS2) {
         const int result = realIoctl(fd, request, arg);
         if (result == 0 && s.speed > 0)
             static_cast<struct termios2*>(arg)->c_ospeed = s.speed;
         return result;
-    }
-    case TCSETS:
-    case TCSETSW:
-    case TCSETSF:
-    case TCSETS2:
-    case TCSETSW2:
-    case TCSETSF2:
-        record("tcsetattr"); // the C library's, or the ioctl for any rate
-        break;
-    case TCFLSH:
+    } else if (request == TCFLSH) {
         record("tcflush");
-        break;
-    default:
-        break;
+    } else if (std::find(std::begin(sets), std::end(sets), request) != std::end(sets)) {
+        record("tcsetattr");
     }
     return realIoctl(fd, request, arg);
 }

@@ -27,3 +27,13 @@ public:
 // The rate a terminal device runs at, as the system reports it to any
 // process that opens it (a Bxxx code); -1 when it cannot be read.
 int ttySpeed(const QString& path);
+
+// n bytes counting up from 0 and wrapping: every byte value, each where a
+// lost or moved one shows.
+inline QByteArray countingBytes(qsizetype n)
+{
+    QByteArray bytes(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i)
+        bytes[i] = char(i & 0xff);
+    return bytes;
+}

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QStringList>
+#include <QtEndian>
 
 #include <cerrno>
 #include <deque>
@@ -65,13 +66,6 @@ ScriptedServer::~ScriptedServer()
     if (m_thread.joinable())
         m_thread.join();
     ::close(m_listen);
-}
-
-QString ScriptedServer::portName() const
-{
-    return QStringLiteral("%1://127.0.0.1:%2")
-        .arg(m_script.split(' ').contains(QLatin1String("plain")) ? "socket" : "rfc2217")
-        .arg(m_port);
 }
 
 QByteArray ScriptedServer::received()
@@ -187,16 +181,12 @@ void ScriptedServer::serveClient(int client)
                 answeredOnce = true;
                 if (command == SetBaudRate && value.size() == 4) {
                     if (const auto asked = script.value("rate"))
-                        value = QByteArray::fromHex(
-                            QByteArray::number(*asked, 16).rightJustified(8, '0'));
-                    const quint32 got = quint32(uchar(value[0])) << 24 |
-                                        quint32(uchar(value[1])) << 16 |
-                                        quint32(uchar(value[2])) << 8 | quint32(uchar(value[3]));
+                        qToBigEndian(quint32(*asked), value.data());
+                    const auto got = qFromBigEndian<quint32>(value.constData());
                     if (got == 0) { // the question that confirms frames
                         if (script.has("stale"))
                             continue;
-                        value = QByteArray::fromHex(
-                            QByteArray::number(rate, 16).rightJustified(8, '0'));
+                        qToBigEndian(rate, value.data());
                     } else {
                         rate = got;
                     }
@@ -212,10 +202,9 @@ void ScriptedServer::serveClient(int client)
                 if (command == SetControl && !agreed) {
                     agreed = true;
                     if (script.has("hang-up")) {
-                        (void)::send(client, out.constData(), size_t(out.size()), MSG_NOSIGNAL);
                         for (const Due& d : queue)
-                            (void)::send(client, d.bytes.constData(), size_t(d.bytes.size()),
-                                         MSG_NOSIGNAL);
+                            out += d.bytes;
+                        (void)::send(client, out.constData(), size_t(out.size()), MSG_NOSIGNAL);
                         return;
                     }
                     reading = !script.has("stop-reading");

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <mutex>
@@ -34,7 +35,12 @@ public:
 
     quint16 port() const { return m_port; }
     // "rfc2217://127.0.0.1:PORT", or "socket://..." for a plain one.
-    QString portName() const;
+    QString portName() const
+    {
+        return QStringLiteral("%1://127.0.0.1:%2")
+            .arg(m_script.split(' ').contains(QLatin1String("plain")) ? "socket" : "rfc2217")
+            .arg(m_port);
+    }
     // The frame bytes that reached it, Telnet taken off.
     QByteArray received();
 

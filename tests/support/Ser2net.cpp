@@ -4,41 +4,17 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <utility>
-
 #include <sys/socket.h>
 
-namespace {
-
-constexpr int StartTimeoutMs = 5000;
-
-} // namespace
-
-Ser2net::Ser2net(QString device, Form form) : m_device(std::move(device)), m_form(form)
-{
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
-}
-
-Ser2net::~Ser2net()
-{
-    stop();
-}
-
-bool Ser2net::installed()
-{
-    return !QStandardPaths::findExecutable(QStringLiteral("ser2net")).isEmpty();
-}
+static constexpr int StartTimeoutMs = 5000;
 
 quint16 Ser2net::freePort()
 {
     QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
 QString Ser2net::portName() const
@@ -46,12 +22,6 @@ QString Ser2net::portName() const
     return QStringLiteral("%1://127.0.0.1:%2")
         .arg(m_form == Form::Rfc2217 ? "rfc2217" : "socket")
         .arg(m_port);
-}
-
-QByteArray Ser2net::output()
-{
-    m_output += m_process.readAll();
-    return m_output;
 }
 
 bool Ser2net::start(QString* why)
@@ -73,8 +43,7 @@ bool Ser2net::start(QString* why)
     }
     file.close();
     // -n: stay in the foreground as the test's child; -u: no UUCP lock files.
-    m_process.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-u"),
-                                                QStringLiteral("-c"), file.fileName()});
+    m_process.start("ser2net", {"-n", "-u", "-c", file.fileName()});
     if (!m_process.waitForStarted(StartTimeoutMs)) {
         *why = QStringLiteral("ser2net did not start: %1").arg(m_process.errorString());
         return false;

@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QTemporaryDir>
+
+#include <utility>
 
 // A real ser2net in front of a device (a test's pseudo-terminal), listening
 // on 127.0.0.1 only, run in the foreground as the test's child.
@@ -18,12 +21,15 @@ public:
 
     // The device starts at 2400 baud whenever a client connects; an
     // rfc2217:// client then sets its own.
-    Ser2net(QString device, Form form);
-    ~Ser2net();
+    Ser2net(QString device, Form form) : m_device(std::move(device)), m_form(form)
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+    }
+    ~Ser2net() { stop(); }
     Ser2net(const Ser2net&) = delete;
     Ser2net& operator=(const Ser2net&) = delete;
 
-    static bool installed();
+    static bool installed() { return !QStandardPaths::findExecutable("ser2net").isEmpty(); }
     // A TCP port on 127.0.0.1 nobody listened on a moment ago.
     static quint16 freePort();
 
@@ -38,7 +44,7 @@ public:
     QString portName() const;
 
 private:
-    QByteArray output(); // everything the server printed
+    QByteArray output() { return m_output += m_process.readAll(); } // all the server printed
 
     QString m_device;
     Form m_form;

@@ -1,7 +1,5 @@
 #include "tests/support/TestIni.h"
 
-#include "settings/modINI.h"
-
 #include <QFile>
 
 TestIni::TestIni(const QByteArray& content)
@@ -9,16 +7,6 @@ TestIni::TestIni(const QByteArray& content)
     modINI::setAppFolderOverride(m_dir.path());
     if (!content.isNull())
         write(content);
-}
-
-TestIni::~TestIni()
-{
-    modINI::setAppFolderOverride({});
-}
-
-QString TestIni::filePath() const
-{
-    return m_dir.filePath(QLatin1String(modINI::FileName));
 }
 
 void TestIni::write(const QByteArray& content)

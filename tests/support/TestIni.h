@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/modINI.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -11,10 +13,10 @@ class TestIni
 {
 public:
     explicit TestIni(const QByteArray& content = {});
-    ~TestIni();
+    ~TestIni() { modINI::setAppFolderOverride({}); }
 
     void write(const QByteArray& content);
-    QString filePath() const;
+    QString filePath() const { return m_dir.filePath(QLatin1String(modINI::FileName)); }
 
 private:
     QTemporaryDir m_dir;

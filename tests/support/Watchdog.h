@@ -3,10 +3,9 @@
 #include <QtTest>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <future>
 #include <thread>
 
 // The longest a test row may take: past it the whole run stops with the
@@ -19,10 +18,8 @@ public:
     {
         const QByteArray row =
             QByteArray(QTest::currentTestFunction()) + " " + QTest::currentDataTag();
-        m_thread = std::thread([this, limitMs, row] {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            if (!m_ended.wait_for(lock, std::chrono::milliseconds(limitMs),
-                                  [this] { return m_done; })) {
+        m_thread = std::thread([ended = m_ended.get_future(), limitMs, row] {
+            if (ended.wait_for(std::chrono::milliseconds(limitMs)) == std::future_status::timeout) {
                 std::fprintf(stderr, "FAIL! %s: still running after %d ms\n", row.constData(),
                              limitMs);
                 std::fflush(stderr);
@@ -32,19 +29,13 @@ public:
     }
     ~Watchdog()
     {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_done = true;
-        }
-        m_ended.notify_all();
+        m_ended.set_value();
         m_thread.join();
     }
     Watchdog(const Watchdog&) = delete;
     Watchdog& operator=(const Watchdog&) = delete;
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_ended;
-    bool m_done = false;
+    std::promise<void> m_ended;
     std::thread m_thread;
 };
