@@ -286,8 +286,9 @@ private slots:
         QVERIFY2(broker.start(&m_why), qPrintable(m_why));
         QTemporaryDir dir;
         QFile credentials(dir.filePath("credentials"));
-        QVERIFY(credentials.open(QIODevice::WriteOnly));
-        credentials.write("[Credentials]\nUser=plant\nPassword=" + password.toUtf8() + "\n");
+        QVERIFY(credentials.open(QIODevice::WriteOnly) &&
+                credentials.write("[Credentials]\nUser=plant\nPassword=" + password.toUtf8() +
+                                  "\n") > 0);
         credentials.close();
         Pty line;
         BridgeProcess bridge(lineArgs(broker.url(), line.devicePath(), "login",
@@ -413,17 +414,14 @@ private slots:
             QSKIP("openssl is not installed (scripts/install-deps.sh installs it)");
         QTemporaryDir dir;
         const auto openssl = [&](const QString& args) {
-            QProcess p;
-            p.setWorkingDirectory(dir.path());
-            p.start("openssl", args.split(' '));
-            return p.waitForFinished(WaitMs) && p.exitCode() == 0;
+            return runToEnd("openssl", args.arg(dir.path()).split(' '), WaitMs).status == 0;
         };
         QVERIFY(
             openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Quendra-test-authority "
-                    "-keyout ca.key -out ca.crt"));
+                    "-keyout %1/ca.key -out %1/ca.crt"));
         QVERIFY(openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
                         "subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:FALSE "
-                        "-CA ca.crt -CAkey ca.key -keyout server.key -out server.crt"));
+                        "-CA %1/ca.crt -CAkey %1/ca.key -keyout %1/server.key -out %1/server.crt"));
         Broker secure;
         secure.setListenerOptions("certfile " + dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
                                   dir.filePath("server.key").toUtf8() + "\n");
@@ -434,12 +432,12 @@ private slots:
             lineArgs(url, line.devicePath(), "tls", {"--cafile", dir.filePath("ca.crt")}));
         QVERIFY(bridge.started());
         QVERIFY2(bridge.says("connected to " + url.toUtf8()), bridge.output().constData());
-        QProcess pub;
-        pub.start("mosquitto_pub",
-                  {"-h", "127.0.0.1", "-p", QString::number(secure.port()), "--cafile",
-                   dir.filePath("ca.crt"), "-q", "1", "-t", "quendra/l/5/dp/set", "-m", "7"});
-        QVERIFY(pub.waitForFinished(WaitMs));
-        QVERIFY2(pub.exitCode() == 0, pub.readAllStandardError().constData());
+        const Finished pub =
+            runToEnd("mosquitto_pub",
+                     {"-h", "127.0.0.1", "-p", QString::number(secure.port()), "--cafile",
+                      dir.filePath("ca.crt"), "-q", "1", "-t", "quendra/l/5/dp/set", "-m", "7"},
+                     WaitMs);
+        QVERIFY2(pub.status == 0, pub.err.constData());
         QCOMPARE(line.read(WaitMs, 200).toHex(' '), QByteArray("05 63 07"));
     }
 
