@@ -217,7 +217,6 @@ private slots:
             {"text \"\"", "[text][]"},
             {"dp 5 # five", "[dp][5]"},
             {"x#y '#'", "[x#y][#]"},
-            {"text \"HI", "a double quote is not closed"},
             {"text 'HI", "a single quote is not closed"},
             {"text HI\\", "a backslash ends the line"}};
         // NOLINTEND(modernize-raw-string-literal)
