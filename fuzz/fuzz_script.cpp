@@ -10,20 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace {
-
-const send::Defaults NoDefaults{};
-
-// The word in single quotes, as a shell would take it back.
-QString quoted(const QString& word)
-{
-    QString text = word;
-    return QLatin1Char('\'') + text.replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
-           QLatin1Char('\'');
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
@@ -57,10 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const Checked<QStringList> words = send::splitWords(lines.at(i));
         check(bool(words)); // the script was taken, so every line splits
 
-        // Quoted back and split again, the words come out as they went in.
+        // Each word in single quotes, as a shell would take it back, and split
+        // again: the words come out as they went in.
         QStringList requoted;
-        for (const QString& word : *words)
-            requoted << quoted(word);
+        for (QString word : *words)
+            requoted << QLatin1Char('\'') +
+                            word.replace(QLatin1Char('\''), QStringLiteral("'\\''")) +
+                            QLatin1Char('\'');
         const Checked<QStringList> again = send::splitWords(requoted.join(QLatin1Char(' ')));
         check(again && *again == *words);
 
@@ -87,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QStringList args{QStringLiteral("--dry-run")};
         if (!scan->has("--uid"))
             args << QStringLiteral("--uid") << uid;
-        const Checked<send::Request> alone = send::parseArguments(args + *words, NoDefaults);
+        const Checked<send::Request> alone = send::parseArguments(args + *words, {});
         check(alone && alone->mode == send::Request::Frame && alone->frame == s.frame);
     }
     check(step == steps->size());

@@ -16,12 +16,10 @@ namespace {
 // No port and no UID from a settings file: the line alone decides.
 const send::Defaults NoDefaults{};
 
-// The whole program as a script sees it, for a line that cannot reach a port:
-// its status, and what it printed on standard output and standard error.
+// The whole program as a script sees it, for a line that cannot reach a port.
 int runLine(const QStringList& args, QString& out, QString& err)
 {
-    QTextStream o(&out);
-    QTextStream e(&err);
+    QTextStream o(&out), e(&err);
     return send::run(args, NoDefaults, o, e);
 }
 

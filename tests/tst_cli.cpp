@@ -89,6 +89,12 @@ class tst_Cli : public QObject
         return replies;
     }
 
+    // The program a row is about: its tag starts "send:", "panel:", ...
+    static QString programOfRow()
+    {
+        return "quendra-" + QString(QTest::currentDataTag()).section(':', 0, 0);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -126,7 +132,7 @@ private slots:
     }
     void refusals()
     {
-        const QString program = "quendra-" + QString(QTest::currentDataTag()).section(':', 0, 0);
+        const QString program = programOfRow();
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, message);
@@ -190,33 +196,30 @@ private slots:
 
     void completion_data()
     {
-        QTest::addColumn<QString>("program");
         QTest::addColumn<QStringList>("words"); // the last is the word being completed
         QTest::addColumn<QStringList>("replies");
         const QString usb = m_dir.filePath("ttyUSB0");
         const QString acm = m_dir.filePath("ttyACM1");
         QTest::newRow("send: commands")
-            << "quendra-send" << QStringList{"--uid", "5", "s"} << QStringList{"seg", "short"};
+            << QStringList{"--uid", "5", "s"} << QStringList{"seg", "short"};
         QTest::newRow("send: --port, the devices present and COMn")
-            << "quendra-send" << QStringList{"--port", ""}
+            << QStringList{"--port", ""}
             << QStringList{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", acm, usb};
         QTest::newRow("send: --port=, part of a device")
-            << "quendra-send" << QStringList{"--port", "=", m_dir.filePath("ttyU")}
-            << QStringList{usb};
+            << QStringList{"--port", "=", m_dir.filePath("ttyU")} << QStringList{usb};
         QTest::newRow("send: a command's options after it")
-            << "quendra-send" << QStringList{"short", "--si"} << QStringList{"--signed"};
+            << QStringList{"short", "--si"} << QStringList{"--signed"};
         QTest::newRow("send: no command option before the command")
-            << "quendra-send" << QStringList{"--si"} << QStringList{};
+            << QStringList{"--si"} << QStringList{};
         QTest::newRow("emulator: --port, devices only")
-            << "quendra-emulator" << QStringList{"--pty", "--port", ""} << QStringList{acm, usb};
+            << QStringList{"--pty", "--port", ""} << QStringList{acm, usb};
     }
     void completion()
     {
-        QFETCH(QString, program);
         QFETCH(QStringList, words);
         QFETCH(QStringList, replies);
         replies.sort();
-        QCOMPARE(complete(program, words), replies);
+        QCOMPARE(complete(programOfRow(), words), replies);
     }
 
     // make run installs what building and running need, and no test tool;
@@ -224,20 +227,18 @@ private slots:
     // dpkg-query, systemctl and sudo are stand-ins that record their words.
     void installsForLevel_data()
     {
-        QTest::addColumn<QString>("level");
         QTest::addColumn<QStringList>("present");
         QTest::addColumn<QStringList>("absent");
-        QTest::newRow("run") << "run" << QStringList{"qt6-serialport-dev", "fonts-liberation"}
+        QTest::newRow("run") << QStringList{"qt6-serialport-dev", "fonts-liberation"}
                              << QStringList{"clang",    "lintian", "ser2net",
                                             "dpkg-dev", "xvfb",    "systemctl"};
-        QTest::newRow("test") << "test"
-                              << QStringList{"clang-tidy", "lintian", "ser2net", "dpkg-dev",
+        QTest::newRow("test") << QStringList{"clang-tidy", "lintian", "ser2net", "dpkg-dev",
                                              "systemctl disable ser2net.service"}
                               << QStringList{};
     }
     void installsForLevel()
     {
-        QFETCH(QString, level);
+        const QString level = QTest::currentDataTag();
         QFETCH(QStringList, present);
         QFETCH(QStringList, absent);
         QTemporaryDir tools;
@@ -295,20 +296,15 @@ private slots:
             QFile file(device);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.close();
-            const mode_t mode =
-                mode_t(group << 3) | (root ? 0600 : 0) | (userMay ? (root ? 0006 : 0600) : 0);
-            struct stat info = {};
-            QCOMPARE(::stat(path.constData(), &info), 0);
-            gid_t gid = info.st_gid;
             if (root) {
                 const struct group* dialout = ::getgrnam("dialout");
-                gid = dialout ? dialout->gr_gid : 20;
-                QCOMPARE(::chown(path.constData(), 0, gid), 0);
+                QCOMPARE(::chown(path.constData(), 0, dialout ? dialout->gr_gid : 20), 0);
                 QCOMPARE(::chmod(QFile::encodeName(m_dir.path()).constData(), 0755), 0);
             }
+            const mode_t mode =
+                mode_t(group << 3) | (root ? 0600 : 0) | (userMay ? (root ? 0006 : 0600) : 0);
             QCOMPARE(::chmod(path.constData(), mode), 0);
-            const struct group* owner = ::getgrgid(gid);
-            groupName = owner ? QString::fromLocal8Bit(owner->gr_name) : QString();
+            groupName = QFileInfo(device).group();
         }
         const QString hint = root ? hintAsNobody(device) : ::permissionHint(device);
         QCOMPARE(hint.isEmpty(), !hinted);

@@ -76,12 +76,10 @@ private slots:
         row("--dry-run|raw|05:62:0a", "05 62 0A");
         row("--dry-run|config|--baud|38400|--new-uid=255", "1E 1E 09 FF");
         row("", "no command given", send::BadUsage);
-        row("--fast|dp|3", "unknown option --fast", send::BadUsage);
         row("text|ABCDEFG", "longer than 6 characters", send::BadUsage);
         row("dp|64", "dp: 64 is out of range 0 to 63", send::BadUsage);
         row("config|--baud|4800|--new-uid|3", "is not 9600, 19200 or 38400", send::BadUsage);
         row("--dry-run|dp|1", "no UID: give --uid", send::BadUsage);
-        row("--port|/dev/null|raw|01", ": /dev/null", send::PortFailure);
         // Control bytes, signs, blanks and overflow: what a careful reader refuses.
         row("--uid|5|text|A\tB",
             "text: \"A\\x09B\" holds the control character \\x09; send arbitrary bytes with raw",
@@ -219,7 +217,6 @@ private slots:
             {"text \"\"", "[text][]"},
             {"dp 5 # five", "[dp][5]"},
             {"x#y '#'", "[x#y][#]"},
-            {"text \"HI", "a double quote is not closed"},
             {"text 'HI", "a single quote is not closed"},
             {"text HI\\", "a backslash ends the line"}};
         // NOLINTEND(modernize-raw-string-literal)

@@ -83,11 +83,8 @@ private slots:
         const auto value = [&](const char* key) {
             return modINI::iniValue(sample, "Settings", key);
         };
-        if (!value("CommPort").isEmpty()) {
-            bool ok = false;
-            const int port = value("CommPort").toInt(&ok);
-            QVERIFY2(ok && port >= 1 && port <= 6, qPrintable(value("CommPort")));
-        }
+        static const QRegularExpression portNumber("^[1-6]?$");
+        QVERIFY2(portNumber.match(value("CommPort")).hasMatch(), qPrintable(value("CommPort")));
         if (!value("Setting").isEmpty())
             QVERIFY2(parseLineSettings(value("Setting")), qPrintable(value("Setting")));
         if (!value("SlaveID").isEmpty())

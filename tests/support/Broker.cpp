@@ -16,6 +16,18 @@
 
 static constexpr int StartTimeoutMs = 10000;
 
+// Polls done until it holds, or timeoutMs have passed.
+static bool pollUntil(int timeoutMs, const std::function<bool()>& done)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
 bool Broker::installed()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty() &&
@@ -157,15 +169,4 @@ bool MqttProbe::waitFor(const std::function<bool(const Message&)>& match, int ti
         const QMutexLocker lock(&m_mutex);
         return std::any_of(m_messages.cbegin(), m_messages.cend(), match);
     });
-}
-
-bool MqttProbe::pollUntil(int timeoutMs, const std::function<bool()>& done)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
 }

@@ -79,13 +79,10 @@ public:
     void clear();
     // Whether a message that matches has come since the last clear, waiting
     // at most timeoutMs.
-    bool waitFor(const QString& topic, const QByteArray& payload, int timeoutMs = 10000) const;
-    bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs = 10000) const;
+    bool waitFor(const QString& topic, const QByteArray& payload, int timeoutMs) const;
+    bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const;
 
 private:
-    // Polls done until it holds, or timeoutMs have passed.
-    static bool pollUntil(int timeoutMs, const std::function<bool()>& done);
-
     mosquitto* m_client = nullptr;
     mutable QMutex m_mutex;
     QList<Message> m_messages;
