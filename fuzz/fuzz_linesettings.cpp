@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
 
     check(parsed->baudRate > 0);
-    check(parsed->dataBits >= QSerialPort::Data5 && parsed->dataBits <= QSerialPort::Data8);
+    check(parsed->dataBits >= LineSettings::Data5 && parsed->dataBits <= LineSettings::Data8);
     // Exactly four fields, so exactly three commas.
     check(text.count(QLatin1Char(',')) == 3);
 

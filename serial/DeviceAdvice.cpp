@@ -14,7 +14,7 @@ QString deviceSettingsRefusal(const LineSettings& settings)
 #ifndef Q_OS_WIN
     // The drivers here know one or two stop bits only; asked for 1.5, the
     // serial library would quietly run the line with one.
-    if (settings.stopBits == QSerialPort::OneAndHalfStop)
+    if (settings.stopBits == LineSettings::OneAndHalfStop)
         return QStringLiteral("stop bits 1.5: this system has no setting for them");
 #else
     Q_UNUSED(settings);

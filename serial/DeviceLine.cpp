@@ -3,6 +3,8 @@
 #include "serial/DeviceAdvice.h"
 #include "serial/DeviceLineIo.h"
 
+#include <QFile>
+
 #include <algorithm>
 
 namespace {
@@ -11,29 +13,47 @@ namespace {
 // before it sends them on.
 constexpr int DrainMarginMs = 100;
 
-DriverStopBits driverStopBits(QSerialPort::StopBits stopBits)
+DriverStopBits driverStopBits(LineSettings::StopBits stopBits)
 {
     switch (stopBits) {
-    case QSerialPort::OneAndHalfStop:
+    case LineSettings::OneAndHalfStop:
         return DriverStopBits::OneAndHalf;
-    case QSerialPort::TwoStop:
+    case LineSettings::TwoStop:
         return DriverStopBits::Two;
     default:
         return DriverStopBits::One;
     }
 }
 
+DeviceLineIo::LineRequest lineRequest(const LineSettings& settings)
+{
+    DeviceLineIo::LineRequest request;
+    request.rate = unsigned(settings.baudRate);
+    request.dataBits = int(settings.dataBits);
+    switch (settings.parity) {
+    case LineSettings::EvenParity:
+        request.parity = 'e';
+        break;
+    case LineSettings::OddParity:
+        request.parity = 'o';
+        break;
+    case LineSettings::MarkParity:
+        request.parity = 'm';
+        break;
+    case LineSettings::SpaceParity:
+        request.parity = 's';
+        break;
+    default:
+        request.parity = 'n';
+        break;
+    }
+    request.stopBits = driverStopBits(settings.stopBits);
+    return request;
+}
+
 } // namespace
 
-DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m_device(device)
-{
-    m_port.setPortName(device);
-    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
-        // A vanished device keeps raising errors until the port is closed.
-        if (e == QSerialPort::ResourceError && m_port.isOpen())
-            fail(m_port.errorString());
-    });
-}
+DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m_path(device) {}
 
 DeviceLine::~DeviceLine()
 {
@@ -42,7 +62,7 @@ DeviceLine::~DeviceLine()
 
 QString DeviceLine::named(const QString& reason) const
 {
-    return m_device + QStringLiteral(": ") + reason;
+    return m_path + QStringLiteral(": ") + reason;
 }
 
 int DeviceLine::drainLimitMs(qsizetype queued, const LineSettings& settings)
@@ -53,44 +73,37 @@ int DeviceLine::drainLimitMs(qsizetype queued, const LineSettings& settings)
 
 Checked<void> DeviceLine::open(const LineSettings& settings)
 {
-    if (m_port.isOpen())
+    if (m_device.isOpen())
         return {};
     if (const QString refusal = deviceSettingsRefusal(settings); !refusal.isEmpty())
         return Refusal{named(refusal)};
-    if (!m_port.open(QIODevice::WriteOnly))
-        return Refusal{named(m_port.errorString() + permissionHint(m_device))};
-    if (const Checked<void> applied = applyLineSettings(m_port, settings); !applied) {
-        m_port.close();
-        return Refusal{named(applied.message())};
-    }
+#ifdef Q_OS_WIN
+    const std::string path = m_path.toStdString();
+#else
+    const std::string path = QFile::encodeName(m_path).toStdString();
+#endif
+    DeviceLineIo::Opening opening = DeviceLineIo::open(path, lineRequest(settings));
+    if (!opening.device.isOpen())
+        return Refusal{named(QString::fromLocal8Bit(opening.error) + permissionHint(m_path))};
     // What counts is what the driver runs the line at, not what it was
     // asked.
-    const auto handle = DeviceHandle(m_port.handle());
-    std::string mismatch = DeviceLineIo::prepare(handle);
-    if (mismatch.empty())
-        mismatch = driverMismatch(
-            DriverSettings{unsigned(settings.baudRate), driverStopBits(settings.stopBits)},
-            readDriverSettings(handle));
+    const std::string mismatch = driverMismatch(
+        DriverSettings{unsigned(settings.baudRate), driverStopBits(settings.stopBits)},
+        readDriverSettings(opening.device.handle));
     if (!mismatch.empty()) {
-        m_port.close();
+        DeviceLineIo::close(opening.device);
         return Refusal{named(QString::fromLocal8Bit(mismatch))};
     }
+    m_device = std::move(opening.device);
     m_settings = settings;
-    m_port.clearError();
     return {};
 }
 
 std::optional<LineSettings> DeviceLine::activeSettings() const
 {
-    if (!m_port.isOpen())
+    if (!m_device.isOpen())
         return std::nullopt;
-    return LineSettings{m_port.baudRate(), m_port.parity(), m_port.dataBits(), m_port.stopBits()};
-}
-
-void DeviceLine::fail(const QString& reason)
-{
-    m_port.close();
-    emit failed(named(reason));
+    return m_settings;
 }
 
 DeviceLineIo::DrainLimit DeviceLine::drainLimit() const
@@ -106,18 +119,18 @@ WriteResult DeviceLine::write(const QByteArray& frame)
     result.size = frame.size();
     const auto failure = [&](const QString& reason) {
         result.error = named(reason);
-        m_port.close();
+        DeviceLineIo::close(m_device);
         return result;
     };
-    if (!m_port.isOpen()) {
+    if (!m_device.isOpen()) {
         result.error = QStringLiteral("the port is not open");
         return result;
     }
-    // Straight to the driver rather than through QSerialPort's buffer: the
-    // frame has left the program when this returns, and a failure is known
-    // here, not later in the event loop.
-    const DeviceLineIo::Outcome outcome = DeviceLineIo::write(
-        DeviceHandle(m_port.handle()), frame.constData(), frame.size(), drainLimit());
+    // Straight to the driver, with no buffer of the program's own: the frame
+    // has left the program when this returns, and a failure is known here,
+    // not later in the event loop.
+    const DeviceLineIo::Outcome outcome =
+        DeviceLineIo::write(m_device.handle, frame.constData(), frame.size(), drainLimit());
     result.sent = qsizetype(outcome.sent);
     if (!outcome.error.empty())
         return failure(QString::fromLocal8Bit(outcome.error));
@@ -126,7 +139,7 @@ WriteResult DeviceLine::write(const QByteArray& frame)
 
 Checked<void> DeviceLine::confirm()
 {
-    if (m_port.isOpen())
+    if (m_device.isOpen())
         return {};
     return Refusal{QStringLiteral("the port is not open")};
 }
@@ -138,12 +151,12 @@ Checked<void> DeviceLine::close()
 
 Checked<void> DeviceLine::drainAndClose()
 {
-    if (!m_port.isOpen())
+    if (!m_device.isOpen())
         return {};
     // Closing puts the device's earlier settings back at once: whatever is
     // still queued must leave first, at the rate it was written for.
-    const std::string undrained = DeviceLineIo::drain(DeviceHandle(m_port.handle()), drainLimit());
-    m_port.close();
+    const std::string undrained = DeviceLineIo::drain(m_device.handle, drainLimit());
+    DeviceLineIo::close(m_device);
     if (!undrained.empty())
         return Refusal{named(QString::fromLocal8Bit(undrained.c_str()))};
     return {};

@@ -3,8 +3,6 @@
 #include "serial/DeviceLineIo.h"
 #include "serial/Line.h"
 
-#include <QSerialPort>
-
 // A serial device of this machine: a UART, a USB adapter, or a
 // pseudo-terminal standing in for one.
 class DeviceLine : public Line
@@ -21,7 +19,7 @@ public:
     // to confirm.
     Checked<void> confirm() override;
     Checked<void> close() override;
-    bool isOpen() const override { return m_port.isOpen(); }
+    bool isOpen() const override { return m_device.isOpen(); }
     std::optional<LineSettings> activeSettings() const override;
 
     // How long the driver may take to send what is queued before the line
@@ -32,12 +30,11 @@ public:
 
 private:
     DeviceLineIo::DrainLimit drainLimit() const;
-    void fail(const QString& reason);
     // The drain's result; the port is closed in any case.
     Checked<void> drainAndClose();
     QString named(const QString& reason) const;
 
-    QString m_device;
-    QSerialPort m_port;
+    QString m_path;
+    DeviceLineIo::Device m_device;
     LineSettings m_settings;
 };

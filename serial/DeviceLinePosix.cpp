@@ -5,14 +5,104 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <iterator>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace DeviceLineIo {
 
+struct Earlier
+{
+    termios line;
+};
+
 namespace {
+
+// The rates the classic table names. Any other goes to the driver as a
+// number (setExactRate), which programs reading the table see as "other".
+constexpr std::pair<unsigned, speed_t> ClassicRates[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+    {460800, B460800}, {921600, B921600},
+#endif
+};
+
+std::string systemError()
+{
+    return std::strerror(errno);
+}
+
+// The line as asked, on top of what the device had: raw bytes both ways,
+// the modem lines ignored, no flow control of either kind.
+termios lineFor(termios line, const LineRequest& request)
+{
+    ::cfmakeraw(&line);
+    line.c_iflag &= ~tcflag_t(IXON | IXOFF | IXANY);
+    line.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    line.c_cflag &= ~tcflag_t(CMSPAR);
+#endif
+    line.c_cflag |= CLOCAL | CREAD;
+    switch (request.dataBits) {
+    case 5:
+        line.c_cflag |= CS5;
+        break;
+    case 6:
+        line.c_cflag |= CS6;
+        break;
+    case 7:
+        line.c_cflag |= CS7;
+        break;
+    default:
+        line.c_cflag |= CS8;
+        break;
+    }
+    switch (request.parity) {
+    case 'e':
+        line.c_cflag |= PARENB;
+        break;
+    case 'o':
+        line.c_cflag |= PARENB | PARODD;
+        break;
+#ifdef CMSPAR
+    // Mark and space: the parity bit always 1 or always 0.
+    case 'm':
+        line.c_cflag |= PARENB | CMSPAR | PARODD;
+        break;
+    case 's':
+        line.c_cflag |= PARENB | CMSPAR;
+        break;
+#endif
+    default:
+        break;
+    }
+    if (request.stopBits != DriverStopBits::One)
+        line.c_cflag |= CSTOPB;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    return line;
+}
+
+// Whether another program holds the device: one that asked the terminal
+// for exclusive use (which the system does not enforce for root), or one
+// that holds the advisory lock on it.
+bool heldElsewhere(int fd)
+{
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        return true;
+#endif
+    return ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
 
 // How long a write may wait for the driver to take a frame before the port
 // counts as stuck.
@@ -72,10 +162,57 @@ bool drainQueue(int fd, const DrainLimit& limit, std::string* reason, long long*
 
 } // namespace
 
-std::string prepare(DeviceHandle)
+Opening open(const std::string& path, const LineRequest& request)
 {
-    // The serial library already turns software flow control off here.
-    return {};
+    Opening result;
+    // Write only: nothing on this line is read. Never blocking, and never
+    // made the program's controlling terminal.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = errno == EBUSY ? InUse : systemError();
+        return result;
+    }
+    const auto refuse = [&](std::string why) {
+        ::close(fd);
+        result.error = std::move(why);
+        return result;
+    };
+    auto earlier = std::make_shared<Earlier>();
+    if (::tcgetattr(fd, &earlier->line) != 0)
+        return refuse(errno == ENOTTY ? "not a serial device" : systemError());
+    if (heldElsewhere(fd))
+        return refuse(InUse);
+    termios line = lineFor(earlier->line, request);
+    const auto* classic =
+        std::find_if(std::begin(ClassicRates), std::end(ClassicRates),
+                     [&](const auto& rate) { return rate.first == request.rate; });
+    if (classic != std::end(ClassicRates))
+        ::cfsetspeed(&line, classic->second);
+    if (::tcsetattr(fd, TCSANOW, &line) != 0)
+        return refuse("settings refused: " + systemError());
+    if (classic == std::end(ClassicRates)) {
+        if (const std::string refused = setExactRate(fd, request.rate); !refused.empty())
+            return refuse("rate " + std::to_string(request.rate) + " refused: " + refused);
+    }
+    // Other programs' opens are refused from here on; root's are not, and
+    // are told by heldElsewhere.
+    ::ioctl(fd, TIOCEXCL);
+    result.device = Device{fd, std::move(earlier)};
+    return result;
+}
+
+void close(Device& device)
+{
+    if (!device.isOpen())
+        return;
+    const int fd = std::exchange(device.handle, NoDevice);
+    if (device.earlier)
+        ::tcsetattr(fd, TCSANOW, &device.earlier->line);
+    // The device keeps exclusive use for as long as it stays open anywhere
+    // (a pseudo-terminal's other end); it ends with this program's use.
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    device.earlier.reset();
 }
 
 Outcome write(DeviceHandle fd, const char* data, long long size, const DrainLimit& limit)

@@ -1,7 +1,6 @@
-// Serial devices on Windows, worked on through the HANDLE that the serial
-// library opened for overlapped I/O. Nothing here knows Qt, so that the
-// file also builds alone into a small program that tries it on a real COM
-// port.
+// Serial devices on Windows, opened for overlapped I/O and worked on
+// through their HANDLE. Nothing here knows Qt, so that the file also builds
+// alone into a small program that tries it on a real COM port.
 #include "serial/DeviceLineIo.h"
 
 #include <windows.h>
@@ -10,6 +9,12 @@
 #include <memory>
 
 namespace DeviceLineIo {
+
+struct Earlier
+{
+    DCB line;
+    COMMTIMEOUTS timeouts;
+};
 
 namespace {
 
@@ -104,18 +109,98 @@ struct EventCloser
 
 } // namespace
 
-std::string prepare(DeviceHandle handle)
+Opening open(const std::string& path, const LineRequest& request)
 {
-    // Every byte value is data on this line: 0x11 and 0x13 must not stop it.
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handle, &dcb))
-        return systemError(::GetLastError());
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    if (!::SetCommState(handle, &dcb))
-        return systemError(::GetLastError());
-    return {};
+    Opening result;
+    // "COM10" and above open only by their full device name.
+    const std::string name = path.rfind("\\\\.\\", 0) == 0 ? path : "\\\\.\\" + path;
+    std::wstring wide(name.size(), L'\0');
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, name.data(), int(name.size()), wide.data(),
+                                             int(wide.size()));
+    wide.resize(size_t(std::max(length, 0)));
+    // No sharing: a second program's open is refused while this one holds it.
+    const HANDLE handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        result.error = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION
+                           ? std::string(InUse)
+                           : systemError(error);
+        return result;
+    }
+    const auto refuse = [&](const std::string& why) {
+        ::CloseHandle(handle);
+        result.error = why;
+        return result;
+    };
+    auto earlier = std::make_shared<Earlier>();
+    earlier->line.DCBlength = sizeof earlier->line;
+    if (!::GetCommState(handle, &earlier->line) || !::GetCommTimeouts(handle, &earlier->timeouts))
+        return refuse(systemError(::GetLastError()));
+
+    DCB line = earlier->line;
+    line.BaudRate = request.rate;
+    line.ByteSize = BYTE(request.dataBits);
+    switch (request.parity) {
+    case 'e':
+        line.Parity = EVENPARITY;
+        break;
+    case 'o':
+        line.Parity = ODDPARITY;
+        break;
+    case 'm':
+        line.Parity = MARKPARITY;
+        break;
+    case 's':
+        line.Parity = SPACEPARITY;
+        break;
+    default:
+        line.Parity = NOPARITY;
+        break;
+    }
+    line.fParity = line.Parity != NOPARITY;
+    line.StopBits = request.stopBits == DriverStopBits::Two          ? TWOSTOPBITS
+                    : request.stopBits == DriverStopBits::OneAndHalf ? ONE5STOPBITS
+                                                                     : ONESTOPBIT;
+    // Every byte value is data on this line: 0x11 and 0x13 must not stop
+    // it, and no modem line holds it back. DTR and RTS are raised, as a
+    // terminal's open raises them elsewhere.
+    line.fBinary = TRUE;
+    line.fOutX = FALSE;
+    line.fInX = FALSE;
+    line.fOutxCtsFlow = FALSE;
+    line.fOutxDsrFlow = FALSE;
+    line.fDsrSensitivity = FALSE;
+    line.fDtrControl = DTR_CONTROL_ENABLE;
+    line.fRtsControl = RTS_CONTROL_ENABLE;
+    line.fErrorChar = FALSE;
+    line.fNull = FALSE;
+    line.fAbortOnError = FALSE;
+    if (!::SetCommState(handle, &line))
+        return refuse("settings refused: " + systemError(::GetLastError()));
+    // No write time-outs: every wait on a write is bounded here.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (!::SetCommTimeouts(handle, &timeouts))
+        return refuse(systemError(::GetLastError()));
+    result.device = Device{handle, std::move(earlier)};
+    return result;
+}
+
+void close(Device& device)
+{
+    if (!device.isOpen())
+        return;
+    const HANDLE handle = device.handle;
+    device.handle = NoDevice;
+    if (device.earlier) {
+        DCB line = device.earlier->line;
+        COMMTIMEOUTS timeouts = device.earlier->timeouts;
+        ::SetCommState(handle, &line);
+        ::SetCommTimeouts(handle, &timeouts);
+    }
+    ::CloseHandle(handle);
+    device.earlier.reset();
 }
 
 Outcome write(DeviceHandle handle, const char* data, long long size, const DrainLimit& limit)

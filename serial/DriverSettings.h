@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -8,8 +9,11 @@
 // and runs on its own.
 #ifdef _WIN32
 using DeviceHandle = void*;
+// INVALID_HANDLE_VALUE, without <windows.h>.
+inline DeviceHandle const NoDevice = reinterpret_cast<DeviceHandle>(std::intptr_t(-1));
 #else
 using DeviceHandle = int;
+inline constexpr DeviceHandle NoDevice = -1;
 #endif
 
 enum class DriverStopBits
@@ -36,3 +40,10 @@ std::optional<DriverSettings> readDriverSettings(DeviceHandle handle);
 // compared: they can be read back from every kind of device.
 std::string driverMismatch(const DriverSettings& asked,
                            const std::optional<DriverSettings>& driver);
+
+#ifndef _WIN32
+// Sets the line's rate to any whole number of bits per second, also one
+// outside the classic table, through the system's own call. Empty when the
+// driver took it, else why not.
+std::string setExactRate(DeviceHandle handle, unsigned rate);
+#endif

@@ -6,13 +6,13 @@
 
 namespace {
 
-// Parity letters in the order of QSerialPort::Parity's values that have one.
-constexpr std::array<std::pair<QSerialPort::Parity, char>, 5> ParityLetters{{
-    {QSerialPort::NoParity, 'n'},
-    {QSerialPort::EvenParity, 'e'},
-    {QSerialPort::OddParity, 'o'},
-    {QSerialPort::MarkParity, 'm'},
-    {QSerialPort::SpaceParity, 's'},
+// Parity letters in the order of LineSettings::Parity's values that have one.
+constexpr std::array<std::pair<LineSettings::Parity, char>, 5> ParityLetters{{
+    {LineSettings::NoParity, 'n'},
+    {LineSettings::EvenParity, 'e'},
+    {LineSettings::OddParity, 'o'},
+    {LineSettings::MarkParity, 'm'},
+    {LineSettings::SpaceParity, 's'},
 }};
 
 } // namespace
@@ -43,23 +43,23 @@ std::optional<LineSettings> parseLineSettings(const QString& text)
 
     const QString data = fields[2].trimmed();
     if (data == QLatin1String("5"))
-        settings.dataBits = QSerialPort::Data5;
+        settings.dataBits = LineSettings::Data5;
     else if (data == QLatin1String("6"))
-        settings.dataBits = QSerialPort::Data6;
+        settings.dataBits = LineSettings::Data6;
     else if (data == QLatin1String("7"))
-        settings.dataBits = QSerialPort::Data7;
+        settings.dataBits = LineSettings::Data7;
     else if (data == QLatin1String("8"))
-        settings.dataBits = QSerialPort::Data8;
+        settings.dataBits = LineSettings::Data8;
     else
         return std::nullopt;
 
     const QString stop = fields[3].trimmed();
     if (stop == QLatin1String("1"))
-        settings.stopBits = QSerialPort::OneStop;
+        settings.stopBits = LineSettings::OneStop;
     else if (stop == QLatin1String("1.5"))
-        settings.stopBits = QSerialPort::OneAndHalfStop;
+        settings.stopBits = LineSettings::OneAndHalfStop;
     else if (stop == QLatin1String("2"))
-        settings.stopBits = QSerialPort::TwoStop;
+        settings.stopBits = LineSettings::TwoStop;
     else
         return std::nullopt;
 
@@ -73,9 +73,9 @@ QString formatLineSettings(const LineSettings& settings)
         if (value == settings.parity)
             parity = letter;
     }
-    const QString stop = settings.stopBits == QSerialPort::OneStop          ? QStringLiteral("1")
-                         : settings.stopBits == QSerialPort::OneAndHalfStop ? QStringLiteral("1.5")
-                                                                            : QStringLiteral("2");
+    const QString stop = settings.stopBits == LineSettings::OneStop          ? QStringLiteral("1")
+                         : settings.stopBits == LineSettings::OneAndHalfStop ? QStringLiteral("1.5")
+                                                                             : QStringLiteral("2");
     return QStringLiteral("%1,%2,%3,%4")
         .arg(settings.baudRate)
         .arg(QLatin1Char(parity))
@@ -90,26 +90,8 @@ LineSettings moduleLineSettings(int baudRate)
     return settings;
 }
 
-Checked<void> applyLineSettings(QSerialPort& port, const LineSettings& settings)
-{
-    const auto refused = [&](const QString& field) {
-        return Refusal{QStringLiteral("%1 refused: %2").arg(field, port.errorString())};
-    };
-    if (!port.setBaudRate(settings.baudRate))
-        return refused(QStringLiteral("rate %1").arg(settings.baudRate));
-    if (!port.setParity(settings.parity))
-        return refused(QStringLiteral("parity"));
-    if (!port.setDataBits(settings.dataBits))
-        return refused(QStringLiteral("data bits %1").arg(int(settings.dataBits)));
-    if (!port.setStopBits(settings.stopBits))
-        return refused(QStringLiteral("stop bits"));
-    if (!port.setFlowControl(QSerialPort::NoFlowControl))
-        return refused(QStringLiteral("flow control"));
-    return {};
-}
-
 int bitsPerCharacter(const LineSettings& settings)
 {
-    return 1 + int(settings.dataBits) + (settings.parity == QSerialPort::NoParity ? 0 : 1) +
-           (settings.stopBits == QSerialPort::OneStop ? 1 : 2);
+    return 1 + int(settings.dataBits) + (settings.parity == LineSettings::NoParity ? 0 : 1) +
+           (settings.stopBits == LineSettings::OneStop ? 1 : 2);
 }

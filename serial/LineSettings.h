@@ -2,7 +2,6 @@
 
 #include "common/Checked.h"
 
-#include <QSerialPort>
 #include <QString>
 
 #include <optional>
@@ -11,10 +10,34 @@
 // bits and stop bits separated by commas, as in "9600,n,8,1".
 struct LineSettings
 {
+    // Numbered as Qt's serial port numbers them, so that a tool holding a
+    // QSerialPort (the emulator) hands them on as they are.
+    enum Parity
+    {
+        NoParity = 0,
+        EvenParity = 2,
+        OddParity = 3,
+        SpaceParity = 4,
+        MarkParity = 5
+    };
+    enum DataBits
+    {
+        Data5 = 5,
+        Data6 = 6,
+        Data7 = 7,
+        Data8 = 8
+    };
+    enum StopBits
+    {
+        OneStop = 1,
+        OneAndHalfStop = 3,
+        TwoStop = 2
+    };
+
     qint32 baudRate = 9600;
-    QSerialPort::Parity parity = QSerialPort::NoParity;
-    QSerialPort::DataBits dataBits = QSerialPort::Data8;
-    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+    Parity parity = NoParity;
+    DataBits dataBits = Data8;
+    StopBits stopBits = OneStop;
 
     bool operator==(const LineSettings& other) const
     {
@@ -43,7 +66,3 @@ int bitsPerCharacter(const LineSettings& settings);
 // The line settings of one of the module's rates: no parity, 8 data bits,
 // 1 stop bit, as the panel's "Baud Rate" menu gives them.
 LineSettings moduleLineSettings(int baudRate);
-
-// Puts the settings on an open QSerialPort, flow control off. Refused,
-// naming the field the port refused, when any does not take.
-Checked<void> applyLineSettings(QSerialPort& port, const LineSettings& settings);

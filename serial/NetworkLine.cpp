@@ -27,17 +27,17 @@
 namespace {
 
 // COM-PORT-OPTION's values for parity and stop size, beside the port's.
-constexpr std::array<std::pair<QSerialPort::Parity, unsigned char>, 5> ParityCodes{{
-    {QSerialPort::NoParity, 1},
-    {QSerialPort::OddParity, 2},
-    {QSerialPort::EvenParity, 3},
-    {QSerialPort::MarkParity, 4},
-    {QSerialPort::SpaceParity, 5},
+constexpr std::array<std::pair<LineSettings::Parity, unsigned char>, 5> ParityCodes{{
+    {LineSettings::NoParity, 1},
+    {LineSettings::OddParity, 2},
+    {LineSettings::EvenParity, 3},
+    {LineSettings::MarkParity, 4},
+    {LineSettings::SpaceParity, 5},
 }};
-constexpr std::array<std::pair<QSerialPort::StopBits, unsigned char>, 3> StopCodes{{
-    {QSerialPort::OneStop, 1},
-    {QSerialPort::TwoStop, 2},
-    {QSerialPort::OneAndHalfStop, 3},
+constexpr std::array<std::pair<LineSettings::StopBits, unsigned char>, 3> StopCodes{{
+    {LineSettings::OneStop, 1},
+    {LineSettings::TwoStop, 2},
+    {LineSettings::OneAndHalfStop, 3},
 }};
 
 QString rateText(qint32 rate)
@@ -45,32 +45,32 @@ QString rateText(qint32 rate)
     return QStringLiteral("rate %1").arg(rate);
 }
 
-QString dataBitsText(QSerialPort::DataBits bits)
+QString dataBitsText(LineSettings::DataBits bits)
 {
     return QStringLiteral("data bits %1").arg(int(bits));
 }
 
-QString parityText(QSerialPort::Parity parity)
+QString parityText(LineSettings::Parity parity)
 {
     switch (parity) {
-    case QSerialPort::NoParity:
+    case LineSettings::NoParity:
         return QStringLiteral("parity none");
-    case QSerialPort::OddParity:
+    case LineSettings::OddParity:
         return QStringLiteral("parity odd");
-    case QSerialPort::EvenParity:
+    case LineSettings::EvenParity:
         return QStringLiteral("parity even");
-    case QSerialPort::MarkParity:
+    case LineSettings::MarkParity:
         return QStringLiteral("parity mark");
-    case QSerialPort::SpaceParity:
+    case LineSettings::SpaceParity:
         return QStringLiteral("parity space");
     }
     return QStringLiteral("parity %1").arg(int(parity));
 }
 
-QString stopBitsText(QSerialPort::StopBits stop)
+QString stopBitsText(LineSettings::StopBits stop)
 {
-    return stop == QSerialPort::OneAndHalfStop ? QStringLiteral("stop bits 1.5")
-                                               : QStringLiteral("stop bits %1").arg(int(stop));
+    return stop == LineSettings::OneAndHalfStop ? QStringLiteral("stop bits 1.5")
+                                                : QStringLiteral("stop bits %1").arg(int(stop));
 }
 
 } // namespace

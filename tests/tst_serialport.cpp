@@ -1,7 +1,14 @@
+#include "serial/DriverSettings.h"
 #include "serial/LineSettings.h"
 #include "serial/MSComm.h"
 #include "tests/support/Pty.h"
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 // The port object over real pseudo-terminals mapped through "Ports".
 class tst_SerialPort : public QObject
@@ -42,6 +49,97 @@ private slots:
         QCOMPARE(pty.read().toHex(' '), frame.toHex(' '));
         held.setCommPort(2);
         QVERIFY(!held.open() && !held.isOpen() && held.errorString().contains(path));
+    }
+
+    // The driver runs the line as asked, with nothing that holds a byte back
+    // or changes it; closing gives the device back as another program left
+    // it (the master's view of a pty is its device's settings). A pty keeps
+    // 8 data bits and no parity whatever it is asked, but does keep which
+    // parity: odd, mark (odd and sticky), space (sticky).
+    void deviceSettings_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<uint>("asked"); // parity kind and stop flags
+        const auto row = [](const char* settings, tcflag_t asked) {
+            QTest::newRow(settings) << QString(settings) << uint(asked);
+        };
+        row("9600,e,7,2", CSTOPB);
+        row("1200,o,5,1", PARODD);
+        row("19200,m,8,1", CMSPAR | PARODD);
+        row("300,s,6,2", CMSPAR | CSTOPB);
+        row("250000,n,8,1", 0);
+    }
+    void deviceSettings()
+    {
+        QFETCH(QString, settings);
+        QFETCH(uint, asked);
+        Pty pty;
+        termios before{};
+        QVERIFY(::tcgetattr(pty.masterFd(), &before) == 0);
+        ::cfsetspeed(&before, B4800);
+        before.c_iflag |= IXON | IXOFF;
+        before.c_cflag |= CRTSCTS;
+        QVERIFY(::tcsetattr(pty.masterFd(), TCSANOW, &before) == 0);
+        QVERIFY(::tcgetattr(pty.masterFd(), &before) == 0);
+
+        MSComm port;
+        port.setDevice(pty.devicePath());
+        port.setSettings(settings);
+        QVERIFY2(port.open(), qPrintable(port.errorString()));
+        termios line{};
+        QVERIFY(::tcgetattr(pty.masterFd(), &line) == 0);
+        const tcflag_t shape = PARODD | CMSPAR | CSTOPB;
+        QCOMPARE(uint(line.c_cflag & shape), asked);
+        QCOMPARE(uint(line.c_cflag & (CRTSCTS | CLOCAL)), uint(CLOCAL));
+        QCOMPARE(uint(line.c_iflag & (IXON | IXOFF | IXANY)), 0u);
+        QCOMPARE(uint(line.c_lflag & (ICANON | ECHO | ISIG)), 0u);
+        QCOMPARE(readDriverSettings(pty.masterFd())->outputSpeed,
+                 parseLineSettings(settings)->baudRate);
+
+        QVERIFY(port.close());
+        termios after{};
+        QVERIFY(::tcgetattr(pty.masterFd(), &after) == 0);
+        QCOMPARE(int(::cfgetospeed(&after)), int(B4800));
+        QCOMPARE(uint(after.c_cflag), uint(before.c_cflag));
+        QCOMPARE(uint(after.c_iflag), uint(before.c_iflag));
+        QCOMPARE(uint(after.c_lflag), uint(before.c_lflag));
+    }
+
+    // A device another program holds is refused, and nothing reaches it; a
+    // refused open leaves the holder's claim as it was; once the holder lets
+    // go, the port opens.
+    void heldElsewhere_data()
+    {
+        QTest::addColumn<QString>("holder");
+        for (const char* holder : {"advisory lock", "exclusive use"})
+            QTest::newRow(holder) << QString(holder);
+    }
+    void heldElsewhere()
+    {
+        QFETCH(QString, holder);
+        Pty pty;
+        const int held = ::open(QFile::encodeName(pty.devicePath()).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(held >= 0);
+        const bool lock = holder == "advisory lock";
+        QVERIFY(lock ? ::flock(held, LOCK_EX) == 0 : ::ioctl(held, TIOCEXCL) == 0);
+
+        MSComm port;
+        port.setDevice(pty.devicePath());
+        QVERIFY(!port.open() && !port.isOpen());
+        QCOMPARE(port.errorString(), pty.devicePath() + ": the port is in use by another program");
+        QVERIFY(!port.write("\x01").ok());
+        int exclusive = 0;
+        QVERIFY(::ioctl(held, TIOCGEXCL, &exclusive) == 0);
+        QCOMPARE(exclusive, lock ? 0 : 1);
+
+        QVERIFY(lock ? ::flock(held, LOCK_UN) == 0 : ::ioctl(held, TIOCNXCL) == 0);
+        QVERIFY2(port.open(), qPrintable(port.errorString()));
+        QVERIFY(port.write("\x02").ok());
+        QCOMPARE(pty.read(), QByteArray("\x02"));
+        QVERIFY(::ioctl(held, TIOCGEXCL, &exclusive) == 0 && exclusive == 1);
+        port.close();
+        QVERIFY(::ioctl(held, TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
+        ::close(held);
     }
 };
 

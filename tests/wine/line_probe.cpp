@@ -1,8 +1,7 @@
-// Runs under wine, built with mingw-w64: opens a COM port as the serial
-// library does on Windows (overlapped I/O, no write time-outs), sets the
-// line, then hands it to the Windows line code and writes frames of
-// consecutive byte values. Reports each step on standard output for
-// tst_wine to check against what arrived on the far end.
+// Runs under wine, built with mingw-w64: opens a COM port with the Windows
+// line code (after another program left XON/XOFF on), then writes frames of
+// consecutive byte values. Reports each step on standard output for tst_wine
+// to check against what arrived on the far end.
 //   line-probe PORT RATE STOPBITS(1|1.5|2) LIMIT_MS FRAME_SIZE FRAMES
 #include "serial/DeviceLineIo.h"
 
@@ -34,37 +33,39 @@ int main(int argc, char** argv)
     const long long frameSize = std::atoll(argv[5]);
     const int frames = std::atoi(argv[6]);
 
-    HANDLE h = ::CreateFileA(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    const DriverStopBits stopBits = stop == "2"     ? DriverStopBits::Two
+                                    : stop == "1.5" ? DriverStopBits::OneAndHalf
+                                                    : DriverStopBits::One;
+    // Another program leaves software flow control on, so that only the
+    // line's own open can clear it.
+    HANDLE before = ::CreateFileA(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (before == INVALID_HANDLE_VALUE)
         return fail(5, "cannot open " + port + ": error " + std::to_string(::GetLastError()));
-
-    // What the serial library does before the line is handed on; software
-    // flow control is left on, so that only the line code can clear it.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    ::GetCommState(h, &dcb);
-    dcb.BaudRate = rate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = stop == "2" ? TWOSTOPBITS : stop == "1.5" ? ONE5STOPBITS : ONESTOPBIT;
-    dcb.fBinary = TRUE;
+    ::GetCommState(before, &dcb);
     dcb.fOutX = TRUE;
     dcb.fInX = TRUE;
-    if (!::SetCommState(h, &dcb))
-        return fail(5, "SetCommState refused: error " + std::to_string(::GetLastError()));
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    ::SetCommTimeouts(h, &timeouts);
+    ::SetCommState(before, &dcb);
+    ::CloseHandle(before);
 
-    const std::string prepared = DeviceLineIo::prepare(h);
-    if (!prepared.empty())
-        return fail(3, "refused: " + prepared);
-    const std::string mismatch = driverMismatch(
-        DriverSettings{rate, dcb.StopBits == TWOSTOPBITS    ? DriverStopBits::Two
-                             : dcb.StopBits == ONE5STOPBITS ? DriverStopBits::OneAndHalf
-                                                            : DriverStopBits::One},
-        readDriverSettings(h));
+    DeviceLineIo::LineRequest request;
+    request.rate = rate;
+    request.stopBits = stopBits;
+    DeviceLineIo::Opening opening = DeviceLineIo::open(argv[1], request);
+    if (!opening.device.isOpen())
+        return fail(5, "cannot open " + port + ": " + opening.error);
+    DeviceLineIo::Device& device = opening.device;
+    const HANDLE h = device.handle;
+    // The line as the device now runs it; closing puts the earlier one back.
+    DCB now{};
+    now.DCBlength = sizeof now;
+    ::GetCommState(h, &now);
+    std::printf("line: rate %lu, XON/XOFF %s\n", static_cast<unsigned long>(now.BaudRate),
+                now.fOutX || now.fInX ? "on" : "off");
+    const std::string mismatch =
+        driverMismatch(DriverSettings{rate, stopBits}, readDriverSettings(h));
     if (!mismatch.empty())
         return fail(3, "refused: " + mismatch);
 
@@ -82,6 +83,6 @@ int main(int argc, char** argv)
             return fail(4, "error: " + sent.error);
     }
     DeviceLineIo::drain(h, limit);
-    ::CloseHandle(h);
+    DeviceLineIo::close(device);
     return fail(0, "done");
 }

@@ -21,6 +21,30 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// Puts the settings on the open port, flow control off. Refused, naming the
+// field the port refused, when any does not take.
+Checked<void> applyLineSettings(QSerialPort& port, const LineSettings& settings)
+{
+    static_assert(int(LineSettings::MarkParity) == int(QSerialPort::MarkParity) &&
+                      int(LineSettings::SpaceParity) == int(QSerialPort::SpaceParity) &&
+                      int(LineSettings::OneAndHalfStop) == int(QSerialPort::OneAndHalfStop),
+                  "line settings are numbered as QSerialPort numbers them");
+    const auto refused = [&](const QString& field) {
+        return Refusal{QStringLiteral("%1 refused: %2").arg(field, port.errorString())};
+    };
+    if (!port.setBaudRate(settings.baudRate))
+        return refused(QStringLiteral("rate %1").arg(settings.baudRate));
+    if (!port.setParity(QSerialPort::Parity(settings.parity)))
+        return refused(QStringLiteral("parity"));
+    if (!port.setDataBits(QSerialPort::DataBits(settings.dataBits)))
+        return refused(QStringLiteral("data bits %1").arg(int(settings.dataBits)));
+    if (!port.setStopBits(QSerialPort::StopBits(settings.stopBits)))
+        return refused(QStringLiteral("stop bits"));
+    if (!port.setFlowControl(QSerialPort::NoFlowControl))
+        return refused(QStringLiteral("flow control"));
+    return {};
+}
+
 // Where a symbolic link points, or an empty text when path is none.
 QString linkTarget(const QString& path)
 {
