@@ -2,8 +2,6 @@
 
 #include "protocol/ansi.h"
 
-#include <QRegularExpression>
-
 namespace protocol {
 
 std::optional<int> payloadLength(quint8 code)
@@ -61,14 +59,28 @@ QByteArray commandFrame(quint8 uid, quint8 code, const QByteArray& payload)
 
 std::optional<quint8> uidFromText(const QString& text)
 {
-    static const QRegularExpression number(QStringLiteral("^([+-]?)(\\d*)(?:\\.(\\d*))?$"));
-    const QRegularExpressionMatch match = number.match(text.trimmed());
-    if (!match.hasMatch())
-        return std::nullopt;
-    const bool negative = match.captured(1) == QLatin1String("-");
-    QString whole = match.captured(2);
-    const QString fraction = match.captured(3);
-    if (whole.isEmpty() && fraction.isEmpty())
+    // A sign, digits, and digits after a point, read by hand: the expression
+    // engine would be loaded for this alone.
+    const QString trimmed = text.trimmed();
+    QStringView rest(trimmed);
+    const auto digitsFrom = [&rest] {
+        qsizetype n = 0;
+        while (n < rest.size() && rest[n] >= QLatin1Char('0') && rest[n] <= QLatin1Char('9'))
+            ++n;
+        const QString digits = rest.left(n).toString();
+        rest = rest.mid(n);
+        return digits;
+    };
+    const bool negative = rest.startsWith(QLatin1Char('-'));
+    if (negative || rest.startsWith(QLatin1Char('+')))
+        rest = rest.mid(1);
+    QString whole = digitsFrom();
+    QString fraction;
+    if (rest.startsWith(QLatin1Char('.'))) {
+        rest = rest.mid(1);
+        fraction = digitsFrom();
+    }
+    if (!rest.isEmpty() || (whole.isEmpty() && fraction.isEmpty()))
         return std::nullopt;
 
     // Decide the rounding on the digits themselves, so that no binary

@@ -8,8 +8,9 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -172,15 +173,19 @@ Checked<std::unique_ptr<Line>> lineFor(const QString& name)
 
 std::optional<int> comPortNumber(const QString& text, bool bareNumber)
 {
-    static const QRegularExpression com(QStringLiteral("^COM([0-9]+)$"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression bare(QStringLiteral("^(?:COM)?([0-9]+)$"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = (bareNumber ? bare : com).match(text);
-    if (!match.hasMatch())
+    // Read by hand: the only pattern matching a start needs, and the
+    // expression engine would be loaded for it alone.
+    QStringView digits(text);
+    if (digits.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        digits = digits.mid(3);
+    else if (!bareNumber)
+        return std::nullopt;
+    if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), [](QChar c) {
+            return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        }))
         return std::nullopt;
     bool ok = false;
-    const int n = match.captured(1).toInt(&ok);
+    const int n = digits.toInt(&ok);
     return ok ? n : 0; // a number too long for an int is no port either
 }
 
@@ -199,9 +204,8 @@ bool isSystemPortName(const QString& name)
     if (isNetworkPortName(name))
         return true;
 #ifdef Q_OS_WIN
-    static const QRegularExpression systemPort(QStringLiteral(R"(^(COM[0-9]+|\\\\\.\\.+)$)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    return systemPort.match(name).hasMatch();
+    return comPortNumber(name).has_value() ||
+           (name.startsWith(QLatin1String("\\\\.\\")) && name.size() > 4);
 #else
     return false;
 #endif
