@@ -1,10 +1,12 @@
 #include "tests/support/Panel.h"
+#include "window/PanelPicture.h"
 #include "window/PanelStyle.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImageReader>
 #include <QLabel>
 
 class tst_Layout : public QObject
@@ -129,6 +131,11 @@ Image1 QLabel Frame6 24,24 104x124)");
         Panel p;
         QVERIFY(!p.window->windowIcon().availableSizes().isEmpty());
         QCOMPARE(p.get<QLabel>("Image1")->pixmap().size(), QSize(100, 120));
+        // Read as Qt's own reader reads them.
+        for (const char* path : {":/quendra/segments.ppm", ":/quendra/icon.ppm"}) {
+            QImageReader qt(path, "ppm");
+            QCOMPARE(panelPicture(path), qt.read().convertToFormat(QImage::Format_RGB888));
+        }
 
         PanelStyle style;
         const QIcon deferred = style.standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
@@ -136,6 +143,34 @@ Image1 QLabel Frame6 24,24 104x124)");
             style.baseStyle()->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton);
         QVERIFY(!deferred.isNull());
         QCOMPARE(deferred.pixmap(16).toImage(), own.pixmap(16).toImage());
+    }
+
+    // Anything but a picture as the drawing program writes it is no picture,
+    // and is never read past its end.
+    void malformedPictures_data()
+    {
+        QTest::addColumn<QByteArray>("ppm");
+        QTest::addColumn<bool>("read");
+        const QByteArray pixels(2 * 3 * 3, 'x');
+        QTest::newRow("as written") << "P6\n2 3\n255\n" + pixels << true;
+        QTest::newRow("one byte short") << "P6\n2 3\n255\n" + pixels.chopped(1) << false;
+        QTest::newRow("one byte over") << "P6\n2 3\n255\n" + pixels + "x" << false;
+        QTest::newRow("text pixels (P3)") << "P3\n2 3\n255\n" + pixels << false;
+        QTest::newRow("16-bit colours") << "P6\n2 3\n65535\n" + pixels + pixels << false;
+        QTest::newRow("a comment") << "P6\n# drawn\n2 3\n255\n" + pixels << false;
+        QTest::newRow("no width") << QByteArray("P6\n0 3\n255\n") << false;
+        QTest::newRow("too large to hold") << "P6\n99999 99999\n255\n" + pixels << false;
+        QTest::newRow("header cut short") << QByteArray("P6\n2 3") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void malformedPictures()
+    {
+        QFETCH(QByteArray, ppm);
+        QFETCH(bool, read);
+        const QImage image = imageFromPpm(ppm);
+        QCOMPARE(!image.isNull(), read);
+        if (read)
+            QCOMPARE(image.pixel(1, 2), qRgb('x', 'x', 'x'));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "window/frmMain.h"
+#include "window/PanelPicture.h"
 
 #include "protocol/protocol.h"
 #include "settings/Startup.h"
@@ -11,7 +12,6 @@
 #include <QButtonGroup>
 #include <QFont>
 #include <QIcon>
-#include <QImageReader>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -31,16 +31,6 @@ QStringList numberTexts(int count, int base, int width)
     return texts;
 }
 
-// One of the panel's own pictures, all PNG. Told the format and not to
-// guess, Qt reads it with its built-in reader; otherwise it first loads
-// every image-format plugin to ask whether one of them reads it better.
-QPixmap panelPicture(const QString& path)
-{
-    QImageReader reader(path, "png");
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
-}
-
 } // namespace
 
 QFont frmMain::dialogFont()
@@ -55,8 +45,9 @@ frmMain::frmMain(MessageSink sink, QWidget* parent)
     // keeps its own.
     setFont(dialogFont());
     ui->setupUi(this);
-    setWindowIcon(QIcon(panelPicture(QStringLiteral(":/quendra/icon.png"))));
-    ui->Image1->setPixmap(panelPicture(QStringLiteral(":/quendra/segments.png")));
+    setWindowIcon(QIcon(QPixmap::fromImage(panelPicture(QStringLiteral(":/quendra/icon.ppm")))));
+    ui->Image1->setPixmap(
+        QPixmap::fromImage(panelPicture(QStringLiteral(":/quendra/segments.ppm"))));
     mnuCOM = {nullptr,      ui->mnuCOM_1, ui->mnuCOM_2, ui->mnuCOM_3,
               ui->mnuCOM_4, ui->mnuCOM_5, ui->mnuCOM_6};
     mnuBR = {nullptr, ui->mnuBR_1, ui->mnuBR_2, ui->mnuBR_3};

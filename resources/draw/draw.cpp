@@ -1,6 +1,8 @@
 // Draws the panel's two pictures: the segment chart shown in "Segment
-// Control" and the window icon. Run it to redraw resources/segments.png and
-// resources/icon.png after changing the drawing:
+// Control" and the window icon. The panel takes them as binary PPM
+// (segments.ppm, icon.ppm), which it reads without a decoder; the desktop
+// takes the icon as PNG (icon.png, icon-64.png, icon-128.png). Run it to
+// redraw them all after changing the drawing:
 //     cmake --build build --target redraw-resources
 
 #include <QDir>
@@ -137,7 +139,9 @@ int main(int argc, char* argv[])
         return 2;
     }
     const QDir folder(args.at(1));
-    bool written = segmentChart().save(folder.filePath(QStringLiteral("segments.png"))) &&
+    // The icon is drawn opaque: PPM keeps no alpha.
+    bool written = segmentChart().save(folder.filePath(QStringLiteral("segments.ppm"))) &&
+                   windowIcon(32).save(folder.filePath(QStringLiteral("icon.ppm"))) &&
                    windowIcon(32).save(folder.filePath(QStringLiteral("icon.png")));
     // The desktop's menus and software centres take the larger sizes.
     for (const int size : {64, 128})
