@@ -114,6 +114,7 @@ private slots:
         for (const char* holder : {"advisory lock", "exclusive use"})
             QTest::newRow(holder) << QString(holder);
     }
+    static int openDescriptors() { return int(QDir("/proc/self/fd").count()); }
     void heldElsewhere()
     {
         QFETCH(QString, holder);
@@ -125,7 +126,9 @@ private slots:
 
         MSComm port;
         port.setDevice(pty.devicePath());
+        const int descriptors = openDescriptors();
         QVERIFY(!port.open() && !port.isOpen());
+        QCOMPARE(openDescriptors(), descriptors);
         QCOMPARE(port.errorString(), pty.devicePath() + ": the port is in use by another program");
         QVERIFY(!port.write("\x01").ok());
         int exclusive = 0;
@@ -139,7 +142,19 @@ private slots:
         QVERIFY(::ioctl(held, TIOCGEXCL, &exclusive) == 0 && exclusive == 1);
         port.close();
         QVERIFY(::ioctl(held, TIOCGEXCL, &exclusive) == 0 && exclusive == 0);
+        QCOMPARE(openDescriptors(), descriptors);
         ::close(held);
+    }
+
+    // A file that is no terminal is refused, and left as it was.
+    void notATerminal()
+    {
+        MSComm port;
+        port.setDevice("/dev/null");
+        const int descriptors = openDescriptors();
+        QVERIFY(!port.open() && !port.isOpen());
+        QCOMPARE(port.errorString(), QString("/dev/null: not a serial device"));
+        QCOMPARE(openDescriptors(), descriptors);
     }
 };
 
