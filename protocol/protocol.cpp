@@ -67,7 +67,7 @@ std::optional<quint8> uidFromText(const QString& text)
         qsizetype n = 0;
         while (n < rest.size() && rest[n] >= QLatin1Char('0') && rest[n] <= QLatin1Char('9'))
             ++n;
-        const QString digits = rest.left(n).toString();
+        QString digits = rest.left(n).toString();
         rest = rest.mid(n);
         return digits;
     };

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -53,7 +54,7 @@ DeviceLineIo::LineRequest lineRequest(const LineSettings& settings)
 
 } // namespace
 
-DeviceLine::DeviceLine(const QString& device, QObject* parent) : Line(parent), m_path(device) {}
+DeviceLine::DeviceLine(QString device, QObject* parent) : Line(parent), m_path(std::move(device)) {}
 
 DeviceLine::~DeviceLine()
 {

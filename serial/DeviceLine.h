@@ -10,7 +10,7 @@ class DeviceLine : public Line
     Q_OBJECT
 
 public:
-    explicit DeviceLine(const QString& device, QObject* parent = nullptr);
+    explicit DeviceLine(QString device, QObject* parent = nullptr);
     ~DeviceLine() override;
 
     Checked<void> open(const LineSettings& settings) override;

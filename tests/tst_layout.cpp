@@ -151,7 +151,7 @@ Image1 QLabel Frame6 24,24 104x124)");
     {
         QTest::addColumn<QByteArray>("ppm");
         QTest::addColumn<bool>("read");
-        const QByteArray pixels(2 * 3 * 3, 'x');
+        const QByteArray pixels(18, 'x'); // 2 x 3 pixels
         QTest::newRow("as written") << "P6\n2 3\n255\n" + pixels << true;
         QTest::newRow("one byte short") << "P6\n2 3\n255\n" + pixels.chopped(1) << false;
         QTest::newRow("one byte over") << "P6\n2 3\n255\n" + pixels + "x" << false;
