@@ -93,7 +93,8 @@ termios lineFor(termios line, const LineRequest& request)
 
 // Whether another program holds the device: one that asked the terminal
 // for exclusive use (which the system does not enforce for root), or one
-// that holds the advisory lock on it.
+// that holds the advisory lock on it. When none does, this program holds
+// the advisory lock from here on, until the device is closed.
 bool heldElsewhere(int fd)
 {
 #ifdef TIOCGEXCL
@@ -177,6 +178,10 @@ Opening open(const std::string& path, const LineRequest& request)
         result.error = std::move(why);
         return result;
     };
+#ifndef CMSPAR
+    if (request.parity == 'm' || request.parity == 's')
+        return refuse("mark and space parity: this system has no setting for them");
+#endif
     auto earlier = std::make_shared<Earlier>();
     if (::tcgetattr(fd, &earlier->line) != 0)
         return refuse(errno == ENOTTY ? "not a serial device" : systemError());
