@@ -31,23 +31,7 @@ DeviceLineIo::LineRequest lineRequest(const LineSettings& settings)
     DeviceLineIo::LineRequest request;
     request.rate = unsigned(settings.baudRate);
     request.dataBits = int(settings.dataBits);
-    switch (settings.parity) {
-    case LineSettings::EvenParity:
-        request.parity = 'e';
-        break;
-    case LineSettings::OddParity:
-        request.parity = 'o';
-        break;
-    case LineSettings::MarkParity:
-        request.parity = 'm';
-        break;
-    case LineSettings::SpaceParity:
-        request.parity = 's';
-        break;
-    default:
-        request.parity = 'n';
-        break;
-    }
+    request.parity = parityLetter(settings.parity);
     request.stopBits = driverStopBits(settings.stopBits);
     return request;
 }

@@ -66,13 +66,18 @@ std::optional<LineSettings> parseLineSettings(const QString& text)
     return settings;
 }
 
+char parityLetter(LineSettings::Parity parity)
+{
+    for (const auto& [value, letter] : ParityLetters) {
+        if (value == parity)
+            return letter;
+    }
+    return '?';
+}
+
 QString formatLineSettings(const LineSettings& settings)
 {
-    char parity = '?';
-    for (const auto& [value, letter] : ParityLetters) {
-        if (value == settings.parity)
-            parity = letter;
-    }
+    const char parity = parityLetter(settings.parity);
     const QString stop = settings.stopBits == LineSettings::OneStop          ? QStringLiteral("1")
                          : settings.stopBits == LineSettings::OneAndHalfStop ? QStringLiteral("1.5")
                                                                              : QStringLiteral("2");

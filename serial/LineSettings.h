@@ -59,6 +59,9 @@ std::optional<LineSettings> parseLineSettings(const QString& text);
 // "1.5".
 QString formatLineSettings(const LineSettings& settings);
 
+// The small letter the settings text writes a parity with: n, e, o, m or s.
+char parityLetter(LineSettings::Parity parity);
+
 // How many bits one character takes on the line at these settings: start
 // bit, data bits, parity bit, stop bits (1.5 counted as 2).
 int bitsPerCharacter(const LineSettings& settings);
