@@ -59,13 +59,17 @@ import concurrent.futures, json, os, re, shlex, subprocess, sys
 # The POSIX-threads flavour, as the MinGW that Qt for Windows is built with
 # (MSYS2, the Qt installer): std::thread and std::mutex are there.
 mingw = "x86_64-w64-mingw32-g++-posix"
-targets = {"quendra_protocol", "quendra_serial", "quendra_settings", "quendra_window",
-           "quendra-panel", "quendra_send", "quendra-send"}
+targets = {"quendra_common", "quendra_protocol", "quendra_serial", "quendra_settings",
+           "quendra_window", "quendra-panel", "quendra_send", "quendra-send"}
 cache = open(sys.argv[2]).read()
-windows_only = re.search(r"^QUENDRA_SERIAL_WIN32_SOURCES:INTERNAL=(.*)$", cache, re.M)
-windows_only = windows_only.group(1).split(";") if windows_only else []
-if not windows_only:
-    sys.exit("lint: the build names no Windows sources: configure again (make build)")
+# Each Windows-only source, checked with the flags of the file it stands beside.
+windows_only = {}
+for variable, beside in (("QUENDRA_SERIAL_WIN32_SOURCES", "/serial/DeviceLine.cpp"),
+                         ("QUENDRA_SEND_WIN32_SOURCES", "/tools/send/Ports.cpp")):
+    found = re.search(rf"^{variable}:INTERNAL=(.*)$", cache, re.M)
+    if not found:
+        sys.exit(f"lint: the build names no {variable}: configure again (make build)")
+    windows_only[beside] = found.group(1).split(";")
 
 jobs = []
 for entry in json.load(open(sys.argv[1])):
@@ -89,8 +93,9 @@ for entry in json.load(open(sys.argv[1])):
     if source.endswith("Posix.cpp"):
         continue
     jobs.append((source, entry["directory"], flags))
-    if source.endswith("/serial/DeviceLine.cpp"):
-        jobs += [(w, entry["directory"], flags) for w in windows_only]
+    for beside, sources in windows_only.items():
+        if source.endswith(beside):
+            jobs += [(w, entry["directory"], flags) for w in sources]
 
 def check(job):
     source, directory, flags = job

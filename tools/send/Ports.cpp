@@ -4,12 +4,9 @@
 #include "serial/MSComm.h"
 #include "serial/PortName.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSerialPortInfo>
 
 #include <algorithm>
 
@@ -19,15 +16,6 @@ namespace {
 
 // The panel's "Comm Port" menu offers COM1 to COM6.
 constexpr int MenuPorts = 6;
-
-QString usbId(const QSerialPortInfo& info)
-{
-    if (!info.hasVendorIdentifier() || !info.hasProductIdentifier())
-        return {};
-    return QStringLiteral("%1:%2")
-        .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-        .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
-}
 
 QString stateName(MappedPort::State state)
 {
@@ -80,31 +68,6 @@ QJsonValue orNull(const QString& text)
 
 } // namespace
 
-QList<SerialDevice> serialDevices(const QString& byIdFolder)
-{
-    // Each by-id link under the device it leads to.
-    QMap<QString, QString> byId;
-    const QFileInfoList links =
-        QDir(byIdFolder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo& link : links) {
-        const QString target = link.canonicalFilePath();
-        if (!target.isEmpty() && !byId.contains(target))
-            byId.insert(target, link.fileName());
-    }
-
-    QList<SerialDevice> devices;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        const QString location = info.systemLocation();
-        const QString canonical = QFileInfo(location).canonicalFilePath();
-        devices.append(SerialDevice{
-            location, byId.value(canonical.isEmpty() ? location : canonical), info.description(),
-            info.manufacturer(), usbId(info), info.serialNumber()});
-    }
-    std::sort(devices.begin(), devices.end(),
-              [](const SerialDevice& a, const SerialDevice& b) { return a.location < b.location; });
-    return devices;
-}
-
 QList<MappedPort> mappedPorts(const QMap<int, QString>& ports)
 {
     QList<MappedPort> mapped;
@@ -116,7 +79,7 @@ QList<MappedPort> mappedPorts(const QMap<int, QString>& ports)
         if (isNetworkPortName(port.device))
             port.state = MappedPort::Network;
         else
-            port.state = QFileInfo::exists(port.device) ? MappedPort::Present : MappedPort::Absent;
+            port.state = portPresent(port.device) ? MappedPort::Present : MappedPort::Absent;
         mapped.append(port);
     }
     return mapped;

@@ -23,8 +23,13 @@ struct SerialDevice
     QString serialNumber;
 };
 
-// Every serial device the system reports, with its name under byIdFolder.
+// Every serial device the system reports, with its name under byIdFolder
+// (Linux only: Windows has no such folder).
 QList<SerialDevice> serialDevices(const QString& byIdFolder = QLatin1String(ByIdFolder));
+
+// Whether the system has the device a COM port leads to: a device file on
+// Linux, a defined COMn on Windows.
+bool portPresent(const QString& device);
 
 struct MappedPort
 {
