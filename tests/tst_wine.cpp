@@ -1,12 +1,10 @@
 #include "serial/DeviceLine.h"
 #include "tests/support/Process.h"
 #include "tests/support/Pty.h"
+#include "tests/support/Wine.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <termios.h>
@@ -21,19 +19,7 @@ class tst_Wine : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_prefix;
-    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
-    QString m_wine;
-
-    // What wine leaves running in the test's prefix (never another's): its server.
-    void stopWineServer()
-    {
-        if (m_env.contains("WINEPREFIX"))
-            runToEnd(QStandardPaths::findExecutable("wineserver"), {"-k"}, 10000, m_env);
-    }
-
-public:
-    ~tst_Wine() override { stopWineServer(); }
+    WinePrefix m_wine;
 
 private slots:
     // A prefix of the test's own; the first start of wine in it takes tens
@@ -43,24 +29,8 @@ private slots:
         QVERIFY2(QFile::exists(QUENDRA_LINE_PROBE),
                  "no " QUENDRA_LINE_PROBE ": mingw-w64 was not found when the build was "
                  "configured (g++-mingw-w64-x86-64, installed by make test)");
-        m_wine = QStandardPaths::findExecutable("wine");
-        QVERIFY2(!m_wine.isEmpty(),
-                 "no wine on PATH (packages wine and wine64, installed by make test)");
-        QVERIFY2(m_prefix.isValid(), qPrintable(m_prefix.errorString()));
-        m_env.insert("WINEPREFIX", m_prefix.path() + "/prefix");
-        m_env.insert("WINEDEBUG", "-all");
-        // No prompts to install Mono or Gecko: the probe needs neither.
-        m_env.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
-        const Finished boot = runToEnd(m_wine, {"wineboot", "--init"}, 240000, m_env);
-        QVERIFY2(boot.status >= 0 && QFileInfo(m_prefix.path() + "/prefix/dosdevices").isDir(),
-                 qPrintable("wineboot failed, outlived 240 s or made no prefix: " + boot.out +
-                            boot.err));
-        QProcess server;
-        server.setProcessEnvironment(m_env);
-        server.setStandardOutputFile(QProcess::nullDevice());
-        server.setStandardErrorFile(QProcess::nullDevice());
-        server.start(QStandardPaths::findExecutable("wineserver"), {"-p"});
-        QVERIFY2(server.waitForFinished(10000), "wineserver -p did not return");
+        const QString booted = m_wine.boot();
+        QVERIFY2(booted.isEmpty(), qPrintable(booted));
     }
 
     // Frames of consecutive byte values through COM5. The pty starts at
@@ -103,19 +73,17 @@ private slots:
         QVERIFY(::tcgetattr(pty.masterFd(), &line) == 0);
         ::cfsetspeed(&line, B4800);
         QVERIFY(::tcsetattr(pty.masterFd(), TCSANOW, &line) == 0);
-        const QString com5 = m_prefix.path() + "/prefix/dosdevices/com5";
-        QFile::remove(com5);
-        QVERIFY(QFile::link(pty.devicePath(), com5));
+        QVERIFY(m_wine.linkComPort(5, pty.devicePath()));
 
         const std::optional<LineSettings> settings =
             parseLineSettings(QStringLiteral("%1,n,8,%2").arg(rate).arg(stopBits));
         QVERIFY(settings);
         const int limitMs = DeviceLine::drainLimitMs(frameSize, *settings);
-        const Finished probe = runToEnd(m_wine,
-                                        {QUENDRA_LINE_PROBE, "COM5", QString::number(rate),
-                                         stopBits, QString::number(limitMs),
-                                         QString::number(frameSize), QString::number(frames)},
-                                        30000 + limitMs, m_env);
+        const Finished probe = m_wine.run(QUENDRA_LINE_PROBE,
+                                          {"COM5", QString::number(rate), stopBits,
+                                           QString::number(limitMs), QString::number(frameSize),
+                                           QString::number(frames)},
+                                          30000 + limitMs);
         const QStringList lines =
             QString::fromLocal8Bit(probe.out).remove('\r').split('\n', Qt::SkipEmptyParts);
         QVERIFY2(probe.status >= 0 && !lines.isEmpty() && lines.last().startsWith(outcome),

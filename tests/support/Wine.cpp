@@ -1,0 +1,129 @@
+#include "tests/support/Wine.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+WinePrefix::WinePrefix() : m_wine(QStandardPaths::findExecutable("wine"))
+{
+    m_env.insert("WINEPREFIX", m_dir.path() + "/prefix");
+    m_env.insert("WINEDEBUG", "-all");
+    m_env.insert("WINEDLLOVERRIDES", "mscoree,mshtml=;winemenubuilder.exe=d");
+    // The tests' own display, never the desktop the test runs on.
+    m_env.remove("DISPLAY");
+    m_env.remove("WAYLAND_DISPLAY");
+}
+
+WinePrefix::~WinePrefix()
+{
+    stopServer();
+}
+
+QString WinePrefix::boot(const QMap<int, QString>& comPorts)
+{
+    if (m_wine.isEmpty())
+        return "no wine on PATH (packages wine and wine64, installed by make test)";
+    if (!m_dir.isValid())
+        return m_dir.errorString();
+    const Finished boot = runToEnd(m_wine, {"wineboot", "--init"}, 240000, m_env);
+    if (boot.status < 0 || !QFileInfo(m_dir.path() + "/prefix/dosdevices").isDir())
+        return "wineboot failed, outlived 240 s or made no prefix: " + boot.out + boot.err;
+    const Finished font = run("reg",
+                              {"add",
+                               "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+                               "/v", "Arial", "/d", "Liberation Sans", "/f"},
+                              60000);
+    if (font.status != 0)
+        return "the font substitute was not written: " + font.out + font.err;
+    for (auto port = comPorts.begin(); port != comPorts.end(); ++port) {
+        const Finished set = run("reg",
+                                 {"add", "HKLM\\Software\\Wine\\Ports", "/v",
+                                  QStringLiteral("COM%1").arg(port.key()), "/d", port.value(), "/f"},
+                                 60000);
+        if (set.status != 0)
+            return "the port setting was not written: " + set.out + set.err;
+    }
+    // Wine reads its port settings when its server starts: this one is
+    // stopped, and the next is kept running, so that the COM links made for
+    // a row stay as made.
+    stopServer();
+    QProcess server;
+    server.setProcessEnvironment(m_env);
+    server.setStandardOutputFile(QProcess::nullDevice());
+    server.setStandardErrorFile(QProcess::nullDevice());
+    server.start(QStandardPaths::findExecutable("wineserver"), {"-p"});
+    if (!server.waitForFinished(10000))
+        return "wineserver -p did not return";
+    return {};
+}
+
+QString WinePrefix::hostPath(const QString& windowsPath) const
+{
+    QString path = windowsPath;
+    path.replace('\\', '/');
+    if (path.size() >= 2 && path.at(1) == ':')
+        path = "drive_" + path.left(1).toLower() + path.mid(2);
+    return m_dir.path() + "/prefix/" + path;
+}
+
+bool WinePrefix::linkComPort(int n, const QString& device)
+{
+    const QString link = m_dir.path() + QStringLiteral("/prefix/dosdevices/com%1").arg(n);
+    QFile::remove(link);
+    return device.isEmpty() || QFile::link(device, link);
+}
+
+Finished WinePrefix::run(const QString& program, const QStringList& args, int boundMs) const
+{
+    return runToEnd(m_wine, QStringList{program} + args, boundMs, m_env);
+}
+
+void WinePrefix::start(QProcess& process, const QString& program, const QStringList& args) const
+{
+    process.setProcessEnvironment(m_env);
+    process.start(m_wine, QStringList{program} + args);
+}
+
+void WinePrefix::stopServer()
+{
+    if (!m_wine.isEmpty() && m_dir.isValid())
+        runToEnd(QStandardPaths::findExecutable("wineserver"), {"-k"}, 10000, m_env);
+}
+
+VirtualDisplay::VirtualDisplay()
+{
+    // Xvfb picks a free number and writes it to the descriptor named.
+    m_xvfb.start(QStandardPaths::findExecutable("Xvfb"),
+                 {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    if (!m_xvfb.waitForStarted(10000)) {
+        m_error = "Xvfb did not start (package xvfb, installed by make test)";
+        return;
+    }
+    const QDeadlineTimer deadline(20000);
+    QByteArray out;
+    while (!out.contains('\n') && !deadline.hasExpired() &&
+           m_xvfb.state() == QProcess::Running) {
+        m_xvfb.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)));
+        out += m_xvfb.readAllStandardOutput();
+    }
+    if (!out.contains('\n')) {
+        m_error = "Xvfb gave no display number: " + m_xvfb.readAllStandardError();
+        return;
+    }
+    m_name = ':' + QString::fromLatin1(out.trimmed());
+}
+
+VirtualDisplay::~VirtualDisplay()
+{
+    stopChild(m_xvfb, 5000);
+}
+
+QString xdotool(const QString& display, const QStringList& args, int boundMs)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    const Finished done = runToEnd(QStandardPaths::findExecutable("xdotool"), args, boundMs, env);
+    return done.status == 0 ? QString() : "xdotool " + args.join(' ') + ": " + done.err;
+}
