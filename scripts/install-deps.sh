@@ -3,13 +3,15 @@
 # missing. Uses sudo when not run as root.
 #   install-deps.sh run      building and running: make, make run
 #   install-deps.sh package  and the Debian package: make package
-#   install-deps.sh test     and the tests, the sanitizer and fuzz builds, lint
+#   install-deps.sh windows  and the Windows programs, zip and installer: make windows
+#   install-deps.sh test     all of the above, and the tests, the sanitizer and
+#                            fuzz builds, lint
 # Debian 12 (bookworm) or later, for Qt 6.4 and CMake 3.21.
 set -e
 level=${1:-run}
 case $level in
-    run | package | test) ;;
-    *) echo "usage: $0 run|package|test" >&2; exit 2 ;;
+    run | package | windows | test) ;;
+    *) echo "usage: $0 run|package|windows|test" >&2; exit 2 ;;
 esac
 
 # Building and running: the compiler, Qt, and the font the window is laid
@@ -17,14 +19,26 @@ esac
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation"
 # quendra-bridge's MQTT client library.
 PACKAGES="$PACKAGES libmosquitto-dev"
-if [ "$level" != run ]; then
+if [ "$level" = package ] || [ "$level" = test ]; then
     # dpkg-dev and file: CPack works out the package's library dependencies
     # with dpkg-shlibdeps, which it runs on what file says is ELF;
     # dpkg-buildflags gives the hardening flags. CPack writes root ownership
     # into the package itself; fakeroot is not needed.
     PACKAGES="$PACKAGES dpkg-dev file"
 fi
+if [ "$level" = windows ] || [ "$level" = test ]; then
+    # make windows: Debian's source of qt6-base (dpkg-source unpacks it),
+    # built for Windows with mingw-w64 on POSIX threads and ninja; the zip is
+    # written by python3, the installer by NSIS.
+    PACKAGES="$PACKAGES dpkg-dev g++-mingw-w64-x86-64-posix ninja-build python3 nsis"
+fi
 if [ "$level" = test ]; then
+    # The Windows programs run under wine on a virtual X display (xvfb,
+    # below), driven by keystrokes from xdotool; xclip reads what they copy,
+    # unzip lists the zip.
+    # The wine package gives /usr/bin/wine, wine64 with libwine runs 64-bit
+    # programs.
+    PACKAGES="$PACKAGES wine wine64 xdotool xclip unzip"
     # The package test checks the package with lintian, its AppStream
     # metadata with appstreamcli, its desktop entry with desktop-file-validate,
     # and watches the installed panel open its settings with strace.
@@ -41,9 +55,8 @@ if [ "$level" = test ]; then
     # make bench counts the start-up's instructions under callgrind.
     PACKAGES="$PACKAGES valgrind"
     # The Windows line code: make lint compiles the panel for Windows with
-    # mingw-w64, and tst_wine runs a mingw-built probe under wine (the wine
-    # package gives /usr/bin/wine, wine64 with libwine runs 64-bit programs).
-    PACKAGES="$PACKAGES g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix wine wine64"
+    # mingw-w64, and tst_wine runs a mingw-built probe under wine.
+    PACKAGES="$PACKAGES g++-mingw-w64-x86-64"
 fi
 
 missing=""

@@ -47,11 +47,20 @@ bool isIpv6Address(const QString& text)
     return url.isValid() && !url.host().isEmpty();
 }
 
+#ifdef QUENDRA_NETWORK_LINE_LINKED
+
+// Linked into the program itself: a Windows program is one file.
+Checked<NewNetworkLine> networkLineMaker()
+{
+    return &quendraNewNetworkLine;
+}
+
+#else
+
 // The network line's library, loaded the first time a network port is
 // named; a program that only ever opens devices never maps it, nor Qt
 // Network. It lies in lib/ in the program's own folder (the real one, behind
-// the launcher links), or beside the program on Windows. Kept loaded for the
-// rest of the run.
+// the launcher links). Kept loaded for the rest of the run.
 Checked<NewNetworkLine> networkLineMaker()
 {
     static QMutex guard;
@@ -63,11 +72,7 @@ Checked<NewNetworkLine> networkLineMaker()
     if (!QCoreApplication::instance())
         return Refusal{
             QStringLiteral("the network line (%1) is loaded by a running program only").arg(file)};
-#ifdef Q_OS_WIN
-    const QDir folder(QCoreApplication::applicationDirPath());
-#else
     const QDir folder(QCoreApplication::applicationDirPath() + QLatin1String("/lib"));
-#endif
     const QString path = folder.filePath(file);
     // Asked for a file that is not there, QLibrary tries other names and
     // reports the last of those; the operator is better told which file.
@@ -84,6 +89,8 @@ Checked<NewNetworkLine> networkLineMaker()
                            .arg(library.fileName(), QLatin1String(NewNetworkLineName))};
     return maker;
 }
+
+#endif
 
 } // namespace
 
@@ -192,8 +199,8 @@ std::optional<int> comPortNumber(const QString& text, bool bareNumber)
 QString platformPortName(int n)
 {
 #ifdef Q_OS_WIN
-    // Past COM9 the system knows the port only by its device name.
-    return n > 9 ? QStringLiteral("\\\\.\\COM%1").arg(n) : QStringLiteral("COM%1").arg(n);
+    // The device name, which every COMn has (COM10 and above have no other).
+    return QStringLiteral("\\\\.\\COM%1").arg(n);
 #else
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 #endif

@@ -49,17 +49,17 @@ Checked<int> configuredCommPort(const StartupSettings& settings, int highest)
     if (!settings.fileFound)
         return Refusal{
             QStringLiteral("%1 is missing; the README (\"Settings\") has a sample to put there")
-                .arg(settings.filePath)};
+                .arg(QDir::toNativeSeparators(settings.filePath))};
     return Refusal{QStringLiteral("%1: CommPort \"%2\" is not a port from 1 to %3")
-                       .arg(settings.filePath, settings.commPort)
+                       .arg(QDir::toNativeSeparators(settings.filePath), settings.commPort)
                        .arg(highest)};
 }
 
 QString missingFileNote(const StartupSettings& settings)
 {
-    return settings.fileFound
-               ? QString()
-               : QStringLiteral(" (%1 is missing; the README has a sample)").arg(settings.filePath);
+    return settings.fileFound ? QString()
+                              : QStringLiteral(" (%1 is missing; the README has a sample)")
+                                    .arg(QDir::toNativeSeparators(settings.filePath));
 }
 
 } // namespace modINI

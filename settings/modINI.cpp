@@ -4,6 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <iterator>
+#endif
+
 namespace modINI {
 
 namespace {
@@ -18,9 +24,16 @@ QString executableFolder()
 {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
-    // Tools that run before (or without) an application object still find
-    // their folder through the kernel's link to the running executable.
+        // Tools that run before (or without) an application object still find
+        // their folder: from the kernel's link to the running executable, or on
+        // Windows from the module the process was started from.
+#ifdef Q_OS_WIN
+    wchar_t path[32768];
+    const DWORD n = GetModuleFileNameW(nullptr, path, DWORD(std::size(path)));
+    return QFileInfo(QString::fromWCharArray(path, int(n))).path();
+#else
     return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).path();
+#endif
 }
 
 bool isBlank(char c)

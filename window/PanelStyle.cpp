@@ -1,5 +1,8 @@
 #include "window/PanelStyle.h"
 
+#include "window/frmMain.h"
+
+#include <QApplication>
 #include <QIconEngine>
 #include <QPointer>
 
@@ -61,4 +64,11 @@ QIcon PanelStyle::standardIcon(StandardPixmap icon, const QStyleOption* option,
     if (icon == SP_ToolBarHorizontalExtensionButton && !option)
         return QIcon(new DeferredIcon(baseStyle(), icon));
     return QProxyStyle::standardIcon(icon, option, widget);
+}
+
+void setUpPanelApplication()
+{
+    QApplication::setApplicationName(QStringLiteral("QuendraAPP"));
+    QApplication::setStyle(new PanelStyle);
+    QApplication::setFont(frmMain::dialogFont());
 }

@@ -8,6 +8,28 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace {
+
+// A window program on Windows has no console of its own: its answers to
+// --help and --version go to the console it was started from, unless they
+// are already led somewhere (a pipe, a file).
+void answerOnStartingConsole()
+{
+#ifdef Q_OS_WIN
+    if (GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_UNKNOWN &&
+        AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::freopen("CONOUT$", "w", stdout);
+        std::freopen("CONOUT$", "w", stderr);
+    }
+#endif
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     // Before QApplication: --help and --version need no display, and a
@@ -16,6 +38,8 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
     const PanelCommand command = readPanelArguments(args);
+    if (command.action != PanelCommand::Run)
+        answerOnStartingConsole();
     switch (command.action) {
     case PanelCommand::Help:
         std::fputs(qPrintable(panelHelp()), stdout);
@@ -31,13 +55,7 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("QuendraAPP"));
-    QApplication::setStyle(new PanelStyle);
-    // The window's dialog font for the whole program, its message boxes and
-    // menus too. Set before the window is built, it is also the font every
-    // text field lays out its empty text in before taking its own, so that
-    // start-up loads one font fewer.
-    QApplication::setFont(frmMain::dialogFont());
+    setUpPanelApplication();
 
     frmMain window;
     const QRect screen = window.screen()->availableGeometry();

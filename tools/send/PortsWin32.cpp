@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QSet>
 
+// Without Winsock, whose send() would meet this program's own namespace.
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <setupapi.h>
