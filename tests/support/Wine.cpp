@@ -30,18 +30,20 @@ QString WinePrefix::boot(const QMap<int, QString>& comPorts)
     const Finished boot = runToEnd(m_wine, {"wineboot", "--init"}, 240000, m_env);
     if (boot.status < 0 || !QFileInfo(m_dir.path() + "/prefix/dosdevices").isDir())
         return "wineboot failed, outlived 240 s or made no prefix: " + boot.out + boot.err;
+    // Wine's own substitution: the font is listed under Arial's name too,
+    // where the system's list of substitutes would not reach Qt's font list.
     const Finished font = run("reg",
-                              {"add",
-                               "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
-                               "/v", "Arial", "/d", "Liberation Sans", "/f"},
+                              {"add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "Arial",
+                               "/d", "Liberation Sans", "/f"},
                               60000);
     if (font.status != 0)
         return "the font substitute was not written: " + font.out + font.err;
     for (auto port = comPorts.begin(); port != comPorts.end(); ++port) {
-        const Finished set = run("reg",
-                                 {"add", "HKLM\\Software\\Wine\\Ports", "/v",
-                                  QStringLiteral("COM%1").arg(port.key()), "/d", port.value(), "/f"},
-                                 60000);
+        const Finished set =
+            run("reg",
+                {"add", "HKLM\\Software\\Wine\\Ports", "/v",
+                 QStringLiteral("COM%1").arg(port.key()), "/d", port.value(), "/f"},
+                60000);
         if (set.status != 0)
             return "the port setting was not written: " + set.out + set.err;
     }
@@ -103,8 +105,7 @@ VirtualDisplay::VirtualDisplay()
     }
     const QDeadlineTimer deadline(20000);
     QByteArray out;
-    while (!out.contains('\n') && !deadline.hasExpired() &&
-           m_xvfb.state() == QProcess::Running) {
+    while (!out.contains('\n') && !deadline.hasExpired() && m_xvfb.state() == QProcess::Running) {
         m_xvfb.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)));
         out += m_xvfb.readAllStandardOutput();
     }

@@ -2,8 +2,8 @@
 
 #include "tests/support/Process.h"
 
-#include <QProcess>
 #include <QMap>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QTemporaryDir>

@@ -1,0 +1,476 @@
+#include "tests/support/Pty.h"
+#include "tests/support/Watchdog.h"
+#include "tests/support/Wine.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <termios.h>
+
+// The Windows programs as a Windows operator meets them, under wine on a
+// virtual display: quendra-panel.exe driven by keystrokes, quendra-send.exe
+// from a command line, the installer run silently, the zip as shipped. COM5
+// of the test's own prefix leads to a pseudo-terminal read here. What wine
+// cannot show: a UART's timing, the devices SetupAPI would list, Windows'
+// own theme and fonts.
+// A program a row started, ended with the row however it ends.
+struct Running : QProcess
+{
+    ~Running() override { stopChild(*this, 10000); }
+};
+
+class tst_Windows : public QObject
+{
+    Q_OBJECT
+
+    const QString m_build = QStringLiteral(QUENDRA_WINDOWS_BUILD);
+    const QString m_version = QStringLiteral(QUENDRA_VERSION);
+    WinePrefix m_wine;
+    VirtualDisplay m_display;
+    Pty m_pty;
+
+    QString built(const QString& name) const { return m_build + QLatin1Char('/') + name; }
+
+    // A folder of the prefix (C:\NAME) holding the programs named and a
+    // quendra.ini, as an operator unpacks the zip.
+    QString programFolder(const QString& name, const QStringList& programs, const QByteArray& ini)
+    {
+        const QString folder = m_wine.hostPath("C:\\" + name);
+        QDir(folder).removeRecursively();
+        QDir().mkpath(folder);
+        for (const QString& program : programs)
+            QFile::copy(built("bin/" + program), folder + '/' + program);
+        if (!ini.isNull()) {
+            QFile file(folder + "/quendra.ini");
+            file.open(QIODevice::WriteOnly);
+            file.write(ini);
+        }
+        return "C:\\" + name;
+    }
+
+    // COM6 leads to COM40, which no machine here has.
+    static QByteArray ini(int commPort, const char* settings = "19200,n,8,1")
+    {
+        return QStringLiteral("[Settings]\r\nCommPort=%1\r\nSetting=%2\r\nSlaveID=5\r\n"
+                              "[Ports]\r\nCOM6=COM40\r\n")
+            .arg(commPort)
+            .arg(QLatin1String(settings))
+            .toLatin1();
+    }
+
+    // The panel's window (or its message box, also titled "QuendraAPP"), by
+    // its X window id; empty when none maps within the bound.
+    QString waitForWindow(int boundMs)
+    {
+        const QProcessEnvironment env = [this] {
+            QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+            e.insert("DISPLAY", m_display.name());
+            return e;
+        }();
+        const Finished found =
+            runToEnd(QStandardPaths::findExecutable("xdotool"),
+                     {"search", "--sync", "--onlyvisible", "--name", "^QuendraAPP$"}, boundMs, env);
+        return QString::fromLatin1(found.out).split('\n', Qt::SkipEmptyParts).value(0);
+    }
+
+    // The panel's window, 639 pixels wide, rather than its message box.
+    bool isMainWindow(const QString& window) { return windowSize(window).width() >= 600; }
+
+    QSize windowSize(const QString& window)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", m_display.name());
+        const Finished geometry = runToEnd(QStandardPaths::findExecutable("xdotool"),
+                                           {"getwindowgeometry", "--shell", window}, 5000, env);
+        int width = 0;
+        int height = 0;
+        for (const QByteArray& line : geometry.out.split('\n')) {
+            if (line.startsWith("WIDTH="))
+                width = line.mid(6).toInt();
+            if (line.startsWith("HEIGHT="))
+                height = line.mid(7).toInt();
+        }
+        return {width, height};
+    }
+
+    // Keys as an operator presses them, a little apart as hands do.
+    void keys(const QStringList& names)
+    {
+        const QString failed =
+            xdotool(m_display.name(), QStringList{"key", "--delay", "80"} + names, 30000);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    }
+
+    void type(const QString& text)
+    {
+        const QString failed = xdotool(m_display.name(), {"type", "--delay", "80", text});
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    }
+
+    // The frame the last action put on COM5.
+    QByteArray frame() { return m_pty.read(5000, 150).toHex(' '); }
+
+    // What panel-probe.exe says of the window built from the folder's
+    // quendra.ini: "key: value" lines.
+    QMultiMap<QString, QString> probe(const QString& folder)
+    {
+        QFile::copy(built("bin/panel-probe.exe"), m_wine.hostPath(folder + "\\panel-probe.exe"));
+        const Finished run = m_wine.run(folder + "\\panel-probe.exe", {}, 60000);
+        QMultiMap<QString, QString> said;
+        for (const QString& line : QString::fromUtf8(run.out).remove('\r').split('\n')) {
+            const qsizetype colon = line.indexOf(QLatin1String(": "));
+            if (colon > 0)
+                said.insert(line.left(colon), line.mid(colon + 2));
+        }
+        return said;
+    }
+
+    int ptySpeed()
+    {
+        termios line{};
+        return ::tcgetattr(m_pty.masterFd(), &line) == 0 ? int(::cfgetospeed(&line)) : -1;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        for (const QString& name :
+             {QStringLiteral("bin/quendra-panel.exe"), QStringLiteral("bin/quendra-send.exe"),
+              QStringLiteral("bin/panel-probe.exe"),
+              QStringLiteral("quendra-%1-win64.zip").arg(m_version),
+              QStringLiteral("quendra-%1-win64-setup.exe").arg(m_version)})
+            QVERIFY2(QFile::exists(built(name)),
+                     qPrintable(built(name) + " is missing: make windows builds it"));
+        QVERIFY2(!m_display.name().isEmpty(), qPrintable(m_display.errorString()));
+        QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(),
+                 "no xdotool (package xdotool, installed by make test)");
+        QVERIFY2(m_pty.isValid(), qPrintable(m_pty.errorString()));
+        const QString booted = m_wine.boot({{5, m_pty.devicePath()}});
+        QVERIFY2(booted.isEmpty(), qPrintable(booted));
+        m_wine.setDisplay(m_display.name());
+    }
+
+    void init()
+    {
+        // Whatever an earlier row left unread is not this row's.
+        m_pty.read(0, 50);
+    }
+
+    // Both programs answer --version, the window program too, so that an
+    // installed copy can be told apart from the command line.
+    void version_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("panel") << "quendra-panel.exe";
+        QTest::newRow("send") << "quendra-send.exe";
+    }
+    void version()
+    {
+        QFETCH(QString, program);
+        const Watchdog watchdog(60000);
+        const QString folder = programFolder("version", {program}, {});
+        const Finished run = m_wine.run(folder + '\\' + program, {"--version"}, 30000);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(QString::fromLatin1(run.out).remove('\r'),
+                 program.section('.', 0, 0) + ' ' + m_version + '\n');
+    }
+
+    // Each program one file: every DLL it names is one of Windows' own, none
+    // of the GCC runtime, winpthread or Qt.
+    void singleFile_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("panel") << "quendra-panel.exe";
+        QTest::newRow("send") << "quendra-send.exe";
+    }
+    void singleFile()
+    {
+        QFETCH(QString, program);
+        static const QSet<QString> windows = {
+            "advapi32.dll", "authz.dll",   "bcrypt.dll",   "comdlg32.dll", "crypt32.dll",
+            "d3d11.dll",    "d3d9.dll",    "dnsapi.dll",   "dwmapi.dll",   "dwrite.dll",
+            "dxgi.dll",     "gdi32.dll",   "imm32.dll",    "iphlpapi.dll", "kernel32.dll",
+            "mpr.dll",      "msvcrt.dll",  "ncrypt.dll",   "netapi32.dll", "ole32.dll",
+            "oleaut32.dll", "secur32.dll", "setupapi.dll", "shcore.dll",   "shell32.dll",
+            "shlwapi.dll",  "user32.dll",  "userenv.dll",  "uxtheme.dll",  "version.dll",
+            "winhttp.dll",  "winmm.dll",   "winspool.drv", "ws2_32.dll",   "wtsapi32.dll",
+            "d2d1.dll"};
+        const Finished dump = runToEnd(QStandardPaths::findExecutable("x86_64-w64-mingw32-objdump"),
+                                       {"-p", built("bin/" + program)}, 30000);
+        QCOMPARE(dump.status, 0);
+        QStringList named;
+        for (const QByteArray& line : dump.out.split('\n')) {
+            if (line.trimmed().startsWith("DLL Name: "))
+                named << QString::fromLatin1(line.trimmed().mid(10)).toLower();
+        }
+        QVERIFY(named.contains("kernel32.dll"));
+        for (const QString& dll : named)
+            QVERIFY2(windows.contains(dll) || dll.startsWith("api-ms-win-"),
+                     qPrintable(program + " needs " + dll));
+    }
+
+    // The window as Windows' Qt builds it: the desktop's style linked in,
+    // the lists filled, Tab walking the controls in the form's order.
+    void window()
+    {
+        const Watchdog watchdog(90000);
+        const QString folder = programFolder("window", {}, ini(5));
+        const QMultiMap<QString, QString> said = probe(folder);
+        QCOMPARE(said.value("style"), QStringLiteral("windowsvista"));
+        QCOMPARE(said.value("font"), QStringLiteral("Arial 8"));
+        QVERIFY2(!said.contains("message"), qPrintable(said.values("message").join('\n')));
+        QMap<QString, QString> lists;
+        for (const QString& list : said.values("list"))
+            lists.insert(list.section(' ', 0, 0), list.section(' ', 1));
+        QCOMPARE(lists.size(), 15);
+        QCOMPARE(lists.value("cboUID"), QStringLiteral("256 5"));
+        QCOMPARE(lists.value("cboCuid"), QStringLiteral("256 5"));
+        QCOMPARE(lists.value("cboDP"), QStringLiteral("64 0"));
+        QCOMPARE(lists.value("cboSeg1"), QStringLiteral("256 00"));
+        QCOMPARE(said.value("tab"),
+                 QStringLiteral("txtdata cmdTransmit cboDP cmdDP cbolm4 cbolm3 cbolm2 cbolm1 "
+                                "cmdDecimal optUnsigned cbosi2 cbosi1 optUnsignedS cmdShort cboUID "
+                                "opt9600 cboCuid cboSeg6 cboSeg5 cboSeg4 cboSeg3 cboSeg2 cboSeg1 "
+                                "cmdSEG cmdDIM cmdConfig"));
+    }
+
+    // The operator's first minute: the window maps, HI typed into the text
+    // field that holds the focus goes out with Tab and Space, at the rate of
+    // quendra.ini; every other button, reached by Tab in the form's order,
+    // sends its frame.
+    void panelByKeyboard()
+    {
+        const Watchdog watchdog(180000);
+        const QString folder = programFolder("panel", {"quendra-panel.exe"}, ini(5));
+        Running panel;
+        m_wine.start(panel, folder + "\\quendra-panel.exe", {});
+        const QString window = waitForWindow(60000);
+        QVERIFY2(!window.isEmpty(), "no window \"QuendraAPP\" within 60 s");
+        QVERIFY(isMainWindow(window));
+        QCOMPARE(ptySpeed(), int(B19200));
+
+        type("HI");
+        keys({"Tab", "space"});
+        QCOMPARE(frame(), QByteArray("05 62 20 20 20 20 48 49"));
+
+        // From SEND of the text on: the Tab presses to each button, its frame.
+        const struct
+        {
+            int tabs;
+            const char* frame;
+        } buttons[] = {
+            {2, "05 63 00"},                 // Send Decimal Points
+            {5, "05 64 00 00 00 00"},        // the long number, unsigned
+            {5, "05 66 00 00"},              // the short number, unsigned
+            {10, "05 61 00 00 00 00 00 00"}, // Segment Control's SEND
+            {1, "05 6e 00 00 00 00 00 00"},  // Dim: the last payload again
+            {1, "1e 1e 24 05"},              // CONFIGURE: 9600 bps, UID 5
+        };
+        for (const auto& button : buttons) {
+            QStringList presses;
+            for (int i = 0; i < button.tabs; ++i)
+                presses << "Tab";
+            keys(presses << "space");
+            QCOMPARE(frame(), QByteArray(button.frame));
+        }
+        keys({"alt+F4"});
+        QVERIFY2(panel.waitForFinished(20000), "the panel did not close on Alt+F4");
+        QCOMPARE(panel.exitCode(), 0);
+    }
+
+    // A port with no device: "COMM PORT ERROR" first, then the window; the
+    // "Comm Port" menu, opened from the keyboard, reaches COM5 and the
+    // next press goes out there.
+    void missingPortThenMenu()
+    {
+        const Watchdog watchdog(180000);
+        const QString folder = programFolder("missing", {"quendra-panel.exe"}, ini(6));
+        Running panel;
+        m_wine.start(panel, folder + "\\quendra-panel.exe", {});
+        const QString box = waitForWindow(60000);
+        QVERIFY2(!box.isEmpty(), "no message box within 60 s");
+        QVERIFY2(!isMainWindow(box), "the window came before the message");
+        // Ctrl+C copies a message box's text, as Windows' own boxes do.
+        keys({"ctrl+c"});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", m_display.name());
+        const Finished copied = runToEnd(QStandardPaths::findExecutable("xclip"),
+                                         {"-o", "-selection", "clipboard"}, 10000, env);
+        QVERIFY2(copied.out.contains("COMM PORT ERROR"), copied.out + copied.err);
+        QVERIFY2(copied.out.contains("COM40"), copied.out);
+        keys({"Return"});
+
+        QTRY_VERIFY_WITH_TIMEOUT(isMainWindow(waitForWindow(20000)), 30000);
+        // Alt alone moves to the menu bar, Down opens "Comm Port"; COM5 is
+        // its fifth entry.
+        keys({"alt", "Down", "Down", "Down", "Down", "Down", "Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(ptySpeed(), int(B19200), 10000);
+        type("HI");
+        keys({"Tab", "space"});
+        QCOMPARE(frame(), QByteArray("05 62 20 20 20 20 48 49"));
+    }
+
+    // quendra-send.exe from a Windows command line: each command's frame,
+    // with the port from quendra.ini or named as Windows names it.
+    void sendCommands_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("frame");
+        const auto row = [](const char* name, const QStringList& args, const char* frame) {
+            QTest::newRow(name) << args << QByteArray(frame);
+        };
+        row("text", {"text", "HI"}, "05 62 20 20 20 20 48 49");
+        row("dp", {"dp", "5"}, "05 63 05");
+        row("long", {"long", "305419896"}, "05 64 12 34 56 78");
+        row("long signed", {"long", "--signed", "-1"}, "05 65 ff ff ff ff");
+        row("short signed", {"short", "--signed", "-300"}, "05 67 fe d4");
+        row("seg", {"seg", "3F", "06", "5B", "4F", "66", "6D"}, "05 61 3f 06 5b 4f 66 6d");
+        row("dim", {"dim", "--payload", "1E 09 FF"}, "05 6e 1e 09 ff");
+        row("config", {"config", "--baud", "38400", "--new-uid", "255"}, "1e 1e 09 ff");
+        row("raw", {"raw", "01 02 00 ff"}, "01 02 00 ff");
+        row("--port COM5", {"--port", "COM5", "--uid", "7", "dp", "1"}, "07 63 01");
+        row("--port \\\\.\\COM5", {"--port", "\\\\.\\COM5", "dp", "2"}, "05 63 02");
+    }
+    void sendCommands()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, frame);
+        const Watchdog watchdog(60000);
+        const QString folder = programFolder("send", {"quendra-send.exe"}, ini(5, "38400,n,8,1"));
+        const int before = ptySpeed();
+        const Finished run = m_wine.run(folder + "\\quendra-send.exe", args, 30000);
+        QVERIFY2(run.status == 0, run.out + run.err);
+        QCOMPARE(this->frame(), frame);
+        // Closed, the port runs as it did before.
+        QCOMPARE(ptySpeed(), before);
+    }
+
+    // A COM port with nothing behind it: status 3, and the reason names the
+    // port as Windows knows it; nothing is written anywhere.
+    void sendMissingPort()
+    {
+        const Watchdog watchdog(60000);
+        const QString folder = programFolder("send", {"quendra-send.exe"}, ini(5));
+        const Finished run =
+            m_wine.run(folder + "\\quendra-send.exe", {"--port", "COM41", "text", "HI"}, 30000);
+        QCOMPARE(run.status, 3);
+        const QString err = QString::fromLocal8Bit(run.err).remove('\r');
+        QVERIFY2(err.startsWith("quendra-send: COM41: \\\\.\\COM41: "), qPrintable(err));
+        QCOMPARE(err.count('\n'), 1);
+        QCOMPARE(frame(), QByteArray());
+    }
+
+    // --list-ports shows what the system lists (wine lists only the
+    // registry's serial ports) and where COM1..COM6 lead: COM5 to a port
+    // the system has, COM6 through quendra.ini to one it has not.
+    void listPorts()
+    {
+        const Watchdog watchdog(60000);
+        const QString folder = programFolder("send", {"quendra-send.exe"}, ini(5));
+        const Finished run = m_wine.run(folder + "\\quendra-send.exe", {"--list-ports"}, 30000);
+        QVERIFY2(run.status == 0, run.out + run.err);
+        const QString out = QString::fromLocal8Bit(run.out).remove('\r');
+        const QStringList devices = out.section("\n\n", 0, 0).split('\n');
+        const QStringList ports = out.section("\n\n", 1).split('\n');
+        QVERIFY2(devices.filter(QRegularExpression("^  COM5 +- +\\\\Device\\\\Serial4 ")).size() ==
+                     1,
+                 qPrintable(out));
+        QVERIFY2(ports.filter(QRegularExpression("^  COM5 +\\\\\\\\\\.\\\\COM5 +default +present$"))
+                         .size() == 1,
+                 qPrintable(out));
+        QVERIFY2(ports.filter(QRegularExpression("^  COM6 +COM40 +quendra.ini +absent$")).size() ==
+                     1,
+                 qPrintable(out));
+    }
+
+    // The zip as shipped, and the same bytes when the programs are built
+    // again from the same sources in another folder.
+    void zipReproducible()
+    {
+        const Watchdog watchdog(900000);
+        const QString zip = QStringLiteral("quendra-%1-win64.zip").arg(m_version);
+        const QString top = QStringLiteral("quendra-%1-win64/").arg(m_version);
+        const Finished listed =
+            runToEnd(QStandardPaths::findExecutable("unzip"), {"-Z1", built(zip)}, 30000);
+        QCOMPARE(listed.status, 0);
+        QCOMPARE(QString::fromLatin1(listed.out).split('\n', Qt::SkipEmptyParts),
+                 QStringList({top + "LICENSE.txt", top + "QT-LICENSE.txt", top + "README.txt",
+                              top + "quendra-panel.exe", top + "quendra-send.exe",
+                              top + "quendra.ini"}));
+
+        QTemporaryDir again;
+        const Finished rebuilt = runToEnd(
+            "/bin/sh", {QUENDRA_SOURCE_DIR "/packaging/windows/build.sh", again.path()}, 840000);
+        QVERIFY2(rebuilt.status == 0, rebuilt.out.right(2000) + rebuilt.err.right(2000));
+        QFile first(built(zip));
+        QFile second(again.filePath(zip));
+        QVERIFY(first.open(QIODevice::ReadOnly) && second.open(QIODevice::ReadOnly));
+        QVERIFY2(first.readAll() == second.readAll(), "the zip built twice differs");
+    }
+
+    // The installer, silent: the programs under Program Files\Quendra with a
+    // Start-menu entry and an entry under the installed programs; the
+    // installed panel reads its quendra.ini and sends; a second install keeps
+    // an edited quendra.ini; the uninstaller leaves only that file.
+    void installer()
+    {
+        const Watchdog watchdog(240000);
+        const QString setup = QStringLiteral("quendra-%1-win64-setup.exe").arg(m_version);
+        QFile::remove(m_wine.hostPath("C:\\" + setup));
+        QVERIFY(QFile::copy(built(setup), m_wine.hostPath("C:\\" + setup)));
+        const QString installed = m_wine.hostPath("C:\\Program Files\\Quendra");
+        const QString uninstallKey =
+            "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quendra";
+        const QString shortcut = m_wine.hostPath(
+            "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Quendra LED Panel.lnk");
+
+        QCOMPARE(m_wine.run("C:\\" + setup, {"/S"}, 120000).status, 0);
+        const QStringList files = {"LICENSE.txt",       "QT-LICENSE.txt",   "README.txt",
+                                   "quendra-panel.exe", "quendra-send.exe", "quendra.ini",
+                                   "uninstall.exe"};
+        QCOMPARE(QDir(installed).entryList(QDir::Files, QDir::Name), files);
+        QVERIFY(QFile::exists(shortcut));
+        const Finished listed =
+            m_wine.run("reg", {"query", uninstallKey, "/v", "DisplayName"}, 30000);
+        QVERIFY2(listed.out.contains("Quendra LED Panel"), listed.out + listed.err);
+
+        QFile settings(installed + "/quendra.ini");
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY2(settings.readAll().contains("CommPort=1\r\n"), "not the sample settings");
+        settings.close();
+        QVERIFY(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        settings.write(ini(5));
+        settings.close();
+        Running panel;
+        m_wine.start(panel, "C:\\Program Files\\Quendra\\quendra-panel.exe", {});
+        QVERIFY2(!waitForWindow(60000).isEmpty(), "the installed panel showed no window");
+        type("HI");
+        keys({"Tab", "space"});
+        QCOMPARE(frame(), QByteArray("05 62 20 20 20 20 48 49"));
+        keys({"alt+F4"});
+        QVERIFY(panel.waitForFinished(20000));
+
+        QCOMPARE(m_wine.run("C:\\" + setup, {"/S"}, 120000).status, 0);
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QCOMPARE(settings.readAll(), ini(5));
+        settings.close();
+
+        // The uninstaller runs on from a copy of itself in the temporary
+        // folder, and is done when only the settings are left: it removes
+        // the entries first, the files last.
+        QCOMPARE(m_wine.run("C:\\Program Files\\Quendra\\uninstall.exe", {"/S"}, 60000).status, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(QDir(installed).entryList(QDir::Files, QDir::Name),
+                                  QStringList{"quendra.ini"}, 60000);
+        QCOMPARE(QDir(installed).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList{"quendra.ini"});
+        QVERIFY(!QFile::exists(shortcut));
+        QVERIFY(m_wine.run("reg", {"query", uninstallKey}, 30000).status != 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Windows)
+#include "tst_windows.moc"
