@@ -349,17 +349,34 @@ private slots:
         QCOMPARE(ptySpeed(), before);
     }
 
-    // A COM port with nothing behind it: status 3, and the reason names the
-    // port as Windows knows it; nothing is written anywhere.
-    void sendMissingPort()
+    // What cannot be sent is refused with the reason, naming what Windows
+    // calls the port or the file looked for; nothing is written anywhere.
+    void sendRefused_data()
     {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("COM port with nothing behind it")
+            << ini(5) << QStringList{"--port", "COM41", "text", "HI"} << 3
+            << "quendra-send: COM41: \\\\.\\COM41: ";
+        QTest::newRow("no quendra.ini beside the program")
+            << QByteArray() << QStringList{"--uid", "5", "text", "HI"} << 2
+            << "quendra-send: no port: give --port or set CommPort in quendra.ini "
+               "(C:\\refused\\quendra.ini is missing";
+    }
+    void sendRefused()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, reason);
         const Watchdog watchdog(60000);
-        const QString folder = programFolder("send", {"quendra-send.exe"}, ini(5));
-        const Finished run =
-            m_wine.run(folder + "\\quendra-send.exe", {"--port", "COM41", "text", "HI"}, 30000);
-        QCOMPARE(run.status, 3);
+        const QString folder = programFolder("refused", {"quendra-send.exe"}, ini);
+        const Finished run = m_wine.run(folder + "\\quendra-send.exe", args, 30000);
+        QCOMPARE(run.status, status);
         const QString err = QString::fromLocal8Bit(run.err).remove('\r');
-        QVERIFY2(err.startsWith("quendra-send: COM41: \\\\.\\COM41: "), qPrintable(err));
+        QVERIFY2(err.startsWith(reason), qPrintable(err));
         QCOMPARE(err.count('\n'), 1);
         QCOMPARE(frame(), QByteArray());
     }
