@@ -180,16 +180,21 @@ private slots:
     }
 
     // Each program one file: every DLL it names is one of Windows' own, none
-    // of the GCC runtime, winpthread or Qt.
+    // of the GCC runtime, winpthread or Qt. The panel is a window program (no
+    // console comes up with it), quendra-send a console one.
     void singleFile_data()
     {
         QTest::addColumn<QString>("program");
-        QTest::newRow("panel") << "quendra-panel.exe";
-        QTest::newRow("send") << "quendra-send.exe";
+        QTest::addColumn<QString>("subsystem");
+        QTest::newRow("panel") << "quendra-panel.exe"
+                               << "(Windows GUI)";
+        QTest::newRow("send") << "quendra-send.exe"
+                              << "(Windows CUI)";
     }
     void singleFile()
     {
         QFETCH(QString, program);
+        QFETCH(QString, subsystem);
         static const QSet<QString> windows = {
             "advapi32.dll", "authz.dll",   "bcrypt.dll",   "comdlg32.dll", "crypt32.dll",
             "d3d11.dll",    "d3d9.dll",    "dnsapi.dll",   "dwmapi.dll",   "dwrite.dll",
@@ -203,10 +208,14 @@ private slots:
                                        {"-p", built("bin/" + program)}, 30000);
         QCOMPARE(dump.status, 0);
         QStringList named;
+        QString runsAs;
         for (const QByteArray& line : dump.out.split('\n')) {
             if (line.trimmed().startsWith("DLL Name: "))
                 named << QString::fromLatin1(line.trimmed().mid(10)).toLower();
+            if (line.startsWith("Subsystem\t"))
+                runsAs = QString::fromLatin1(line).section('\t', -1).trimmed();
         }
+        QCOMPARE(runsAs, subsystem);
         QVERIFY(named.contains("kernel32.dll"));
         for (const QString& dll : named)
             QVERIFY2(windows.contains(dll) || dll.startsWith("api-ms-win-"),
