@@ -217,6 +217,13 @@ private slots:
         }
         QCOMPARE(runsAs, subsystem);
         QVERIFY(named.contains("kernel32.dll"));
+        // Explorer's Details tab reads the version from the resource.
+        QFile file(built("bin/" + program));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString field = QStringLiteral("FileVersion") + QChar(0) + QChar(0) + m_version;
+        QVERIFY2(file.readAll().contains(
+                     QByteArray(reinterpret_cast<const char*>(field.utf16()), field.size() * 2)),
+                 "no version resource with the project's version");
         for (const QString& dll : named)
             QVERIFY2(windows.contains(dll) || dll.startsWith("api-ms-win-"),
                      qPrintable(program + " needs " + dll));
