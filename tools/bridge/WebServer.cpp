@@ -8,6 +8,7 @@
 #include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QNetworkRequest>
 #include <QTcpServer>
 #include <QUrl>
@@ -72,6 +73,8 @@ WebServer::WebServer(Bridge& bridge, const WebConfig& web)
         broadcast(m_mirror.brokerChanged(connected, why));
     });
     connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &WebServer::accept);
+    // A refused handshake is told by missingHandler(), in the bridge's words.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
 }
 
 WebServer::~WebServer()
@@ -169,8 +172,13 @@ void WebServer::respond(QHttpServerResponse& response, const QHttpServerRequest&
 
 void WebServer::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
 {
+    std::optional<QHttpServerResponse> refused = refusedUpgrade(request);
+    if (refused)
+        std::fprintf(stderr, "quendra-bridge: WebSocket from %s refused: %s\n",
+                     qPrintable(request.remoteAddress().toString()),
+                     refused->data().trimmed().constData());
     QHttpServerResponse response =
-        refusedUpgrade(request).value_or(plain("not found", Status::NotFound));
+        refused ? std::move(*refused) : plain("not found", Status::NotFound);
     respond(response, request, socket);
 }
 

@@ -1,0 +1,449 @@
+// quendra-bridge's WebSocket API and page server as a program, from a C++
+// client: the message shape both ways, who gets in, the limits, and a page
+// that stops reading; against a real Mosquitto and a line on a pty.
+#include "tests/support/Broker.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Watchdog.h"
+#include "tests/support/WebBridge.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTemporaryDir>
+#include <QWebSocket>
+#include <QtTest>
+
+#include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int WaitMs = 15000;
+const QByteArray Token = "tst-web-api-0123456789";
+
+// A page's WebSocket as a program holds one: every message kept, the close
+// code once closed.
+class ApiClient : public QObject
+{
+public:
+    explicit ApiClient(const QString& url, const QString& origin = QString(),
+                       const QByteArray& authorization = QByteArray())
+        : m_socket(origin)
+    {
+        QNetworkRequest request{QUrl(url)};
+        if (!authorization.isEmpty())
+            request.setRawHeader("Authorization", authorization);
+        connect(&m_socket, &QWebSocket::connected, this, [this] { m_connected = true; });
+        connect(&m_socket, &QWebSocket::disconnected, this, [this] {
+            m_closed = true;
+            m_closeCode = m_socket.closeCode();
+            m_closeReason = m_socket.closeReason();
+        });
+        connect(&m_socket, &QWebSocket::textMessageReceived, this,
+                [this](const QString& text) { m_texts << text; });
+        m_socket.open(request);
+    }
+
+    bool opens()
+    {
+        return QTest::qWaitFor([&] { return m_connected || m_closed; }, WaitMs) && m_connected;
+    }
+    // Out at once: the test may block on the line next.
+    void send(const QString& text)
+    {
+        m_socket.sendTextMessage(text);
+        m_socket.flush();
+    }
+    void send(const QString& topic, const QJsonValue& payload)
+    {
+        send(QString::fromUtf8(QJsonDocument(QJsonObject{{"topic", topic}, {"payload", payload}})
+                                   .toJson(QJsonDocument::Compact)));
+    }
+    void hello(const QByteArray& token = QByteArray())
+    {
+        send("bridge/hello",
+             token.isEmpty() ? QJsonObject() : QJsonObject{{"token", QString(token)}});
+    }
+    // The payload of the first message on topic that matches, waiting at most ms.
+    std::optional<QJsonValue> waitFor(const QString& topic,
+                                      const std::function<bool(const QJsonValue&)>& match = {},
+                                      int ms = WaitMs)
+    {
+        std::optional<QJsonValue> found;
+        const QString quoted = "\"topic\":\"" + topic + '"';
+        qsizetype next = 0;
+        (void)QTest::qWaitFor(
+            [&] {
+                // Each message is looked at once: a flood must not slow the reading.
+                for (; next < m_texts.size(); ++next) {
+                    if (!m_texts[next].contains(quoted))
+                        continue;
+                    const QJsonObject m = QJsonDocument::fromJson(m_texts[next].toUtf8()).object();
+                    if (!match || match(m.value("payload"))) {
+                        found = m.value("payload");
+                        return true;
+                    }
+                }
+                return false;
+            },
+            ms);
+        return found;
+    }
+    bool closes(int ms = WaitMs)
+    {
+        return QTest::qWaitFor([&] { return m_closed; }, ms);
+    }
+    int closeCode() const { return m_closeCode; }
+    const QString& closeReason() const { return m_closeReason; }
+    // The topic of the first message, or empty.
+    QString firstTopic() const
+    {
+        return m_texts.isEmpty() ? QString()
+                                 : QJsonDocument::fromJson(m_texts.first().toUtf8())
+                                       .object()
+                                       .value("topic")
+                                       .toString();
+    }
+    qsizetype count() const { return m_texts.size(); }
+
+private:
+    QWebSocket m_socket;
+    bool m_connected = false;
+    bool m_closed = false;
+    int m_closeCode = -1;
+    QString m_closeReason;
+    QStringList m_texts;
+};
+
+QByteArray bearer()
+{
+    return "Bearer " + Token;
+}
+
+} // namespace
+
+class TestWebApi : public QObject
+{
+    Q_OBJECT
+
+    QString m_why;
+    QTemporaryDir m_dir;
+    Broker m_broker;
+    Pty m_desk;
+    std::unique_ptr<WebBridge> m_bridge;
+    std::unique_ptr<MqttProbe> m_probe;
+    std::unique_ptr<Watchdog> m_watchdog;
+
+    QString api() const { return "ws://" + m_bridge->authority() + "/api"; }
+    QString pageOrigin() const { return "http://" + m_bridge->authority(); }
+
+private slots:
+    void initTestCase()
+    {
+        if (!Broker::installed())
+            QSKIP("mosquitto is not installed (scripts/install-deps.sh installs it)");
+        QVERIFY2(m_broker.start(&m_why), qPrintable(m_why));
+        QFile token(m_dir.filePath("token"));
+        QVERIFY(token.open(QIODevice::WriteOnly) && token.write(Token + "\n") > 0);
+        token.close();
+        m_probe = std::make_unique<MqttProbe>();
+        QVERIFY2(m_probe->connect(m_broker.port(), {"quendra/#"}, &m_why), qPrintable(m_why));
+        m_bridge = std::make_unique<WebBridge>(
+            QUENDRA_BRIDGE_PATH,
+            QStringList{"--web-token-file", token.fileName(), "--broker", m_broker.url(), "--line",
+                        "desk=" + m_desk.devicePath() + "@9600,n,8,1", "--modules", "desk:5",
+                        "--client-id", "webapi"});
+        QVERIFY2(m_bridge->serving(WaitMs, &m_why), qPrintable(m_why));
+        QVERIFY(m_probe->waitFor("quendra/desk/status", "online", WaitMs));
+    }
+    void init() { m_watchdog = std::make_unique<Watchdog>(120000); }
+    void cleanup() { m_watchdog.reset(); }
+
+    // On hello every line and module, then every change; an order from the
+    // page is published to the broker as one from any other client.
+    void snapshotAndOrder()
+    {
+        ApiClient page(api(), pageOrigin(), bearer());
+        QVERIFY(page.opens());
+        page.hello();
+        const auto info = page.waitFor("bridge/info");
+        QVERIFY(info);
+        QCOMPARE(
+            info->toObject().value("lines").toArray().first().toObject().value("name").toString(),
+            "desk");
+        QCOMPARE(info->toObject().value("broker").toString(), m_broker.url());
+        QVERIFY(!info->toObject().value("allowRaw").toBool());
+        QCOMPARE(page.firstTopic(), "bridge/info");
+        QVERIFY(page.waitFor("desk/status", [](const QJsonValue& v) { return v == "online"; }));
+        QVERIFY(page.waitFor("desk/5/display"));
+
+        m_probe->clear();
+        page.send("desk/5/text/set", "HI");
+        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
+        const auto frame = page.waitFor("desk/frame");
+        QVERIFY(frame);
+        QCOMPARE(frame->toObject().value("bytes").toString(), "05 62 20 20 20 20 48 49");
+        QCOMPARE(frame->toObject().value("meaning").toString(), "UID 5 text '    HI'");
+        const auto display = page.waitFor("desk/5/display", [](const QJsonValue& v) {
+            return v.toObject().value("shows") == "HI";
+        });
+        QVERIFY(display);
+        QCOMPARE(display->toObject().value("digits").toArray(),
+                 QJsonArray({"", "", "", "", "bcefg", "ef"}));
+        QVERIFY(page.waitFor("desk/5/text", [](const QJsonValue& v) { return v == "HI"; }));
+        QVERIFY(m_probe->waitFor("quendra/desk/5/text", "HI", WaitMs));
+
+        // A whole number goes as the broker's decimal payload.
+        page.send("desk/5/long/set", -42);
+        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("05 65 ff ff ff d6"));
+    }
+
+    // The same refusal as a message on the broker gets, to every page and to
+    // PREFIX/LINE/error; what reaches no line goes to bridge/error.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("topic"); // where the page hears the refusal
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("a bad value") << R"({"topic":"desk/5/dp/set","payload":"99"})"
+                                     << "desk/error"
+                                     << "0 to 63";
+        QTest::newRow("raw without --allow-raw")
+            << R"({"topic":"desk/raw/set","payload":"05 62 20 20 20 20 48 49"})"
+            << "desk/error"
+            << "--allow-raw";
+        QTest::newRow("an object for a value") << R"({"topic":"desk/5/text/set","payload":{}})"
+                                               << "desk/error"
+                                               << "empty payload";
+        QTest::newRow("no such line") << R"({"topic":"hall/5/text/set","payload":"HI"})"
+                                      << "bridge/error"
+                                      << "no line named \"hall\"";
+        QTest::newRow("not JSON") << "desk/5/text/set HI"
+                                  << "bridge/error"
+                                  << "JSON object";
+    }
+    void refusals()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, topic);
+        QFETCH(QString, reason);
+        ApiClient page(api(), pageOrigin(), bearer());
+        ApiClient other(api(), pageOrigin(), bearer());
+        QVERIFY(page.opens() && other.opens());
+        page.hello();
+        other.hello();
+        QVERIFY(page.waitFor("bridge/info") && other.waitFor("bridge/info"));
+        m_probe->clear();
+        page.send(message);
+        const auto error = page.waitFor(topic);
+        QVERIFY(error);
+        const QString said = error->toObject().value("reason").toString();
+        QVERIFY2(said.contains(reason), qPrintable(said));
+        if (topic == "desk/error") {
+            QJsonObject onBroker;
+            QVERIFY(m_probe->waitFor(
+                [&](const MqttProbe::Message& m) {
+                    onBroker = QJsonDocument::fromJson(m.payload).object();
+                    return m.topic == "quendra/desk/error";
+                },
+                WaitMs));
+            QCOMPARE(error->toObject(), onBroker);
+            QVERIFY(other.waitFor(topic));
+        } else {
+            // Only the page that sent it hears of it.
+            QVERIFY(!other.waitFor(topic, {}, 300));
+        }
+        QCOMPARE(m_desk.read(300).toHex(' '), QByteArray());
+    }
+
+    // The token in the first message or the handshake's header; anything
+    // else closes with 4401 before a word of state is said.
+    void access_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QString>("hello");
+        QTest::addColumn<int>("close"); // 0: the page is let in
+
+        const QString hello = R"({"topic":"bridge/hello","payload":{"token":"%1"}})";
+        QTest::newRow("token in the hello") << QByteArray() << hello.arg(QString(Token)) << 0;
+        QTest::newRow("token in the header") << bearer() << hello.arg("") << 0;
+        QTest::newRow("a browser's login")
+            << "Basic " + ("op:" + Token).toBase64() << R"({"topic":"bridge/hello"})" << 0;
+        QTest::newRow("no token") << QByteArray() << hello.arg("") << 4401;
+        QTest::newRow("a wrong token")
+            << QByteArray() << hello.arg("tst-web-api-0123456788") << 4401;
+        QTest::newRow("a wrong one beside the header") << bearer() << hello.arg("wrong") << 4401;
+        QTest::newRow("an order first")
+            << QByteArray() << R"({"topic":"desk/5/text/set","payload":"HI"})" << 4401;
+        QTest::newRow("not JSON first") << QByteArray() << "hello" << 4401;
+    }
+    void access()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QString, hello);
+        QFETCH(int, close);
+        ApiClient page(api(), pageOrigin(), header);
+        QVERIFY(page.opens());
+        page.send(hello);
+        if (close == 0) {
+            QVERIFY(page.waitFor("bridge/info"));
+            return;
+        }
+        QVERIFY(page.closes());
+        QCOMPARE(page.closeCode(), close);
+        QCOMPARE(page.count(), 0);
+        QCOMPARE(m_desk.read(300).toHex(' '), QByteArray());
+    }
+
+    // Every request needs the token in a header; a token in the URL counts
+    // for nothing (URLs end up in logs).
+    void http_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("type");
+
+        QTest::newRow("no token") << "/" << QByteArray() << 401 << QByteArray();
+        QTest::newRow("the token in the URL")
+            << QString("/?token=" + Token) << QByteArray() << 401 << QByteArray();
+        QTest::newRow("a wrong token")
+            << "/app.js" << QByteArray("Bearer tst-web-api-x") << 401 << QByteArray();
+        QTest::newRow("the page") << "/" << bearer() << 200 << QByteArray("text/html");
+        QTest::newRow("its script, by a browser's login")
+            << "/app.js"
+            << "Basic " + ("op:" + Token).toBase64() << 200 << QByteArray("text/javascript");
+        QTest::newRow("nothing there") << "/etc/passwd" << bearer() << 404 << QByteArray();
+        QTest::newRow("the API without the upgrade") << "/api" << bearer() << 426 << QByteArray();
+    }
+    void http()
+    {
+        QFETCH(QString, path);
+        QFETCH(QByteArray, header);
+        QFETCH(int, status);
+        QFETCH(QByteArray, type);
+        QNetworkAccessManager network;
+        QNetworkRequest request(QUrl("http://" + m_bridge->authority() + path));
+        if (!header.isEmpty())
+            request.setRawHeader("Authorization", header);
+        std::unique_ptr<QNetworkReply> reply(network.get(request));
+        QVERIFY(QTest::qWaitFor([&] { return reply->isFinished(); }, WaitMs));
+        QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+        QVERIFY(reply->rawHeader("Content-Type").startsWith(type));
+        QVERIFY(reply->rawHeader("Content-Security-Policy").contains("default-src 'none'"));
+        if (status == 401) {
+            QVERIFY(reply->rawHeader("WWW-Authenticate").startsWith("Basic"));
+            QCOMPARE(reply->readAll(), QByteArray());
+        }
+    }
+
+    // A page of another site cannot use a browser's login to drive the lines.
+    void origin_data()
+    {
+        QTest::addColumn<QString>("origin"); // %1: the bridge's own host and port
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("its own") << "http://%1" << true;
+        QTest::newRow("another site") << "http://evil.example" << false;
+        QTest::newRow("another port on the same host") << "http://127.0.0.1:1" << false;
+        QTest::newRow("a sandboxed frame") << "null" << false;
+        QTest::newRow("no browser at all") << "" << true;
+    }
+    void origin()
+    {
+        QFETCH(QString, origin);
+        QFETCH(bool, opens);
+        ApiClient page(api(), origin.contains("%1") ? origin.arg(m_bridge->authority()) : origin,
+                       bearer());
+        QCOMPARE(page.opens(), opens);
+    }
+
+    void tooBig()
+    {
+        ApiClient page(api(), pageOrigin(), bearer());
+        QVERIFY(page.opens());
+        page.hello();
+        QVERIFY(page.waitFor("bridge/info"));
+        page.send("desk/5/text/set", QString(5000, 'X'));
+        QVERIFY(page.closes());
+        QCOMPARE(page.closeCode(), int(QWebSocketProtocol::CloseCodeTooMuchData));
+        QCOMPARE(m_desk.read(300).toHex(' '), QByteArray());
+    }
+
+    void tooManyPages()
+    {
+        std::vector<std::unique_ptr<ApiClient>> pages;
+        for (int i = 0; i < 16; ++i) {
+            pages.push_back(std::make_unique<ApiClient>(api(), pageOrigin(), bearer()));
+            QVERIFY(pages.back()->opens());
+        }
+        ApiClient extra(api(), pageOrigin(), bearer());
+        QVERIFY(extra.opens());
+        QVERIFY(extra.closes());
+        QCOMPARE(extra.closeCode(), 4429);
+        QVERIFY2(extra.closeReason().contains("16"), qPrintable(extra.closeReason()));
+        // One gone makes room.
+        pages.pop_back();
+        ApiClient again(api(), pageOrigin(), bearer());
+        QVERIFY(again.opens());
+        again.hello();
+        QVERIFY(again.waitFor("bridge/info"));
+    }
+
+    // A page that stops reading is dropped once its queue is full; the line,
+    // the broker and the other pages go on meanwhile.
+    void stopsReading()
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0);
+        const int small = 4096;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(m_bridge->authority().section(':', 1).toUShort());
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        const QByteArray hello = R"({"topic":"bridge/hello"})";
+        QByteArray request = "GET /api HTTP/1.1\r\nHost: " + m_bridge->authority().toUtf8() +
+                             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                             "Sec-WebSocket-Version: 13\r\nAuthorization: " +
+                             bearer() + "\r\n\r\n";
+        QCOMPARE(::write(fd, request.constData(), size_t(request.size())), ssize_t(request.size()));
+        // The answer to the handshake, then never a byte more is read.
+        QByteArray answer(4096, '\0');
+        const ssize_t got = ::read(fd, answer.data(), size_t(answer.size()));
+        QVERIFY2(got > 0 && answer.startsWith("HTTP/1.1 101"), answer.constData());
+        // The hello as a client's masked text frame (a zero mask).
+        const QByteArray frame =
+            QByteArray::fromHex("81") + char(0x80 | hello.size()) + QByteArray(4, '\0') + hello;
+        QCOMPARE(::write(fd, frame.constData(), size_t(frame.size())), ssize_t(frame.size()));
+
+        ApiClient reader(api(), pageOrigin(), bearer());
+        QVERIFY(reader.opens());
+        reader.hello();
+        QVERIFY(reader.waitFor("bridge/info"));
+        // Refusals at the broker's pace: each one a message for every page.
+        QList<QPair<QString, QByteArray>> flood;
+        for (int i = 0; i < 30000; ++i)
+            flood.append({"quendra/desk/5/dp/set", QByteArray(60, 'x')});
+        m_probe->publishMany(flood);
+        QVERIFY2(m_bridge->says("dropped: more than 1024 KiB wait", 60000),
+                 m_bridge->output().right(2000).constData());
+        QVERIFY(m_probe->publish("quendra/desk/7/dp/set", "7"));
+        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("07 63 07"));
+        QVERIFY(m_probe->waitFor("quendra/desk/7/dp", "7", WaitMs));
+        QVERIFY2(reader.waitFor(
+                     "desk/7/dp", [](const QJsonValue& v) { return v == "7"; }, 60000),
+                 m_bridge->output().right(1000).constData());
+        ::close(fd);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWebApi)
+#include "tst_web_api.moc"
