@@ -82,7 +82,7 @@ QJsonObject PageDriver::call(const QString& op, QJsonObject fields, int timeoutM
         }
         if (deadline.hasExpired() || m_node.state() != QProcess::Running)
             break;
-        m_node.waitForReadyRead(int(qBound<qint64>(1, deadline.remainingTime(), 100)));
+        m_node.waitForReadyRead(int(qBound(qint64(1), deadline.remainingTime(), qint64(100))));
         m_pending += m_node.readAllStandardOutput();
     }
     return QJsonObject{
@@ -96,5 +96,8 @@ QJsonObject PageDriver::control(const QList<QPair<QString, QString>>& scope, con
     QJsonArray regions;
     for (const auto& [r, n] : scope)
         regions.append(QJsonArray{r, n});
-    return QJsonObject{{"scope", regions}, {"role", role}, {"name", name}};
+    QJsonObject found{{"scope", regions}, {"role", role}};
+    if (!name.isNull())
+        found.insert(QStringLiteral("name"), name);
+    return found;
 }

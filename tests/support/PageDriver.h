@@ -24,7 +24,8 @@ public:
     QJsonObject call(const QString& op, QJsonObject fields = {}, int timeoutMs = 20000);
 
     // A control as a person finds it: by role and name, inside the regions
-    // named in turn ({"region", "Line desk"}, {"region", "Module 5"}).
+    // named in turn ({"region", "Line desk"}, {"region", "Module 5"}); a null
+    // name takes the only control of that role.
     static QJsonObject control(const QList<QPair<QString, QString>>& scope, const QString& role,
                                const QString& name);
 

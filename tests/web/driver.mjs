@@ -26,7 +26,8 @@ function now() {
 function locate(command) {
   let where = page;
   for (const [role, name] of command.scope ?? []) where = where.getByRole(role, { name, exact: true });
-  return command.role ? where.getByRole(command.role, { name: command.name, exact: true }) : where;
+  if (!command.role) return where;
+  return where.getByRole(command.role, command.name === undefined ? {} : { name: command.name, exact: true });
 }
 
 const ops = {
@@ -49,8 +50,16 @@ const ops = {
     page.on('pageerror', (e) => problems.pageErrors.push(String(e.message)));
     page.on('dialog', (d) => { problems.dialogs.push(`${d.type()}: ${d.message()}`); d.dismiss().catch(() => {}); });
     await page.exposeBinding('quendraSeen', (_source, label) => { seen.set(label, now()); });
-    const response = await page.goto(c.url);
-    return { status: response ? response.status() : 0 };
+    let status = 0;
+    page.on('response', (r) => { if (r.request().isNavigationRequest()) status = r.status(); });
+    try {
+      const response = await page.goto(c.url);
+      return { status: response ? response.status() : status };
+    } catch (error) {
+      // A refused login ends the navigation; the status it had still counts.
+      if (!status) throw error;
+      return { status, refused: String(error.message) };
+    }
   },
   async fill(c) { await locate(c).fill(c.value, { timeout: c.timeoutMs ?? 10000 }); return {}; },
   async check(c) { await locate(c).setChecked(c.value !== false, { timeout: c.timeoutMs ?? 10000 }); return {}; },
@@ -80,6 +89,18 @@ const ops = {
     const started = Date.now();
     await locate(c).waitFor({ state: c.state ?? 'visible', timeout: c.timeoutMs ?? 10000 });
     return { ms: Date.now() - started };
+  },
+  // Until the control's text starts with c.prefix.
+  async waitText(c) {
+    const target = locate(c);
+    const started = Date.now();
+    const deadline = started + (c.timeoutMs ?? 10000);
+    for (;;) {
+      const text = (await target.textContent({ timeout: Math.max(1, deadline - Date.now()) })) ?? '';
+      if (text.startsWith(c.prefix)) return { ms: Date.now() - started, text };
+      if (Date.now() > deadline) throw new Error(`the text is still "${text}"`);
+      await new Promise((resolve) => { setTimeout(resolve, 10); });
+    }
   },
   async eval(c) { return { value: await page.evaluate(c.js) }; },
   // Tells the driver the moment the element's accessible name becomes label.

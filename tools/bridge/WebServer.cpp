@@ -139,7 +139,9 @@ bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* soc
     const QString path = request.url().path();
     QHttpServerResponse response(Status::NotFound);
     if (!authorized(request.value("authorization"))) {
-        response = QHttpServerResponse(Status::Unauthorized);
+        // Nothing but the refusal: not a word of the page.
+        response = QHttpServerResponse(QByteArrayLiteral("text/plain; charset=utf-8"), QByteArray(),
+                                       Status::Unauthorized);
         response.setHeader("WWW-Authenticate", R"(Basic realm="quendra-bridge", charset="UTF-8")");
     } else if (request.method() != QHttpServerRequest::Method::Get) {
         response = plain("only GET", Status::MethodNotAllowed);
