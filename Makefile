@@ -55,9 +55,11 @@ clean:
 	if [ -n "$$kept" ]; then mkdir -p $(BUILD)/bin && mv "$$kept" $(BUILD)/bin/quendra.ini && \
 		echo "kept $(BUILD)/bin/quendra.ini: your settings"; fi
 
-# docs/screenshot.png: the real panel photographed on a virtual X display.
+# docs/screenshot.png: the real panel photographed on a virtual X display;
+# docs/web-*.png: the bridge's page in Chromium.
 screenshot: deps-test build
 	cmake --build $(BUILD) --target screenshot
+	cmake --build $(BUILD) --target web-screenshots
 
 # Any sanitizer report fails the test that raised it. Leaks inside the
 # system's font and graphics libraries are listed in tests/lsan.supp; a leak

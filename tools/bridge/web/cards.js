@@ -180,7 +180,7 @@ export function makeLine(info, line, send, addCard) {
       'Send raw frame', ([hex]) => send(`${line.name}/raw/set`, hex.trim())));
   }
   if (info.allowConfig) {
-    const form = el('form', { class: 'order', 'aria-label': 'Configuration' });
+    const form = el('form', { class: 'order config', 'aria-label': 'Configuration' });
     const rate = el('select', { id: nextId('rate') });
     for (const r of info.rates ?? []) rate.append(el('option', { value: r }, `${r} baud`));
     const uid = el('input', { id: nextId('uid'), type: 'number', min: 0, max: 255, required: true });
