@@ -9,6 +9,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 // quendra-bridge with its page, the caller's child: it listens on a port the
 // system picks (--web 127.0.0.1:0) and says where; url() is what it said.
 class WebBridge : public QProcess
@@ -17,6 +20,8 @@ public:
     WebBridge(const QString& program, const QStringList& args)
     {
         setProcessChannelMode(QProcess::MergedChannels);
+        // Gone with its parent, also when a watchdog ends the parent at once.
+        setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         start(program, QStringList{"--web", "127.0.0.1:0"} + args);
     }
     ~WebBridge() override { stopChild(*this, 10000); }
