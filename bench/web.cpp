@@ -35,13 +35,10 @@ QJsonObject must(const QJsonObject& answer)
     return answer;
 }
 
-void report(const char* what, std::vector<double> ms)
+void report(const char* what, const std::vector<double>& ms)
 {
-    std::sort(ms.begin(), ms.end());
-    const auto at = [&](double p) {
-        return ms[std::min(ms.size() - 1, size_t(p * double(ms.size())))];
-    };
-    std::printf("  %-42s %8.2f  %8.2f  %8.2f\n", what, at(0.5), at(0.99), ms.back());
+    std::printf("  %-42s %8.2f  %8.2f  %8.2f\n", what, percentile(ms, 0.5), percentile(ms, 0.99),
+                percentile(ms, 1));
 }
 
 } // namespace

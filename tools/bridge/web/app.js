@@ -145,6 +145,12 @@ function connect() {
   });
   socket.addEventListener('close', (event) => {
     connection.className = 'offline';
+    // Without the bridge nothing is known of the lines.
+    for (const line of lines.values()) {
+      line.section.status.textContent = 'not known: no connection to the bridge';
+      line.section.status.className = 'status offline';
+      line.state = '';
+    }
     if (event.code === 4401) {
       sessionStorage.removeItem(TokenKey);
       connection.textContent = 'Signed out';
