@@ -61,7 +61,7 @@ private slots:
         const QJsonObject display = parsed(messages[1]);
         QCOMPARE(display.value("topic").toString(), "desk/5/display");
         QStringList got;
-        for (const QJsonValue& d : display.value("payload").toObject().value("digits").toArray())
+        for (const auto& d : display.value("payload").toObject().value("digits").toArray())
             got << d.toString();
         QCOMPARE(got, digits);
         QCOMPARE(display.value("payload").toObject().value("shows").toString(), shows);

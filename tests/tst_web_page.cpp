@@ -98,7 +98,7 @@ class TestWebPage : public QObject
         if (!password.isEmpty())
             fields.insert("credentials",
                           QJsonObject{{"username", "operator"}, {"password", password}});
-        const QJsonObject opened = drive("open", fields);
+        QJsonObject opened = drive("open", fields);
         // Ready once the page has heard everything.
         if (opened.value("status").toInt() == 200)
             drive("waitText",

@@ -43,7 +43,7 @@ QString PageDriver::missing()
     if (!QFileInfo::exists(
             QStringLiteral(QUENDRA_SOURCE_DIR "/tests/web/node_modules/playwright-core")))
         return QStringLiteral("tests/web/node_modules has no playwright-core");
-    return QString();
+    return {};
 }
 
 bool PageDriver::start(QString* why)
@@ -74,7 +74,7 @@ QJsonObject PageDriver::call(const QString& op, QJsonObject fields, int timeoutM
     while (true) {
         const int newline = m_pending.indexOf('\n');
         if (newline >= 0) {
-            const QJsonObject answer = QJsonDocument::fromJson(m_pending.left(newline)).object();
+            QJsonObject answer = QJsonDocument::fromJson(m_pending.left(newline)).object();
             m_pending.remove(0, newline + 1);
             if (answer.value(QStringLiteral("id")).toInt() == id)
                 return answer;

@@ -64,7 +64,7 @@ Checked<void> webOptions(WebConfig& web, const QMap<QString, QString>& values)
                 QStringLiteral("--web-base and --web-token-file need --web ADDRESS:PORT")};
         return {};
     }
-    if (const Checked<void> ok = listenOption(web, listen); !ok)
+    if (Checked<void> ok = listenOption(web, listen); !ok)
         return ok;
     if (!base.isEmpty())
         return baseOption(web, base);

@@ -30,7 +30,7 @@ constexpr char Policy[] = "default-src 'none'; script-src 'self'; style-src 'sel
 
 QHttpServerResponse plain(const QByteArray& text, Status status)
 {
-    return QHttpServerResponse(QByteArrayLiteral("text/plain; charset=utf-8"), text + '\n', status);
+    return {QByteArrayLiteral("text/plain; charset=utf-8"), text + '\n', status};
 }
 
 bool isUpgrade(const QHttpServerRequest& request)
@@ -40,8 +40,8 @@ bool isUpgrade(const QHttpServerRequest& request)
 
 } // namespace
 
-WebServer::WebServer(Bridge& bridge, const WebConfig& web)
-    : m_bridge(bridge), m_web(web), m_mirror(bridge.config())
+WebServer::WebServer(Bridge& bridge, WebConfig web)
+    : m_bridge(bridge), m_web(std::move(web)), m_mirror(bridge.config())
 {
     const struct
     {

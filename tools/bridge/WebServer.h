@@ -49,7 +49,7 @@ public:
         TooManyClients = 4429
     };
 
-    WebServer(Bridge& bridge, const WebConfig& web);
+    WebServer(Bridge& bridge, WebConfig web);
     ~WebServer() override;
 
     // Reads the token and listens; says where the page is on standard error.
