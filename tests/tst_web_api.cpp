@@ -2,6 +2,7 @@
 // client: the message shape both ways, who gets in, the limits, and a page
 // that stops reading; against a real Mosquitto and a line on a pty.
 #include "tests/support/Broker.h"
+#include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Watchdog.h"
 #include "tests/support/WebBridge.h"
@@ -11,6 +12,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
@@ -349,6 +351,54 @@ private slots:
             QVERIFY(reply->rawHeader("WWW-Authenticate").startsWith("Basic"));
             QCOMPARE(reply->readAll(), QByteArray());
         }
+    }
+
+    // Qt's server would keep a whole body before the request is looked at:
+    // the connection is closed once more than a page ever sends waits.
+    void hugeRequest()
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost,
+                             m_bridge->authority().section(':', 1).toUShort());
+        QVERIFY(socket.waitForConnected(WaitMs));
+        const qint64 before = procStatusKb(m_bridge->processId(), "VmHWM");
+        socket.write("POST / HTTP/1.1\r\nHost: " + m_bridge->authority().toUtf8() +
+                     "\r\nContent-Length: 100000000\r\n\r\n");
+        const QByteArray chunk(1 << 16, 'x');
+        for (int i = 0; i < 1500 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
+            socket.write(chunk);
+            socket.waitForBytesWritten(100);
+        }
+        QVERIFY(socket.state() != QAbstractSocket::ConnectedState ||
+                socket.waitForDisconnected(WaitMs));
+        QVERIFY2(m_bridge->says("a request over 64 KiB", WaitMs),
+                 m_bridge->output().right(500).constData());
+#ifndef __SANITIZE_ADDRESS__
+        const qint64 after = procStatusKb(m_bridge->processId(), "VmHWM");
+        QVERIFY2(after - before < 8 * 1024,
+                 qPrintable(QStringLiteral("%1 kB more").arg(after - before)));
+#endif
+        // Serving as before.
+        ApiClient page(api(), pageOrigin(), bearer());
+        QVERIFY(page.opens());
+    }
+
+    void tooManyConnections()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        const quint16 port = m_bridge->authority().section(':', 1).toUShort();
+        for (int i = 0; i < 65; ++i) {
+            held.push_back(std::make_unique<QTcpSocket>());
+            held.back()->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(held.back()->waitForConnected(WaitMs));
+        }
+        // The one past 64 is let go at once, those before it are kept.
+        QVERIFY(held.back()->waitForDisconnected(WaitMs));
+        QVERIFY(m_bridge->says("refused: 64 are open", WaitMs));
+        QCOMPARE(held.front()->state(), QAbstractSocket::ConnectedState);
+        held.clear();
+        ApiClient page(api(), pageOrigin(), bearer());
+        QVERIFY(QTest::qWaitFor([&] { return page.opens(); }, WaitMs));
     }
 
     // A page of another site cannot use a browser's login to drive the lines.

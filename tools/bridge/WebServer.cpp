@@ -2,6 +2,7 @@
 
 #include "protocol/printable.h"
 #include "tools/bridge/WebClient.h"
+#include "tools/bridge/WebListener.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
@@ -10,7 +11,6 @@
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QNetworkRequest>
-#include <QTcpServer>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -91,7 +91,7 @@ Checked<void> WebServer::start()
             return Refusal{token.message()};
         m_token = *token;
     }
-    auto* server = new QTcpServer(this);
+    auto* server = new WebListener(this);
     QUrl url;
     url.setScheme(QStringLiteral("http"));
     url.setHost(m_web.address.toString());
