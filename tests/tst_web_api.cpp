@@ -361,7 +361,7 @@ private slots:
         socket.connectToHost(QHostAddress::LocalHost,
                              m_bridge->authority().section(':', 1).toUShort());
         QVERIFY(socket.waitForConnected(WaitMs));
-        const qint64 before = procStatusKb(m_bridge->processId(), "VmHWM");
+        [[maybe_unused]] const qint64 before = procStatusKb(m_bridge->processId(), "VmHWM");
         socket.write("POST / HTTP/1.1\r\nHost: " + m_bridge->authority().toUtf8() +
                      "\r\nContent-Length: 100000000\r\n\r\n");
         const QByteArray chunk(1 << 16, 'x');
