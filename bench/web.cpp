@@ -70,10 +70,10 @@ int main(int argc, char* argv[])
 
     std::printf("quendra-bench-web (%s build), load average at the start: %s\n\n",
                 QUENDRA_BUILD_TYPE, qPrintable(loadAverage()));
-    std::printf("%d of each, one at a time; Chromium %s, the line at 38400,n,8,1,\n"
+    std::printf("%d of each, one at a time, in headless Chromium; the line at 38400,n,8,1,\n"
                 "broker, bridge and browser on loopback\n"
                 "                                               p50 ms    p99 ms    max ms\n",
-                Samples, "headless");
+                Samples);
 
     std::vector<double> clicks;
     QJsonObject field = PageDriver::control(Card, "textbox", "Text");

@@ -37,7 +37,7 @@ void WebListener::incomingConnection(qintptr descriptor)
         if (*sent < MaxRequestBytes)
             return;
         std::fprintf(stderr, "quendra-bridge: connection from %s closed: a request over %lld KiB\n",
-                     qPrintable(peer), MaxRequestBytes / 1024);
+                     qPrintable(peer), static_cast<long long>(MaxRequestBytes / 1024));
         socket->abort();
     });
     addPendingConnection(socket);
