@@ -1,175 +1,30 @@
 // quendra-bridge's WebSocket API and page server as a program, from a C++
-// client: the message shape both ways, who gets in, the limits, and a page
-// that stops reading; against a real Mosquitto and a line on a pty.
-#include "tests/support/Broker.h"
-#include "tests/support/Process.h"
-#include "tests/support/Pty.h"
+// client: the message shape both ways, who gets in, over HTTP and on the
+// WebSocket; against a real Mosquitto and a line on a pty.
+#include "tests/support/ApiClient.h"
 #include "tests/support/Watchdog.h"
-#include "tests/support/WebBridge.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QWebSocket>
 #include <QtTest>
 
-#include <memory>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-namespace {
-
-constexpr int WaitMs = 15000;
-const QByteArray Token = "tst-web-api-0123456789";
-
-// A page's WebSocket as a program holds one: every message kept, the close
-// code once closed.
-class ApiClient : public QObject
-{
-public:
-    explicit ApiClient(const QString& url, const QString& origin = QString(),
-                       const QByteArray& authorization = QByteArray())
-        : m_socket(origin)
-    {
-        QNetworkRequest request{QUrl(url)};
-        if (!authorization.isEmpty())
-            request.setRawHeader("Authorization", authorization);
-        connect(&m_socket, &QWebSocket::connected, this, [this] { m_connected = true; });
-        connect(&m_socket, &QWebSocket::disconnected, this, [this] {
-            m_closed = true;
-            m_closeCode = m_socket.closeCode();
-            m_closeReason = m_socket.closeReason();
-        });
-        connect(&m_socket, &QWebSocket::textMessageReceived, this,
-                [this](const QString& text) { m_texts << text; });
-        m_socket.open(request);
-    }
-    // Closed before it goes: a QWebSocket destroyed open loses memory.
-    ~ApiClient() override
-    {
-        if (m_socket.state() != QAbstractSocket::ConnectedState)
-            return;
-        m_socket.close();
-        (void)QTest::qWaitFor([&] { return m_closed; }, 5000);
-    }
-
-    bool opens()
-    {
-        return QTest::qWaitFor([&] { return m_connected || m_closed; }, WaitMs) && m_connected;
-    }
-    // Out at once: the test may block on the line next.
-    void send(const QString& text)
-    {
-        m_socket.sendTextMessage(text);
-        m_socket.flush();
-    }
-    void send(const QString& topic, const QJsonValue& payload)
-    {
-        send(QString::fromUtf8(QJsonDocument(QJsonObject{{"topic", topic}, {"payload", payload}})
-                                   .toJson(QJsonDocument::Compact)));
-    }
-    void hello(const QByteArray& token = QByteArray())
-    {
-        send("bridge/hello",
-             token.isEmpty() ? QJsonObject() : QJsonObject{{"token", QString(token)}});
-    }
-    // The payload of the first message on topic that matches, waiting at most ms.
-    std::optional<QJsonValue> waitFor(const QString& topic,
-                                      const std::function<bool(const QJsonValue&)>& match = {},
-                                      int ms = WaitMs)
-    {
-        std::optional<QJsonValue> found;
-        const QString quoted = "\"topic\":\"" + topic + '"';
-        qsizetype next = 0;
-        (void)QTest::qWaitFor(
-            [&] {
-                // Each message is looked at once: a flood must not slow the reading.
-                for (; next < m_texts.size(); ++next) {
-                    if (!m_texts[next].contains(quoted))
-                        continue;
-                    const QJsonObject m = QJsonDocument::fromJson(m_texts[next].toUtf8()).object();
-                    if (!match || match(m.value("payload"))) {
-                        found = m.value("payload");
-                        return true;
-                    }
-                }
-                return false;
-            },
-            ms);
-        return found;
-    }
-    bool closes(int ms = WaitMs)
-    {
-        return QTest::qWaitFor([&] { return m_closed; }, ms);
-    }
-    int closeCode() const { return m_closeCode; }
-    const QString& closeReason() const { return m_closeReason; }
-    // The topic of the first message, or empty.
-    QString firstTopic() const
-    {
-        return m_texts.isEmpty() ? QString()
-                                 : QJsonDocument::fromJson(m_texts.first().toUtf8())
-                                       .object()
-                                       .value("topic")
-                                       .toString();
-    }
-    qsizetype count() const { return m_texts.size(); }
-
-private:
-    QWebSocket m_socket;
-    bool m_connected = false;
-    bool m_closed = false;
-    int m_closeCode = -1;
-    QString m_closeReason;
-    QStringList m_texts;
-};
-
-QByteArray bearer()
-{
-    return "Bearer " + Token;
-}
-
-} // namespace
+using namespace webapi;
 
 class TestWebApi : public QObject
 {
     Q_OBJECT
 
     QString m_why;
-    QTemporaryDir m_dir;
-    Broker m_broker;
-    Pty m_desk;
-    std::unique_ptr<WebBridge> m_bridge;
-    std::unique_ptr<MqttProbe> m_probe;
+    Fixture m_web;
     std::unique_ptr<Watchdog> m_watchdog;
-
-    QString api() const { return "ws://" + m_bridge->authority() + "/api"; }
-    QString pageOrigin() const { return "http://" + m_bridge->authority(); }
 
 private slots:
     void initTestCase()
     {
         if (!Broker::installed())
             QSKIP("mosquitto is not installed (scripts/install-deps.sh installs it)");
-        QVERIFY2(m_broker.start(&m_why), qPrintable(m_why));
-        QFile token(m_dir.filePath("token"));
-        QVERIFY(token.open(QIODevice::WriteOnly) && token.write(Token + "\n") > 0);
-        token.close();
-        m_probe = std::make_unique<MqttProbe>();
-        QVERIFY2(m_probe->connect(m_broker.port(), {"quendra/#"}, &m_why), qPrintable(m_why));
-        m_bridge = std::make_unique<WebBridge>(
-            QUENDRA_BRIDGE_PATH,
-            QStringList{"--web-token-file", token.fileName(), "--broker", m_broker.url(), "--line",
-                        "desk=" + m_desk.devicePath() + "@9600,n,8,1", "--modules", "desk:5",
-                        "--client-id", "webapi"});
-        QVERIFY2(m_bridge->serving(WaitMs, &m_why), qPrintable(m_why));
-        QVERIFY(m_probe->waitFor("quendra/desk/status", "online", WaitMs));
+        QVERIFY2(m_web.start("webapi", &m_why), qPrintable(m_why));
     }
     void init() { m_watchdog = std::make_unique<Watchdog>(120000); }
     void cleanup() { m_watchdog.reset(); }
@@ -178,7 +33,7 @@ private slots:
     // page is published to the broker as one from any other client.
     void snapshotAndOrder()
     {
-        ApiClient page(api(), pageOrigin(), bearer());
+        ApiClient page(m_web.api(), m_web.pageOrigin(), bearer());
         QVERIFY(page.opens());
         page.hello();
         const auto info = page.waitFor("bridge/info");
@@ -186,15 +41,15 @@ private slots:
         QCOMPARE(
             info->toObject().value("lines").toArray().first().toObject().value("name").toString(),
             "desk");
-        QCOMPARE(info->toObject().value("broker").toString(), m_broker.url());
+        QCOMPARE(info->toObject().value("broker").toString(), m_web.broker.url());
         QVERIFY(!info->toObject().value("allowRaw").toBool());
         QCOMPARE(page.firstTopic(), "bridge/info");
         QVERIFY(page.waitFor("desk/status", [](const QJsonValue& v) { return v == "online"; }));
         QVERIFY(page.waitFor("desk/5/display"));
 
-        m_probe->clear();
+        m_web.probe->clear();
         page.send("desk/5/text/set", "HI");
-        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
+        QCOMPARE(m_web.desk.read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
         const auto frame = page.waitFor("desk/frame");
         QVERIFY(frame);
         QCOMPARE(frame->toObject().value("bytes").toString(), "05 62 20 20 20 20 48 49");
@@ -206,11 +61,11 @@ private slots:
         QCOMPARE(display->toObject().value("digits").toArray(),
                  QJsonArray({"", "", "", "", "bcefg", "ef"}));
         QVERIFY(page.waitFor("desk/5/text", [](const QJsonValue& v) { return v == "HI"; }));
-        QVERIFY(m_probe->waitFor("quendra/desk/5/text", "HI", WaitMs));
+        QVERIFY(m_web.probe->waitFor("quendra/desk/5/text", "HI", WaitMs));
 
         // A whole number goes as the broker's decimal payload.
         page.send("desk/5/long/set", -42);
-        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("05 65 ff ff ff d6"));
+        QCOMPARE(m_web.desk.read(WaitMs, 200).toHex(' '), QByteArray("05 65 ff ff ff d6"));
     }
 
     // The same refusal as a message on the broker gets, to every page and to
@@ -243,13 +98,13 @@ private slots:
         QFETCH(QString, message);
         QFETCH(QString, topic);
         QFETCH(QString, reason);
-        ApiClient page(api(), pageOrigin(), bearer());
-        ApiClient other(api(), pageOrigin(), bearer());
+        ApiClient page(m_web.api(), m_web.pageOrigin(), bearer());
+        ApiClient other(m_web.api(), m_web.pageOrigin(), bearer());
         QVERIFY(page.opens() && other.opens());
         page.hello();
         other.hello();
         QVERIFY(page.waitFor("bridge/info") && other.waitFor("bridge/info"));
-        m_probe->clear();
+        m_web.probe->clear();
         page.send(message);
         const auto error = page.waitFor(topic);
         QVERIFY(error);
@@ -257,7 +112,7 @@ private slots:
         QVERIFY2(said.contains(reason), qPrintable(said));
         if (topic == "desk/error") {
             QJsonObject onBroker;
-            QVERIFY(m_probe->waitFor(
+            QVERIFY(m_web.probe->waitFor(
                 [&](const MqttProbe::Message& m) {
                     onBroker = QJsonDocument::fromJson(m.payload).object();
                     return m.topic == "quendra/desk/error";
@@ -269,7 +124,7 @@ private slots:
             // Only the page that sent it hears of it.
             QVERIFY(!other.waitFor(topic, {}, 300));
         }
-        QCOMPARE(m_desk.read(300).toHex(' '), QByteArray());
+        QCOMPARE(m_web.desk.read(300).toHex(' '), QByteArray());
     }
 
     // The token in the first message or the handshake's header; anything
@@ -298,7 +153,7 @@ private slots:
         QFETCH(QByteArray, header);
         QFETCH(QString, hello);
         QFETCH(int, close);
-        ApiClient page(api(), pageOrigin(), header);
+        ApiClient page(m_web.api(), m_web.pageOrigin(), header);
         QVERIFY(page.opens());
         page.send(hello);
         if (close == 0) {
@@ -308,7 +163,7 @@ private slots:
         QVERIFY(page.closes());
         QCOMPARE(page.closeCode(), close);
         QCOMPARE(page.count(), 0);
-        QCOMPARE(m_desk.read(300).toHex(' '), QByteArray());
+        QCOMPARE(m_web.desk.read(300).toHex(' '), QByteArray());
     }
 
     // Every request needs the token in a header; a token in the URL counts
@@ -339,7 +194,7 @@ private slots:
         QFETCH(int, status);
         QFETCH(QByteArray, type);
         QNetworkAccessManager network;
-        QNetworkRequest request(QUrl("http://" + m_bridge->authority() + path));
+        QNetworkRequest request(QUrl("http://" + m_web.bridge->authority() + path));
         if (!header.isEmpty())
             request.setRawHeader("Authorization", header);
         std::unique_ptr<QNetworkReply> reply(network.get(request));
@@ -351,54 +206,6 @@ private slots:
             QVERIFY(reply->rawHeader("WWW-Authenticate").startsWith("Basic"));
             QCOMPARE(reply->readAll(), QByteArray());
         }
-    }
-
-    // Qt's server would keep a whole body before the request is looked at:
-    // the connection is closed once more than a page ever sends waits.
-    void hugeRequest()
-    {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost,
-                             m_bridge->authority().section(':', 1).toUShort());
-        QVERIFY(socket.waitForConnected(WaitMs));
-        [[maybe_unused]] const qint64 before = procStatusKb(m_bridge->processId(), "VmHWM");
-        socket.write("POST / HTTP/1.1\r\nHost: " + m_bridge->authority().toUtf8() +
-                     "\r\nContent-Length: 100000000\r\n\r\n");
-        const QByteArray chunk(1 << 16, 'x');
-        for (int i = 0; i < 1500 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
-            socket.write(chunk);
-            socket.waitForBytesWritten(100);
-        }
-        QVERIFY(socket.state() != QAbstractSocket::ConnectedState ||
-                socket.waitForDisconnected(WaitMs));
-        QVERIFY2(m_bridge->says("a request over 64 KiB", WaitMs),
-                 m_bridge->output().right(500).constData());
-#ifndef __SANITIZE_ADDRESS__
-        const qint64 after = procStatusKb(m_bridge->processId(), "VmHWM");
-        QVERIFY2(after - before < 8 * 1024,
-                 qPrintable(QStringLiteral("%1 kB more").arg(after - before)));
-#endif
-        // Serving as before.
-        ApiClient page(api(), pageOrigin(), bearer());
-        QVERIFY(page.opens());
-    }
-
-    void tooManyConnections()
-    {
-        std::vector<std::unique_ptr<QTcpSocket>> held;
-        const quint16 port = m_bridge->authority().section(':', 1).toUShort();
-        for (int i = 0; i < 65; ++i) {
-            held.push_back(std::make_unique<QTcpSocket>());
-            held.back()->connectToHost(QHostAddress::LocalHost, port);
-            QVERIFY(held.back()->waitForConnected(WaitMs));
-        }
-        // The one past 64 is let go at once, those before it are kept.
-        QVERIFY(held.back()->waitForDisconnected(WaitMs));
-        QVERIFY(m_bridge->says("refused: 64 are open", WaitMs));
-        QCOMPARE(held.front()->state(), QAbstractSocket::ConnectedState);
-        held.clear();
-        ApiClient page(api(), pageOrigin(), bearer());
-        QVERIFY(QTest::qWaitFor([&] { return page.opens(); }, WaitMs));
     }
 
     // A page of another site cannot use a browser's login to drive the lines.
@@ -416,97 +223,10 @@ private slots:
     {
         QFETCH(QString, origin);
         QFETCH(bool, opens);
-        ApiClient page(api(), origin.contains("%1") ? origin.arg(m_bridge->authority()) : origin,
+        ApiClient page(m_web.api(),
+                       origin.contains("%1") ? origin.arg(m_web.bridge->authority()) : origin,
                        bearer());
         QCOMPARE(page.opens(), opens);
-    }
-
-    void tooBig()
-    {
-        ApiClient page(api(), pageOrigin(), bearer());
-        QVERIFY(page.opens());
-        page.hello();
-        QVERIFY(page.waitFor("bridge/info"));
-        page.send("desk/5/text/set", QString(5000, 'X'));
-        QVERIFY(page.closes());
-        QCOMPARE(page.closeCode(), int(QWebSocketProtocol::CloseCodeTooMuchData));
-        QCOMPARE(m_desk.read(300).toHex(' '), QByteArray());
-    }
-
-    void tooManyPages()
-    {
-        std::vector<std::unique_ptr<ApiClient>> pages;
-        for (int i = 0; i < 16; ++i) {
-            pages.push_back(std::make_unique<ApiClient>(api(), pageOrigin(), bearer()));
-            QVERIFY(pages.back()->opens());
-        }
-        ApiClient extra(api(), pageOrigin(), bearer());
-        QVERIFY(extra.opens());
-        QVERIFY(extra.closes());
-        QCOMPARE(extra.closeCode(), 4429);
-        QVERIFY2(extra.closeReason().contains("16"), qPrintable(extra.closeReason()));
-        // One gone makes room.
-        pages.pop_back();
-        ApiClient again(api(), pageOrigin(), bearer());
-        QVERIFY(again.opens());
-        again.hello();
-        QVERIFY(again.waitFor("bridge/info"));
-    }
-
-    // A page that stops reading is dropped once its queue is full; the line,
-    // the broker and the other pages go on meanwhile.
-    void stopsReading()
-    {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        QVERIFY(fd >= 0);
-        const int small = 4096;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(m_bridge->authority().section(':', 1).toUShort());
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
-        const QByteArray hello = R"({"topic":"bridge/hello"})";
-        QByteArray request = "GET /api HTTP/1.1\r\nHost: " + m_bridge->authority().toUtf8() +
-                             "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                             "Sec-WebSocket-Version: 13\r\nAuthorization: " +
-                             bearer() + "\r\n\r\n";
-        QCOMPARE(::write(fd, request.constData(), size_t(request.size())), ssize_t(request.size()));
-        // The answer to the handshake, then never a byte more is read.
-        QByteArray answer(4096, '\0');
-        const ssize_t got = ::read(fd, answer.data(), size_t(answer.size()));
-        QVERIFY2(got > 0 && answer.startsWith("HTTP/1.1 101"), answer.constData());
-        // The hello as a client's masked text frame (a zero mask).
-        const QByteArray frame =
-            QByteArray::fromHex("81") + char(0x80 | hello.size()) + QByteArray(4, '\0') + hello;
-        QCOMPARE(::write(fd, frame.constData(), size_t(frame.size())), ssize_t(frame.size()));
-
-        ApiClient reader(api(), pageOrigin(), bearer());
-        QVERIFY(reader.opens());
-        reader.hello();
-        QVERIFY(reader.waitFor("bridge/info"));
-        // Refusals, each one a message for every page, a thousand at a time
-        // paced by the page that reads, so that only the other falls behind.
-        const QList<QPair<QString, QByteArray>> flood(
-            1000, {"quendra/desk/5/dp/set", QByteArray(60, 'x')});
-        for (int i = 0; i < 40 && !m_bridge->output().contains("dropped"); ++i) {
-            const qsizetype before = reader.count();
-            m_probe->publishMany(flood);
-            (void)QTest::qWaitFor([&] { return reader.count() >= before + flood.size(); }, 5000);
-        }
-        QVERIFY2(m_bridge->says("dropped: more than 1024 KiB wait", WaitMs),
-                 m_bridge->output().right(2000).constData());
-
-        QVERIFY(m_probe->publish("quendra/desk/7/dp/set", "7"));
-        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("07 63 07"));
-        QVERIFY(m_probe->waitFor("quendra/desk/7/dp", "7", WaitMs));
-        QVERIFY2(reader.waitFor(
-                     "desk/7/dp", [](const QJsonValue& v) { return v == "7"; }, 60000),
-                 m_bridge->output().right(1000).constData());
-        // Only the page that stopped reading.
-        QCOMPARE(m_bridge->output().count("dropped"), 1);
-        ::close(fd);
     }
 };
 

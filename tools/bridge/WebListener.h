@@ -14,7 +14,7 @@ class WebListener : public QTcpServer
     Q_OBJECT
 
 public:
-    static constexpr qint64 MaxRequestBytes = 64 * 1024;
+    static constexpr qint64 MaxRequestBytes = qint64(64) * 1024;
     static constexpr int MaxConnections = 64;
 
     using QTcpServer::QTcpServer;
