@@ -25,6 +25,11 @@ using Scope = QList<QPair<QString, QString>>;
 const Scope Desk{{"region", "Line desk"}};
 const Scope Card5{{"region", "Line desk"}, {"region", "Module 5"}};
 
+// Sets answer to the driver's answer to call, and fails the row unless it is ok.
+#define DRIVE(answer, call)                                                                        \
+    (answer) = (call);                                                                             \
+    QVERIFY2((answer).value("ok").toBool(), qPrintable((answer).value("error").toString()))
+
 qint64 monotonicNs()
 {
     // The clock the driver's stamps come from (CLOCK_MONOTONIC).
@@ -37,33 +42,6 @@ QJsonObject with(QJsonObject control, const QString& key, const QJsonValue& valu
 {
     control.insert(key, value);
     return control;
-}
-
-// A page's own WebSocket, from inside it: connects, says hello with token,
-// sends order, and answers with what came back.
-QString apiProbe(const QString& url, const QString& token, const QString& order)
-{
-    return QStringLiteral(R"(new Promise((resolve) => {
-  const got = [];
-  let opened = false;
-  const ws = new WebSocket('%1');
-  ws.onopen = () => {
-    opened = true;
-    ws.send(JSON.stringify({ topic: 'bridge/hello', payload: %2 }));
-    %3
-  };
-  ws.onmessage = (e) => {
-    const m = JSON.parse(e.data);
-    got.push(m.topic);
-    if (m.topic.endsWith('/error')) { ws.close(); resolve({ opened, got, reason: m.payload.reason }); }
-  };
-  ws.onclose = (e) => resolve({ opened, got, code: e.code });
-  setTimeout(() => resolve({ opened, got, code: 'none' }), 8000);
-}))")
-        .arg(url,
-             token.isEmpty() ? QStringLiteral("{}") : QStringLiteral("{ token: '%1' }").arg(token),
-             order.isEmpty() ? QString()
-                             : QStringLiteral("ws.send(JSON.stringify(%1));").arg(order));
 }
 
 } // namespace
@@ -141,11 +119,9 @@ private slots:
         QJsonObject done =
             drive("fill", with(PageDriver::control(Card5, "textbox", "Text"), "value", "HI"));
         QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
-        done = drive("click", PageDriver::control(Card5, "button", "Send text"));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        DRIVE(done, drive("click", PageDriver::control(Card5, "button", "Send text")));
         QCOMPARE(m_desk->read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
-        done = drive("waitFor", PageDriver::control(Card5, "img", "Display: HI"));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        DRIVE(done, drive("waitFor", PageDriver::control(Card5, "img", "Display: HI")));
         // H lights five segments, I two; nothing else is lit.
         done = drive("eval", {{"js", "[...document.querySelectorAll('.card .display .on')]"
                                      ".map((s) => s.dataset.segment).join('')"}});
@@ -161,20 +137,19 @@ private slots:
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
         QString shown = "Display: dark";
-        QJsonObject done = drive("waitFor", PageDriver::control(Card5, "img", QString()));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        QJsonObject done;
+        DRIVE(done, drive("waitFor", PageDriver::control(Card5, "img", QString())));
         done = drive("text", PageDriver::control(Card5, "img", QString()));
         shown = done.value("label").toString();
         qint64 best = std::numeric_limits<qint64>::max();
         QStringList all;
         for (const char* value : {"1", "22", "333", "4444", "55555"}) {
             const QString label = QStringLiteral("Display: %1").arg(value);
-            done = drive("watch", with(PageDriver::control(Card5, "img", shown), "label", label));
-            QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+            DRIVE(done,
+                  drive("watch", with(PageDriver::control(Card5, "img", shown), "label", label)));
             const qint64 sent = monotonicNs();
             m_probe->publishMany({{"quendra/desk/5/text/set", value}});
-            done = drive("seen", {{"label", label}});
-            QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+            DRIVE(done, drive("seen", {{"label", label}}));
             const qint64 ms = (done.value("at").toString().toLongLong() - sent) / 1000000;
             best = qMin(best, ms);
             all << QString::number(ms);
@@ -199,9 +174,8 @@ private slots:
         QJsonObject done =
             drive("waitFor", PageDriver::control({}, "region", "Line " + MarkedLine));
         QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
-        done = drive("waitText",
-                     with(PageDriver::control(Card5, "definition", QString()), "prefix", "<i>"));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        DRIVE(done, drive("waitText", with(PageDriver::control(Card5, "definition", QString()),
+                                           "prefix", "<i>")));
         done = drive("eval", {{"js", "({ elements: document.querySelectorAll('img, i, b').length,"
                                      " log: document.getElementById('log').textContent })"}});
         const QJsonObject page = done.value("value").toObject();
@@ -209,6 +183,33 @@ private slots:
         QVERIFY2(page.value("log").toString().contains("(quendra/desk/5/text/set " + Markup + ")"),
                  qPrintable(page.value("log").toString()));
         QCOMPARE(drive("problems").value("dialogs").toArray(), QJsonArray());
+    }
+
+    // A paused log holds what comes, and shows it all when resumed.
+    void logPaused()
+    {
+        QCOMPARE(openPage().value("status").toInt(), 200);
+        const QJsonObject pause = PageDriver::control({}, "button", "Pause log");
+        // What the log and its count of held entries say once the count is not empty.
+        const QString read =
+            "new Promise((resolve) => { const t0 = Date.now(); const tick = () => {"
+            " const held = document.getElementById('held').textContent;"
+            " if (held || Date.now() - t0 > 5000) resolve(held + '|' +"
+            " document.getElementById('log').textContent);"
+            " else setTimeout(tick, 20); }; tick(); })";
+        QJsonObject done;
+        DRIVE(done, drive("click", pause));
+        QVERIFY(m_probe->publish("quendra/desk/5/dp/set", "33"));
+        QCOMPARE(m_desk->read(WaitMs, 200).toHex(' '), QByteArray("05 63 21"));
+        DRIVE(done, drive("eval", {{"js", read}}));
+        QVERIFY2(done.value("value").toString().startsWith("1 held|"),
+                 qPrintable(done.value("value").toString()));
+        QVERIFY(!done.value("value").toString().contains("05 63 21"));
+        DRIVE(done, drive("click", pause));
+        DRIVE(done, drive("eval", {{"js", read}}));
+        QVERIFY2(done.value("value").toString().startsWith("|") &&
+                     done.value("value").toString().contains("05 63 21  UID 5 decimal points 33"),
+                 qPrintable(done.value("value").toString()));
     }
 
     void rawRefused()
@@ -219,10 +220,9 @@ private slots:
             drive("waitFor", with(PageDriver::control(Desk, "textbox", "Raw frame (hex)"), "state",
                                   "detached"));
         QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
-        done = drive(
-            "eval",
-            {{"js", apiProbe(apiUrl(), QString(),
-                             R"({ topic: 'desk/raw/set', payload: '05 62 20 20 20 20 48 49' })")}});
+        done = drive("apiProbe", {{"url", apiUrl()},
+                                  {"order", QJsonObject{{"topic", "desk/raw/set"},
+                                                        {"payload", "05 62 20 20 20 20 48 49"}}}});
         const QString reason = done.value("value").toObject().value("reason").toString();
         QVERIFY2(reason.contains("--allow-raw"),
                  qPrintable(done.value("error").toString() + reason));
@@ -254,7 +254,7 @@ private slots:
                  status);
         if (status != 200)
             return;
-        const QJsonObject done = drive("eval", {{"js", apiProbe(apiUrl(), token, QString())}});
+        const QJsonObject done = drive("apiProbe", {{"url", apiUrl()}, {"token", token}});
         const QJsonObject answer = done.value("value").toObject();
         QVERIFY(answer.value("opened").toBool());
         QCOMPARE(answer.value("code").toInt(), 4401);
@@ -278,7 +278,7 @@ private slots:
         QVERIFY(openPage(1200, Token, QStringLiteral("http://%1:%2/").arg(host, port))
                     .value("ok")
                     .toBool());
-        const QJsonObject done = drive("eval", {{"js", apiProbe(apiUrl(), QString(), QString())}});
+        const QJsonObject done = drive("apiProbe", {{"url", apiUrl()}});
         const QJsonObject answer = done.value("value").toObject();
         QCOMPARE(answer.value("opened").toBool(), opens);
         QCOMPARE(answer.value("got").toArray().isEmpty(), !opens);
@@ -316,8 +316,13 @@ private slots:
                     .toBool());
         QCOMPARE(m_desk->read(WaitMs, 300).toHex(' '),
                  QByteArray("05 65 ff ff fb 2e 05 66 00 4d 05 6e 05 63 02"));
-        done = drive("waitFor", PageDriver::control(Card5, "img", "Display: 7.7, dim"));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        DRIVE(done, drive("waitFor", PageDriver::control(Card5, "img", "Display: 7.7, dim")));
+        // Every control has a name a screen reader can say.
+        DRIVE(done,
+              drive("eval", {{"js", "[...document.querySelectorAll('input, select, button')]"
+                                    ".filter((c) => !(c.labels?.length || c.textContent.trim()"
+                                    " || c.getAttribute('aria-label'))).length"}}));
+        QCOMPARE(done.value("value").toInt(), 0);
         done = drive("eval", {{"js", "[document.documentElement.scrollWidth, window.innerWidth]"}});
         const QJsonArray widths = done.value("value").toArray();
         QVERIFY2(
@@ -362,8 +367,8 @@ private slots:
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
         const QJsonObject status = PageDriver::control(Desk, "status", QString());
-        QJsonObject done = drive("waitText", with(status, "prefix", "online"));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        QJsonObject done;
+        DRIVE(done, drive("waitText", with(status, "prefix", "online")));
         m_desk.reset();
         QFile::remove(m_link);
         // A device line learns that it is gone when it next writes.
@@ -371,13 +376,12 @@ private slots:
         QVERIFY(done.value("ok").toBool());
         QVERIFY(
             drive("click", PageDriver::control(Card5, "button", "Send text")).value("ok").toBool());
-        done = drive("waitText",
-                     QJsonObject(with(with(status, "prefix", "offline"), "timeoutMs", 2000)));
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        DRIVE(done, drive("waitText",
+                          QJsonObject(with(with(status, "prefix", "offline"), "timeoutMs", 2000))));
         m_desk = std::make_unique<Pty>();
         QVERIFY(QFile::link(m_desk->devicePath(), m_link));
-        done = drive("waitText", with(with(status, "prefix", "online"), "timeoutMs", 40000), 45000);
-        QVERIFY2(done.value("ok").toBool(), qPrintable(done.value("error").toString()));
+        DRIVE(done,
+              drive("waitText", with(with(status, "prefix", "online"), "timeoutMs", 40000), 45000));
         QCOMPARE(m_desk->read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 47 4f 4e 45"));
     }
 };

@@ -124,6 +124,31 @@ const ops = {
     seen.delete(c.label);
     return { at };
   },
+  // A WebSocket of the page's own, opened from inside it: says hello (with
+  // c.token), sends c.order, and answers with what came back.
+  async apiProbe(c) {
+    const value = await page.evaluate(({ url, token, order }) => new Promise((resolve) => {
+      const got = [];
+      let opened = false;
+      const ws = new WebSocket(url);
+      ws.onopen = () => {
+        opened = true;
+        ws.send(JSON.stringify({ topic: 'bridge/hello', payload: token ? { token } : {} }));
+        if (order) ws.send(JSON.stringify(order));
+      };
+      ws.onmessage = (e) => {
+        const m = JSON.parse(e.data);
+        got.push(m.topic);
+        if (m.topic.endsWith('/error')) {
+          ws.close();
+          resolve({ opened, got, reason: m.payload.reason });
+        }
+      };
+      ws.onclose = (e) => resolve({ opened, got, code: e.code });
+      setTimeout(() => resolve({ opened, got, code: 'none' }), 8000);
+    }), { url: c.url, token: c.token, order: c.order });
+    return { value };
+  },
   async problems() { return problems; },
   async screenshot(c) { await page.screenshot({ path: c.path, fullPage: c.fullPage !== false }); return {}; },
   async close() {
