@@ -73,9 +73,11 @@ clean:
 	if [ -n "$$kept" ]; then mkdir -p $(BUILD)/bin && mv "$$kept" $(BUILD)/bin/quendra.ini && \
 		echo "kept $(BUILD)/bin/quendra.ini: your settings"; fi
 
-# docs/screenshot.png: the real panel photographed on a virtual X display.
+# docs/screenshot.png: the real panel photographed on a virtual X display;
+# docs/web-*.png: the bridge's page in Chromium.
 screenshot: deps-test build
 	cmake --build $(BUILD) --target screenshot
+	cmake --build $(BUILD) --target web-screenshots
 
 # Any sanitizer report fails the test that raised it. Leaks inside the
 # system's font and graphics libraries are listed in tests/lsan.supp; a leak
@@ -117,6 +119,15 @@ lint: deps-test build
 bench: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
 bench: deps-test build
 	$(BUILD)/bin/quendra-bench
+	$(BUILD)/bin/quendra-bench-web
+
+# The bridge's page in Chromium: a click to the last byte at the pty and a
+# message published to the broker to the card showing it, p50 and p99 over
+# 1,000 each. Not a test.
+.PHONY: bench-web
+bench-web: CMAKE_FLAGS = -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bench-web: deps-test build
+	$(BUILD)/bin/quendra-bench-web
 
 # One script of 10,000 frames against a quendra-send process per frame; prints
 # the times and the script's own cost per frame. Not a test.

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -54,6 +55,15 @@ double median(std::vector<double> values)
         return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = size_t(std::ceil(p * double(values.size())));
+    return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
 }
 
 FarEnd::FarEnd(int fd, bool keepBytes)

@@ -27,6 +27,8 @@ QString loadAverage();
 const char* verdict(bool met);
 
 double median(std::vector<double> values);
+// The nearest-rank percentile, p from 0 to 1 (1: the worst); 0 for none.
+double percentile(std::vector<double> values, double p);
 
 // The module's end of a line: a thread of its own reads fd (a pty's master)
 // and stamps when each byte became readable, so the time a frame reached the

@@ -28,12 +28,6 @@ using namespace bench;
 constexpr int LatencyMessages = 2000;
 constexpr int RateMessages = 20000;
 
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
-}
-
 void latency(MqttProbe& probe, FarEnd& far, int qos)
 {
     std::vector<double> us;

@@ -17,8 +17,9 @@ esac
 # Building and running: the compiler, Qt, and the font the window is laid
 # out for (Liberation Sans has Arial's metrics).
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation"
-# quendra-bridge's MQTT client library.
-PACKAGES="$PACKAGES libmosquitto-dev"
+# quendra-bridge's MQTT client library, and the HTTP server and WebSocket of
+# its operator's page, which every build of the bridge serves.
+PACKAGES="$PACKAGES libmosquitto-dev qt6-httpserver-dev qt6-websockets-dev"
 if [ "$level" = package ] || [ "$level" = test ]; then
     # dpkg-dev and file: CPack works out the package's library dependencies
     # with dpkg-shlibdeps, which it runs on what file says is ELF;
@@ -57,19 +58,42 @@ if [ "$level" = test ]; then
     # The Windows line code: make lint compiles the panel for Windows with
     # mingw-w64, and tst_wine runs a mingw-built probe under wine.
     PACKAGES="$PACKAGES g++-mingw-w64-x86-64"
+    # The bridge's page is tested in Chromium, driven by playwright-core under
+    # node (npm below); a node and npm already there are kept as they are.
+    PACKAGES="$PACKAGES chromium"
+    command -v node >/dev/null 2>&1 || PACKAGES="$PACKAGES nodejs"
+    command -v npm >/dev/null 2>&1 || PACKAGES="$PACKAGES npm"
 fi
 
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
-[ -z "$missing" ] && exit 0
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-echo "Installing:$missing"
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi
+
+# playwright-core at the version tests/web/package-lock.json pins, installed
+# by the user who runs this (not root through sudo) and only when the lock
+# changed since the last install.
+if [ "$level" = test ]; then
+    web="$(cd "$(dirname "$0")/.." && pwd)/tests/web"
+    if ! cmp -s "$web/package-lock.json" "$web/node_modules/.quendra-lock"; then
+        major=$(node -p 'process.versions.node.split(".")[0]')
+        if [ "$major" -lt 20 ]; then
+            echo "playwright-core needs node 20 or later; this is node $major" >&2
+            exit 1
+        fi
+        echo "Installing tests/web/node_modules (npm ci)"
+        (cd "$web" && npm ci --no-audit --no-fund --loglevel=error)
+        cp "$web/package-lock.json" "$web/node_modules/.quendra-lock"
+    fi
+fi
 
 # The tests start ser2net and mosquitto themselves, on ports of their own;
 # the packages would also run them as system services (ser2net on the

@@ -79,6 +79,7 @@ Bridge::Bridge(Config config, Mqtt::Settings broker, QMap<int, QString> portMap)
             onMessage(topic, payload, retained);
         },
         [this](bool ok, bool refused, const QString& why) {
+            emit brokerChanged(ok, ok ? m_mqtt->brokerName() : why);
             if (ok) {
                 std::fprintf(stderr, "quendra-bridge: connected to %s\n",
                              qPrintable(m_mqtt->brokerName()));
@@ -100,12 +101,16 @@ Checked<void> Bridge::start()
 {
     for (const NamedLine& line : m_config.lines) {
         const QString base = m_config.prefix + QLatin1Char('/') + line.name + QLatin1Char('/');
-        auto* worker = new LineWorker(
-            line, m_portMap,
-            [this, base](const QString& topic, const QByteArray& payload, bool retain) {
-                m_mqtt->publish(base + topic, payload, retain,
-                                topic.startsWith(QLatin1String("status")) ? 1 : 0);
-            });
+        auto* worker =
+            new LineWorker(line, m_portMap,
+                           [this, base, name = line.name](const QString& topic,
+                                                          const QByteArray& payload, bool retain) {
+                               m_mqtt->publish(base + topic, payload, retain,
+                                               topic.startsWith(QLatin1String("status")) ? 1 : 0);
+                               emit published(name, topic, payload);
+                           });
+        worker->setOnSent(
+            [this, name = line.name](const QByteArray& frame) { emit frameSent(name, frame); });
         auto* thread = new QThread;
         worker->moveToThread(thread);
         connect(thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -122,6 +127,8 @@ Checked<void> Bridge::start()
             m_mqtt->publish(c.topic, c.payload, true, 1);
         }
     }
+    if (!m_config.broker)
+        return {};
     return m_mqtt->start();
 }
 
@@ -146,8 +153,10 @@ void Bridge::refuse(const QString& line, const QString& topic, const QByteArray&
 {
     const QJsonObject error{
         {"topic", topic}, {"payload", QString::fromUtf8(payload.left(64))}, {"reason", reason}};
-    m_mqtt->publish(m_config.prefix + QLatin1Char('/') + line + QStringLiteral("/error"),
-                    QJsonDocument(error).toJson(QJsonDocument::Compact), false);
+    const QByteArray json = QJsonDocument(error).toJson(QJsonDocument::Compact);
+    m_mqtt->publish(m_config.prefix + QLatin1Char('/') + line + QStringLiteral("/error"), json,
+                    false);
+    emit published(line, QStringLiteral("error"), json);
 }
 
 void Bridge::onDiscoveryMessage(const QString& topic, const QByteArray& payload)
@@ -176,14 +185,27 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
                QStringLiteral("a retained command is not replayed; publish commands unretained"));
         return;
     }
-    const Checked<Order> order = orderFor(parts->levels, payload, m_config.allowed);
-    if (!order) {
-        refuse(parts->line, topic, payload, protocol::printable(order.message()));
-        return;
-    }
-    if (!worker->submit(*order))
-        refuse(parts->line, topic, payload,
-               QStringLiteral("too many toggles and frames wait for the line; try again later"));
+    order(parts->line, parts->levels, payload);
+}
+
+Checked<void> Bridge::order(const QString& line, const QStringList& levels,
+                            const QByteArray& payload)
+{
+    LineWorker* worker = m_lines.value(line);
+    if (!worker)
+        return Refusal{QStringLiteral("no line named \"%1\"")
+                           .arg(protocol::printable(line, protocol::QuotedChars))};
+    const QString topic = QStringLiteral("%1/%2/%3").arg(m_config.prefix, line, levels.join('/'));
+    const Checked<Order> order = orderFor(levels, payload, m_config.allowed);
+    QString reason;
+    if (!order)
+        reason = protocol::printable(order.message());
+    else if (!worker->submit(*order))
+        reason = QStringLiteral("too many toggles and frames wait for the line; try again later");
+    else
+        return {};
+    refuse(line, topic, payload, reason);
+    return Refusal{reason};
 }
 
 } // namespace bridge

@@ -41,9 +41,22 @@ public:
     // Lets every line finish its frame, says offline and disconnects.
     void stop();
 
+    // The one way to a line, for the broker's messages and the page's alike:
+    // the order is queued, or refused with the reason, which also goes to
+    // PREFIX/LINE/error. levels are the topic's after PREFIX/LINE/.
+    Checked<void> order(const QString& line, const QStringList& levels, const QByteArray& payload);
+    const Config& config() const { return m_config; }
+
 signals:
     // The broker turned the login down: there is no point in trying again.
     void refused(const QString& why);
+
+    // For the page, from any thread: what the bridge tells the broker about
+    // a line (topic under PREFIX/LINE/), each frame once it has left, and
+    // the broker won or lost.
+    void published(const QString& line, const QString& topic, const QByteArray& payload);
+    void frameSent(const QString& line, const QByteArray& frame);
+    void brokerChanged(bool connected, const QString& why);
 
 private:
     void onMessage(const QString& topic, const QByteArray& payload, bool retained);

@@ -119,6 +119,8 @@ void LineWorker::drain()
         return;
     }
     ++m_sent;
+    if (m_onSent)
+        m_onSent(order->frame);
     // Only once the frame has left: a dashboard shows what the display shows.
     if (!order->stateTopic.isEmpty())
         m_publish(order->stateTopic, order->state, true);

@@ -39,6 +39,8 @@ public:
     ~LineWorker() override;
 
     const NamedLine& line() const { return m_line; }
+    // Told each frame once it has left, on the line's thread; set before start.
+    void setOnSent(std::function<void(const QByteArray&)> onSent) { m_onSent = std::move(onSent); }
 
     // From any thread. False when the line has too many orders waiting that
     // cannot be dropped.
@@ -58,6 +60,7 @@ private:
     NamedLine m_line;
     QMap<int, QString> m_portMap;
     Publish m_publish;
+    std::function<void(const QByteArray&)> m_onSent;
     OrderQueue m_queue;
     MSComm* m_port = nullptr;
     QTimer* m_retry = nullptr;

@@ -93,9 +93,10 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
     QString configFile;
     QMap<QString, bool> flags;
     QMap<QString, QString> values;
-    static const QStringList valued = {"--broker",    "--cafile", "--credentials",
-                                       "--client-id", "--prefix", "--line",
-                                       "--modules",   "--config", "--discovery-prefix"};
+    static const QStringList valued = {"--broker",    "--cafile",   "--credentials",
+                                       "--client-id", "--prefix",   "--line",
+                                       "--modules",   "--config",   "--discovery-prefix",
+                                       "--web",       "--web-base", "--web-token-file"};
     static const QStringList switches = {"--allow-raw", "--allow-config", "--discovery", "--help",
                                          "--version"};
     for (int i = 0; i < args.size(); ++i) {
@@ -147,10 +148,15 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
             return Refusal{QStringLiteral("--config \"%1\": %2").arg(configFile, f.errorString())};
         file = f.read(1 << 20);
         const auto section = modINI::iniSection(file, QStringLiteral("Bridge"));
-        const QMap<QString, QString> keys = {
-            {"broker", "--broker"},           {"cafile", "--cafile"},
-            {"credentials", "--credentials"}, {"clientid", "--client-id"},
-            {"prefix", "--prefix"},           {"discoveryprefix", "--discovery-prefix"}};
+        const QMap<QString, QString> keys = {{"broker", "--broker"},
+                                             {"cafile", "--cafile"},
+                                             {"credentials", "--credentials"},
+                                             {"clientid", "--client-id"},
+                                             {"prefix", "--prefix"},
+                                             {"discoveryprefix", "--discovery-prefix"},
+                                             {"web", "--web"},
+                                             {"webbase", "--web-base"},
+                                             {"webtokenfile", "--web-token-file"}};
         for (const auto& [key, value] : section) {
             const QString k = key.toLower();
             if (keys.contains(k) && !values.contains(keys[k]))
@@ -220,6 +226,10 @@ Checked<Config> parseOptions(const QStringList& args, const QString& defaultSett
         if (!known)
             return Refusal{QStringLiteral("--modules: no line named \"%1\"").arg(it.key())};
     }
+    if (const Checked<void> web = webOptions(config.web, values); !web)
+        return Refusal{web.message()};
+    // The page drives the lines on its own when no broker is named.
+    config.broker = !broker.isEmpty() || config.web.address.isNull();
     if (config.tls && config.caFile.isEmpty())
         return Refusal{QStringLiteral("mqtts:// needs --cafile FILE")};
     if (!config.caFile.isEmpty() && !QFileInfo(config.caFile).isReadable())
@@ -273,6 +283,10 @@ QString helpText()
         "  --discovery                  announce modules to Home Assistant\n"
         "  --discovery-prefix TOPIC     discovery prefix (default homeassistant)\n"
         "  --modules LINE:UID,UID...    the modules to announce on a line\n"
+        "  --web ADDRESS:PORT           serve the operator's page there (127.0.0.1 when\n"
+        "                               only a port is given); no broker unless --broker\n"
+        "  --web-base PATH              serve the page under PATH, such as /displays/\n"
+        "  --web-token-file FILE        the page and its WebSocket need the token in FILE\n"
         "  --config FILE                read [Bridge], [Lines] and [Modules] from FILE\n"
         "  -h, --help                   show this help\n"
         "  --version                    show the version\n");

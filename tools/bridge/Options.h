@@ -2,6 +2,7 @@
 
 #include "tools/bridge/LineWorker.h"
 #include "tools/bridge/Orders.h"
+#include "tools/bridge/WebAccess.h"
 
 #include <QList>
 #include <QMap>
@@ -27,6 +28,10 @@ struct Config
     QString discoveryPrefix = QStringLiteral("homeassistant");
     QList<NamedLine> lines;
     QMap<QString, QList<int>> modules; // line -> UIDs announced for discovery
+    // No broker at all: --web given without --broker.
+    bool broker = true;
+    // The operator's page (--web, --web-base, --web-token-file): WebAccess.h.
+    WebConfig web;
     bool help = false;
     bool version = false;
 };

@@ -1,6 +1,7 @@
 #include "serial/LineSettings.h"
 #include "settings/Startup.h"
 #include "tools/bridge/Bridge.h"
+#include "tools/bridge/WebServer.h"
 #include "tools/common/CommandLine.h"
 
 #include <QCoreApplication>
@@ -84,6 +85,16 @@ int main(int argc, char* argv[])
     bridge::Bridge bridge(*config, broker, ini.ports);
     QObject::connect(&bridge, &bridge::Bridge::refused, &app,
                      [](const QString&) { QCoreApplication::exit(BrokerRefused); });
+    // The operator's page, when --web says where; it hears the lines from
+    // their first word.
+    std::unique_ptr<bridge::WebServer> web;
+    if (!config->web.address.isNull()) {
+        web = std::make_unique<bridge::WebServer>(bridge, config->web);
+        if (const Checked<void> served = web->start(); !served) {
+            std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(served.message()));
+            return BadUsage;
+        }
+    }
     if (const Checked<void> started = bridge.start(); !started) {
         std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(started.message()));
         return BrokerRefused;

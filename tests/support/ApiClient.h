@@ -1,0 +1,169 @@
+#pragma once
+
+#include "tests/support/Broker.h"
+#include "tests/support/Pty.h"
+#include "tests/support/WebBridge.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkRequest>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The WebSocket API of quendra-bridge's page from a C++ client, for the
+// tests of its messages and of its limits.
+namespace webapi {
+
+// Generous: CI is a loaded two-core machine.
+constexpr int WaitMs = 15000;
+inline const QByteArray Token = "tst-web-api-0123456789";
+
+inline QByteArray bearer()
+{
+    return "Bearer " + Token;
+}
+
+// A page's WebSocket as a program holds one: every message kept, the close
+// code once closed.
+class ApiClient : public QObject
+{
+public:
+    explicit ApiClient(const QString& url, const QString& origin = QString(),
+                       const QByteArray& authorization = QByteArray())
+        : m_socket(origin)
+    {
+        QNetworkRequest request{QUrl(url)};
+        if (!authorization.isEmpty())
+            request.setRawHeader("Authorization", authorization);
+        connect(&m_socket, &QWebSocket::connected, this, [this] { m_connected = true; });
+        connect(&m_socket, &QWebSocket::disconnected, this, [this] {
+            m_closed = true;
+            m_closeCode = m_socket.closeCode();
+            m_closeReason = m_socket.closeReason();
+        });
+        connect(&m_socket, &QWebSocket::textMessageReceived, this,
+                [this](const QString& text) { m_texts << text; });
+        m_socket.open(request);
+    }
+    // Closed before it goes: a QWebSocket destroyed open loses memory.
+    ~ApiClient() override
+    {
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            return;
+        m_socket.close();
+        (void)QTest::qWaitFor([&] { return m_closed; }, 5000);
+    }
+
+    bool opens()
+    {
+        return QTest::qWaitFor([&] { return m_connected || m_closed; }, WaitMs) && m_connected;
+    }
+    // Out at once: the test may block on the line next.
+    void send(const QString& text)
+    {
+        m_socket.sendTextMessage(text);
+        m_socket.flush();
+    }
+    void send(const QString& topic, const QJsonValue& payload)
+    {
+        send(QString::fromUtf8(QJsonDocument(QJsonObject{{"topic", topic}, {"payload", payload}})
+                                   .toJson(QJsonDocument::Compact)));
+    }
+    void hello(const QByteArray& token = QByteArray())
+    {
+        send("bridge/hello",
+             token.isEmpty() ? QJsonObject() : QJsonObject{{"token", QString(token)}});
+    }
+    // The payload of the first message on topic that matches, waiting at most ms.
+    std::optional<QJsonValue> waitFor(const QString& topic,
+                                      const std::function<bool(const QJsonValue&)>& match = {},
+                                      int ms = WaitMs)
+    {
+        std::optional<QJsonValue> found;
+        const QString quoted = "\"topic\":\"" + topic + '"';
+        qsizetype next = 0;
+        (void)QTest::qWaitFor(
+            [&] {
+                // Each message is looked at once: a flood must not slow the reading.
+                for (; next < m_texts.size(); ++next) {
+                    if (!m_texts[next].contains(quoted))
+                        continue;
+                    const QJsonObject m = QJsonDocument::fromJson(m_texts[next].toUtf8()).object();
+                    if (!match || match(m.value("payload"))) {
+                        found = m.value("payload");
+                        return true;
+                    }
+                }
+                return false;
+            },
+            ms);
+        return found;
+    }
+    bool closes(int ms = WaitMs)
+    {
+        return QTest::qWaitFor([&] { return m_closed; }, ms);
+    }
+    int closeCode() const { return m_closeCode; }
+    const QString& closeReason() const { return m_closeReason; }
+    // The topic of the first message, or empty.
+    QString firstTopic() const
+    {
+        return m_texts.isEmpty() ? QString()
+                                 : QJsonDocument::fromJson(m_texts.first().toUtf8())
+                                       .object()
+                                       .value("topic")
+                                       .toString();
+    }
+    qsizetype count() const { return m_texts.size(); }
+
+private:
+    QWebSocket m_socket;
+    bool m_connected = false;
+    bool m_closed = false;
+    int m_closeCode = -1;
+    QString m_closeReason;
+    QStringList m_texts;
+};
+
+// A broker, a line "desk" on a pty with module 5 listed, and a bridge that
+// serves the page with Token asked for.
+struct Fixture
+{
+    QTemporaryDir dir;
+    Broker broker;
+    Pty desk;
+    std::unique_ptr<MqttProbe> probe;
+    std::unique_ptr<WebBridge> bridge;
+
+    bool start(const QString& clientId, QString* why)
+    {
+        QFile token(dir.filePath("token"));
+        if (!broker.start(why) || !token.open(QIODevice::WriteOnly) ||
+            token.write(Token + "\n") <= 0)
+            return false;
+        token.close();
+        probe = std::make_unique<MqttProbe>();
+        if (!probe->connect(broker.port(), {"quendra/#"}, why))
+            return false;
+        bridge = std::make_unique<WebBridge>(
+            QUENDRA_BRIDGE_PATH,
+            QStringList{"--web-token-file", token.fileName(), "--broker", broker.url(), "--line",
+                        "desk=" + desk.devicePath() + "@9600,n,8,1", "--modules", "desk:5",
+                        "--client-id", clientId});
+        if (!bridge->serving(WaitMs, why))
+            return false;
+        *why = QStringLiteral("the line did not come online");
+        return probe->waitFor("quendra/desk/status", "online", WaitMs);
+    }
+    QString api() const { return "ws://" + bridge->authority() + "/api"; }
+    QString pageOrigin() const { return "http://" + bridge->authority(); }
+    quint16 port() const { return bridge->authority().section(':', 1).toUShort(); }
+};
+
+} // namespace webapi

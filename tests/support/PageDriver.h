@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QString>
+
+// Debian's Chromium driven by tests/web/driver.mjs (playwright-core) in a
+// node child: one JSON command at a time, its answer awaited with a bound.
+class PageDriver
+{
+public:
+    PageDriver() = default;
+    ~PageDriver();
+    PageDriver(const PageDriver&) = delete;
+    PageDriver& operator=(const PageDriver&) = delete;
+
+    // What is missing to drive a browser here (node, chromium, the driver's
+    // packages), or empty.
+    static QString missing();
+
+    bool start(QString* why);
+    // Sends {"op": op, ...fields} and waits at most timeoutMs for the answer:
+    // its fields with "ok": true, or "ok": false and "error".
+    QJsonObject call(const QString& op, QJsonObject fields = {}, int timeoutMs = 20000);
+
+    // A control as a person finds it: by role and name, inside the regions
+    // named in turn ({"region", "Line desk"}, {"region", "Module 5"}); a null
+    // name takes the only control of that role.
+    static QJsonObject control(const QList<QPair<QString, QString>>& scope, const QString& role,
+                               const QString& name);
+
+private:
+    QProcess m_node;
+    int m_id = 0;
+    QByteArray m_pending;
+};

@@ -1,0 +1,239 @@
+// The page's side of quendra-bridge in-process: what a display reads as, what
+// a page may send, who may connect, and the options that turn the page on.
+#include "protocol/protocol.h"
+#include "tools/bridge/Options.h"
+#include "tools/bridge/WebAccess.h"
+#include "tools/bridge/WebMirror.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+using namespace bridge;
+
+namespace {
+
+QJsonObject parsed(const QString& message)
+{
+    return QJsonDocument::fromJson(message.toUtf8()).object();
+}
+
+} // namespace
+
+class TestWebMessages : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The display's words come from the module's own font read backwards.
+    void shown_data()
+    {
+        QTest::addColumn<QByteArrayList>("frames"); // one after the other, to UID 5
+        QTest::addColumn<QStringList>("digits");
+        QTest::addColumn<QString>("shows");
+
+        QTest::newRow("text HI") << QByteArrayList{QByteArray::fromHex("0562202020204849")}
+                                 << QStringList{"", "", "", "", "bcefg", "ef"} << "HI";
+        QTest::newRow("a number with a point")
+            << QByteArrayList{QByteArray::fromHex("0564000004d2"), QByteArray::fromHex("056302")}
+            << QStringList{"", "", "bc", "abdeg", "abcdg.", "bcfg"} << "123.4";
+        QTest::newRow("too long a number")
+            << QByteArrayList{QByteArray::fromHex("05640098967f")}
+            << QStringList{"", "", "", "abcdef", "aefg", "def"} << "0FL";
+        QTest::newRow("a pattern no character makes")
+            << QByteArrayList{QByteArray::fromHex("0561000000000009")}
+            << QStringList{"", "", "", "", "", "a."} << "?.";
+    }
+    void shown()
+    {
+        QFETCH(QByteArrayList, frames);
+        QFETCH(QStringList, digits);
+        QFETCH(QString, shows);
+        Config config;
+        config.lines << NamedLine{"desk", "/dev/null", "9600,n,8,1"};
+        WebMirror mirror(config);
+        QList<QString> messages;
+        for (const QByteArray& frame : frames)
+            messages = mirror.frameSent("desk", frame);
+        QCOMPARE(messages.size(), 2);
+        QCOMPARE(parsed(messages[0]).value("topic").toString(), "desk/frame");
+        const QJsonObject display = parsed(messages[1]);
+        QCOMPARE(display.value("topic").toString(), "desk/5/display");
+        QStringList got;
+        for (const auto& d : display.value("payload").toObject().value("digits").toArray())
+            got << d.toString();
+        QCOMPARE(got, digits);
+        QCOMPARE(display.value("payload").toObject().value("shows").toString(), shows);
+        // A page that comes later sees the same.
+        QVERIFY(mirror.snapshot().contains(messages[1]));
+    }
+
+    void pageMessages_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("result"); // "TOPIC PAYLOAD" or part of the refusal
+
+        QTest::newRow("string") << R"({"topic":"desk/5/text/set","payload":"HI"})"
+                                << "desk/5/text/set HI";
+        QTest::newRow("whole number") << R"({"topic":"desk/5/long/set","payload":-12})"
+                                      << "desk/5/long/set -12";
+        QTest::newRow("fraction") << R"({"topic":"desk/5/long/set","payload":1.5})"
+                                  << "whole number";
+        QTest::newRow("beyond 2^53") << R"({"topic":"desk/5/long/set","payload":1e300})"
+                                     << "whole number";
+        QTest::newRow("array") << R"({"topic":"desk/5/text/set","payload":["HI"]})"
+                               << "a string, a number or an object";
+        QTest::newRow("no topic") << R"({"payload":"HI"})"
+                                  << "JSON object";
+        QTest::newRow("not JSON") << "HI"
+                                  << "JSON object";
+    }
+    void pageMessages()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, result);
+        const Checked<PageMessage> message = readPageMessage(text);
+        if (!message)
+            QVERIFY2(message.message().contains(result), qPrintable(message.message()));
+        else
+            QCOMPARE(message->topic + ' ' + QString::fromUtf8(message->payload), result);
+    }
+
+    void origins_data()
+    {
+        QTest::addColumn<QByteArray>("origin");
+        QTest::addColumn<QByteArray>("host");
+        QTest::addColumn<bool>("same");
+
+        QTest::newRow("same") << QByteArray("http://127.0.0.1:8080") << QByteArray("127.0.0.1:8080")
+                              << true;
+        QTest::newRow("behind a proxy on 443")
+            << QByteArray("https://Plant.example") << QByteArray("plant.example") << true;
+        QTest::newRow("another port")
+            << QByteArray("http://127.0.0.1:8081") << QByteArray("127.0.0.1:8080") << false;
+        QTest::newRow("another site")
+            << QByteArray("http://evil.example") << QByteArray("127.0.0.1:8080") << false;
+        QTest::newRow("a site that ends the same")
+            << QByteArray("http://evil127.0.0.1:8080") << QByteArray("127.0.0.1:8080") << false;
+        QTest::newRow("a sandboxed frame")
+            << QByteArray("null") << QByteArray("127.0.0.1:8080") << false;
+        QTest::newRow("not a browser") << QByteArray() << QByteArray("127.0.0.1:8080") << true;
+    }
+    void origins()
+    {
+        QFETCH(QByteArray, origin);
+        QFETCH(QByteArray, host);
+        QFETCH(bool, same);
+        QCOMPARE(sameOrigin(origin, host), same);
+    }
+
+    void authorization_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<bool>("authorized");
+        const QByteArray token = "0123456789abcdef";
+        QTest::newRow("bearer") << "Bearer " + token << true;
+        QTest::newRow("basic, any user") << "Basic " + ("op:" + token).toBase64() << true;
+        QTest::newRow("basic, the token as user") << "Basic " + (token + ":").toBase64() << false;
+        QTest::newRow("a token one character short") << "Bearer " + token.chopped(1) << false;
+        QTest::newRow("a token with more after it") << "Bearer " + token + "0" << false;
+        QTest::newRow("broken base64") << QByteArray("Basic ***") << false;
+        QTest::newRow("no scheme") << token << false;
+        QTest::newRow("none") << QByteArray() << false;
+    }
+    void authorization()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(bool, authorized);
+        QCOMPARE(authorizes(header, "0123456789abcdef"), authorized);
+    }
+
+    void options_data()
+    {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("result"); // "ADDRESS PORT BASE broker|no-broker" or a refusal
+
+        QTest::newRow("a port alone") << "--web 8080"
+                                      << "127.0.0.1 8080 / no-broker";
+        QTest::newRow("with a broker") << "--web 0.0.0.0:80 --broker mqtt://bus"
+                                       << "0.0.0.0 80 / broker";
+        QTest::newRow("IPv6 and a base") << "--web [::1]:8080 --web-base /displays"
+                                         << "::1 8080 /displays/ no-broker";
+        QTest::newRow("no page, the broker by default") << ""
+                                                        << "none broker";
+        QTest::newRow("a name") << "--web plant:8080"
+                                << "ADDRESS:PORT";
+        QTest::newRow("a port too high") << "--web 65536"
+                                         << "ADDRESS:PORT";
+        QTest::newRow("a base that climbs") << "--web 8080 --web-base /a/../b"
+                                            << "--web-base";
+        QTest::newRow("a token without a page") << "--web-token-file /t"
+                                                << "need --web";
+    }
+    void options()
+    {
+        QFETCH(QString, args);
+        QFETCH(QString, result);
+        QStringList words = args.split(' ', Qt::SkipEmptyParts);
+        words << "--line"
+              << "a=/dev/x";
+        const Checked<Config> config = parseOptions(words, "9600,n,8,1");
+        if (!config) {
+            QVERIFY2(config.message().contains(result), qPrintable(config.message()));
+            return;
+        }
+        const WebConfig& web = config->web;
+        const QString page = web.address.isNull() ? QStringLiteral("none")
+                                                  : QStringLiteral("%1 %2 %3")
+                                                        .arg(web.address.toString())
+                                                        .arg(web.port)
+                                                        .arg(web.base);
+        QCOMPARE(page + (config->broker ? " broker" : " no-broker"), result);
+    }
+
+    void settingsFile()
+    {
+        // The page's keys in [Bridge], as the service reads them.
+        QTemporaryDir dir;
+        QFile file(dir.filePath("bridge.ini"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Bridge]\nWeb=127.0.0.1:8080\nWebBase=/displays/\nWebTokenFile=/etc/t\n"
+                   "[Lines]\ndesk=/dev/ttyUSB0\n");
+        file.close();
+        const Checked<Config> config = parseOptions({"--config", file.fileName()}, "9600,n,8,1");
+        QVERIFY2(config, qPrintable(config.message()));
+        QCOMPARE(config->web.port, 8080);
+        QCOMPARE(config->web.base, "/displays/");
+        QCOMPARE(config->web.tokenFile, "/etc/t");
+        QVERIFY(!config->broker);
+    }
+
+    void tokenFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("result"); // the token, or part of the refusal
+        QTest::newRow("first line, blanks dropped")
+            << QByteArray("  0123456789abcdef \nmore\n") << "0123456789abcdef";
+        QTest::newRow("too short") << QByteArray("secret\n") << "fewer than 16";
+        QTest::newRow("a blank inside") << QByteArray("01234567 89abcdef\n") << "blank";
+        QTest::newRow("empty") << QByteArray() << "fewer than 16";
+    }
+    void tokenFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, result);
+        QTemporaryDir dir;
+        QFile file(dir.filePath("token"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        const Checked<QByteArray> token = readToken(file.fileName());
+        if (token)
+            QCOMPARE(QString::fromLatin1(*token), result);
+        else
+            QVERIFY2(token.message().contains(result), qPrintable(token.message()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWebMessages)
+#include "tst_web_messages.moc"
