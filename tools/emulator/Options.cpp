@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -68,6 +69,13 @@ QString quoted(const QString& value)
 Refusal fail(const QString& message)
 {
     return Refusal{message};
+}
+
+// Digits only: a number takes no sign and no blanks.
+bool isPlainNumber(const QString& text)
+{
+    return !text.isEmpty() &&
+           std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); });
 }
 
 struct Parser
@@ -159,6 +167,10 @@ Checked<EmulatorOptions> parseEmulatorOptions(const QStringList& arguments)
 
     if (parser.isSet(uid) && parser.isSet(modules))
         return fail(QStringLiteral("give --uid or --modules, not both"));
+    if (parser.isSet(modules) && !isPlainNumber(parser.value(modules)))
+        return fail(QStringLiteral("--modules \"%1\" is not 1..%2")
+                        .arg(quoted(parser.value(modules)))
+                        .arg(ModuleBus::MaxModules));
     const Checked<QList<std::optional<quint8>>> uids =
         parser.isSet(modules) ? ModuleBus::numberedUids(parser.value(modules))
                               : ModuleBus::parseUids(parser.value(uid));
@@ -173,7 +185,7 @@ Checked<EmulatorOptions> parseEmulatorOptions(const QStringList& arguments)
     if (parser.isSet(gap)) {
         bool ok = false;
         chosen.gapMs = parser.value(gap).toInt(&ok);
-        if (!ok || chosen.gapMs < 1 || chosen.gapMs > 10000)
+        if (!ok || !isPlainNumber(parser.value(gap)) || chosen.gapMs < 1 || chosen.gapMs > 10000)
             return fail(
                 QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(quoted(parser.value(gap))));
     }
