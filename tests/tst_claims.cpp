@@ -2,6 +2,7 @@
 #include "tests/support/EmulatorProcess.h"
 #include "tests/support/Process.h"
 #include "tests/support/Pty.h"
+#include "tests/support/Ser2net.h"
 #include "tests/support/Watchdog.h"
 
 #include <QtTest>
@@ -48,7 +49,8 @@ class tst_Claims : public QObject
 
     // Starts a program that takes device as kind says: a holder of the test's
     // own (exclusive use only, the advisory lock only, Qt's serial port), or
-    // quendra-send or the panel. True once it holds the device.
+    // quendra-send, the panel or the bridge (with no broker to reach). True
+    // once it holds the device.
     bool startHolder(QProcess& holder, const QString& kind, const QString& device, bool nobody,
                      Pty* pty)
     {
@@ -57,6 +59,10 @@ class tst_Claims : public QObject
         if (kind == "quendra-send") {
             program = QUENDRA_SEND_PATH;
             args = QStringList{"--port", device, "--uid", "1", "--script", "-"};
+        } else if (kind == "quendra-bridge") {
+            program = QUENDRA_BRIDGE_PATH;
+            args = QStringList{"--line", "desk=" + device, "--broker",
+                               QString("mqtt://127.0.0.1:%1").arg(Ser2net::freePort())};
         } else if (kind == "quendra-panel") {
             program = programCopy(QUENDRA_PANEL_PATH, m_folder.path());
             QFile ini(m_folder.filePath("quendra.ini"));
@@ -83,7 +89,7 @@ class tst_Claims : public QObject
             holder.closeWriteChannel();
             return pty && pty->read(StartMs).toHex(' ') == "01 63 01";
         }
-        if (kind == "quendra-panel") {
+        if (kind == "quendra-panel" || kind == "quendra-bridge") {
             QElapsedTimer clock;
             clock.start();
             while (!holdsFile(holder.processId(), device) && clock.elapsed() < StartMs)
@@ -103,7 +109,8 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<bool>("killed");
-        for (const char* kind : {"exclusive", "lock", "qt", "quendra-send", "quendra-panel"}) {
+        for (const char* kind :
+             {"exclusive", "lock", "qt", "quendra-send", "quendra-panel", "quendra-bridge"}) {
             QTest::newRow(qPrintable(QString(kind) + ", alive")) << QString(kind) << false;
             QTest::newRow(qPrintable(QString(kind) + ", killed")) << QString(kind) << true;
         }
@@ -125,9 +132,8 @@ private slots:
         port.setDevice(pty.devicePath());
         const bool opened = port.open();
         if (!killed) {
-            const QString name = kind == "quendra-send" || kind == "quendra-panel"
-                                     ? kind
-                                     : QString("quendra-test-holder");
+            const QString name =
+                kind.startsWith("quendra-") ? kind : QString("quendra-test-holder");
             QCOMPARE(port.errorString(), QString("%1: the port is in use by %2, pid %3")
                                              .arg(pty.devicePath(), name)
                                              .arg(pid));
@@ -189,6 +195,20 @@ private slots:
         if (otherEnd == "emulator")
             QCOMPARE(emulator.nextLine().mid(14), QString("01 63 07  UID 1 decimal points 7"));
         stopChild(holder, StartMs);
+    }
+
+    // A bridge started after a killed one takes the line.
+    void bridgeAfterAKilledOne()
+    {
+        const Watchdog watchdog(3 * StartMs);
+        Pty pty;
+        QProcess first;
+        QVERIFY(startHolder(first, "quendra-bridge", pty.devicePath(), false, nullptr));
+        first.kill();
+        QVERIFY(first.waitForFinished(StartMs));
+        QProcess again;
+        QVERIFY(startHolder(again, "quendra-bridge", pty.devicePath(), false, nullptr));
+        stopChild(again, StartMs);
     }
 
     // The panel killed on the emulator's line and started again takes the
