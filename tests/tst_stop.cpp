@@ -24,17 +24,6 @@ const char* signalName(int signal)
     return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
 }
 
-int exclusiveFlag(const QString& device)
-{
-    const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    int exclusive = -1;
-    if (fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) != 0)
-        exclusive = -1;
-    if (fd >= 0)
-        ::close(fd);
-    return exclusive;
-}
-
 } // namespace
 
 // Every program that holds a line, stopped by a signal at each point of a
@@ -233,19 +222,11 @@ private slots:
         const Watchdog watchdog(3 * StartMs);
         Pty pty;
         QTemporaryDir folder;
-        const QString panel = programCopy(QUENDRA_PANEL_PATH, folder.path());
-        QVERIFY(!panel.isEmpty());
-        QFile ini(folder.filePath("quendra.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
-        ini.write("[Settings]\nCommPort=1\nSetting=19200,n,8,1\nSlaveID=1\n[Ports]\nCOM1=" +
-                  (portOpens ? pty.devicePath().toUtf8() : "/dev/quendra-missing") + "\n");
-        ini.close();
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p.setProcessEnvironment(env);
-        p.start(panel, {});
-        QVERIFY(p.waitForStarted(StartMs));
+        QVERIFY(startWithIni(
+            p, QUENDRA_PANEL_PATH, folder.path(),
+            "[Settings]\nCommPort=1\nSetting=19200,n,8,1\nSlaveID=1\n[Ports]\nCOM1=" +
+                (portOpens ? pty.devicePath().toUtf8() : "/dev/quendra-missing") + "\n"));
         if (portOpens)
             QTRY_VERIFY_WITH_TIMEOUT(holdsFile(p.processId(), pty.devicePath()), StartMs);
         QVERIFY(stopWithin(p, signal, BoundMs));

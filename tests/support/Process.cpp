@@ -67,15 +67,23 @@ bool holdsFile(qint64 pid, const QString& path)
     return false;
 }
 
-QString programCopy(const QString& program, const QString& folder)
+bool startWithIni(QProcess& process, const QString& program, const QString& folder,
+                  const QByteArray& ini)
 {
     const QString copy = QDir(folder).filePath(QFileInfo(program).fileName());
     const QString libraries = QFileInfo(program).absolutePath() + QStringLiteral("/lib");
     const QString linked = QDir(folder).filePath(QStringLiteral("lib"));
-    if (QFileInfo::exists(copy))
-        return copy;
-    if (!QFile::copy(program, copy) ||
-        (QFileInfo::exists(libraries) && !QFile::link(libraries, linked)))
-        return {};
-    return copy;
+    if (!QFileInfo::exists(copy) &&
+        (!QFile::copy(program, copy) ||
+         (QFileInfo::exists(libraries) && !QFile::link(libraries, linked))))
+        return false;
+    QFile file(QDir(folder).filePath(QStringLiteral("quendra.ini")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(ini) != ini.size())
+        return false;
+    file.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(copy, {});
+    return process.waitForStarted(30000);
 }

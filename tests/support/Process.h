@@ -32,6 +32,8 @@ bool catches(qint64 pid, int signal);
 // /proc/PID/fd shows it).
 bool holdsFile(qint64 pid, const QString& path);
 
-// A copy of a program in folder, with its libraries beside it, so that the
-// copy reads the quendra.ini of that folder.
-QString programCopy(const QString& program, const QString& folder);
+// Starts a copy of program in folder, with its libraries beside it and the
+// quendra.ini given, which the copy reads; offscreen, for the panel. False
+// when it did not start.
+bool startWithIni(QProcess& process, const QString& program, const QString& folder,
+                  const QByteArray& ini);
