@@ -59,7 +59,7 @@ import concurrent.futures, json, os, re, shlex, subprocess, sys
 # The POSIX-threads flavour, as the MinGW that Qt for Windows is built with
 # (MSYS2, the Qt installer): std::thread and std::mutex are there.
 mingw = "x86_64-w64-mingw32-g++-posix"
-targets = {"quendra_protocol", "quendra_serial", "quendra_settings", "quendra_window",
+targets = {"quendra_common", "quendra_protocol", "quendra_serial", "quendra_settings", "quendra_window",
            "quendra-panel", "quendra_send", "quendra-send"}
 cache = open(sys.argv[2]).read()
 windows_only = re.search(r"^QUENDRA_SERIAL_WIN32_SOURCES:INTERNAL=(.*)$", cache, re.M)

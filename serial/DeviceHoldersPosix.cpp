@@ -65,7 +65,8 @@ std::string programName(long pid)
 {
     const std::string base = "/proc/" + std::to_string(pid);
     std::string name = readText(base + "/cmdline");
-    name = name.substr(0, name.find('\0'));
+    if (const std::size_t end = name.find('\0'); end != std::string::npos)
+        name.resize(end);
     if (const std::size_t slash = name.rfind('/'); slash != std::string::npos)
         name.erase(0, slash + 1);
     if (name.empty()) {

@@ -141,7 +141,7 @@ private slots:
         else if (where.startsWith("opening"))
             QTRY_VERIFY_WITH_TIMEOUT(server.clients() == 1, StartMs);
         else if (where == "confirming")
-            QTRY_VERIFY_WITH_TIMEOUT(server.received().size() >= 16 * 3, StartMs);
+            QTRY_VERIFY_WITH_TIMEOUT(server.received().size() >= qsizetype(16) * 3, StartMs);
         else if (where == "waiting")
             QTRY_VERIFY_WITH_TIMEOUT((got += p.readAllStandardOutput()).contains("2: wait"),
                                      StartMs);
