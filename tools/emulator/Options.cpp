@@ -24,8 +24,9 @@ Exactly one of --pty or --port. With --pty the first line on standard output
 is the pseudo-terminal's device path; point the panel's COMn at it (or at the
 --link path) in the "Ports" section of quendra.ini.
 
-Exit status: 0 on a normal end (a signal, the window closed), 2 for bad
-usage or a bad value, 3 when the port would not open or the line went away.
+Exit status: 0 when the window is closed, 2 for bad usage or a bad value,
+3 when the port would not open or the line went away, 128 + the signal when
+SIGINT, SIGTERM or SIGHUP stopped it (every frame taken logged first).
 The log, the idle gap that ends a frame, numbers too long for six positions
 and several modules on one line: see quendra-emulator(1).
 )";
