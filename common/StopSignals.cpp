@@ -79,7 +79,7 @@ void onSignal(int signal)
 
 StopSignals& StopSignals::instance()
 {
-    static StopSignals* const one = new StopSignals;
+    static auto* const one = new StopSignals;
     return *one;
 }
 
@@ -125,8 +125,12 @@ void install()
     // A write or a drain under way goes on after the handler: the frame being
     // written is finished, never cut.
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before = {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
 #endif
 }
 
@@ -184,6 +188,25 @@ bool pause(int ms)
             QThread::msleep(ulong(left));
 #endif
     }
+}
+
+bool awaitInput(int fd)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(fd);
+    return !requested();
+#else
+    for (;;) {
+        if (requested())
+            return false;
+        pollfd ready[2] = {{fd, POLLIN, 0}, {wakeFds[0], POLLIN, 0}};
+        const int n = ::poll(ready, wakeFds[0] >= 0 ? 2 : 1, -1);
+        if (requested())
+            return false;
+        if (n > 0 && ready[0].revents != 0)
+            return true;
+    }
+#endif
 }
 
 } // namespace stop

@@ -29,7 +29,9 @@ private:
 };
 
 // Catches the stop signals from now on, for the rest of the run. Call once,
-// after the application object is made; a second call does nothing.
+// after the application object is made; a second call does nothing. A
+// signal that was ignored when the program started (nohup, a background
+// job of a script) stays ignored: whoever started it asked for that.
 void install();
 
 // The first stop signal taken, or 0 while there has been none.
@@ -49,5 +51,10 @@ QString signalName(int signal);
 // Sleeps ms milliseconds, or less when a stop signal comes first (or had
 // already come). True when it slept the whole time.
 bool pause(int ms);
+
+// Waits until the descriptor has something to read (or its end), or a stop
+// signal comes: false then. For input a person may still be typing, which
+// has no bound of its own. On Windows only the stop already taken counts.
+bool awaitInput(int fd);
 
 } // namespace stop

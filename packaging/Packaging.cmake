@@ -69,7 +69,14 @@ foreach(program quendra-panel quendra-send quendra-emulator quendra-bridge)
         file(CREATE_LINK ../lib/quendra/${program}
              ${QUENDRA_PACKAGING_DIR}/launchers/${program} SYMBOLIC)
         install(FILES ${QUENDRA_PACKAGING_DIR}/launchers/${program} DESTINATION usr/bin)
-        configure_file(${QUENDRA_MAN_${program}} ${QUENDRA_PACKAGING_DIR}/${program}.1 @ONLY)
+        # The page in the source tree reads as it is (man ./quendra-send.1); its
+        # title line takes this release's version and date here.
+        file(READ ${QUENDRA_MAN_${program}} page)
+        string(REGEX REPLACE "^\\.TH ([^ ]+) 1 [^\n]*"
+               ".TH \\1 1 \"${QUENDRA_MAN_DATE}\" \"Quendra ${PROJECT_VERSION}\" \"User Commands\""
+               page "${page}")
+        file(CONFIGURE OUTPUT ${QUENDRA_PACKAGING_DIR}/${program}.1 CONTENT "${page}" @ONLY)
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QUENDRA_MAN_${program}})
         quendra_gzip(${QUENDRA_PACKAGING_DIR}/${program}.1 ${QUENDRA_PACKAGING_DIR}/${program}.1.gz)
         install(FILES ${QUENDRA_PACKAGING_DIR}/${program}.1.gz DESTINATION usr/share/man/man1)
     endif()

@@ -44,12 +44,15 @@ struct Opening
     std::string error;
 };
 
-// Why an open is refused when another program holds the device.
+// Why an open is refused when another program holds the device and it
+// cannot be told which; where it can, the reason names it instead: "the
+// port is in use by quendra-panel, pid 1234".
 inline constexpr char InUse[] = "the port is in use by another program";
 
 // Opens path for writing, for this program alone, and sets the line: no
 // flow control of either kind, every byte value carried as data. A device
-// another program holds is refused with InUse, never shared.
+// another live program holds is refused, never shared; a claim on it that
+// no live program stands behind is cleared.
 Opening open(const std::string& path, const LineRequest& request);
 
 // Puts the earlier settings back and closes the device; it is closed

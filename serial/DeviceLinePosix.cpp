@@ -1,5 +1,7 @@
 #include "serial/DeviceLineIo.h"
 
+#include "serial/DeviceHolders.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace DeviceLineIo {
 
@@ -91,18 +94,76 @@ termios lineFor(termios line, const LineRequest& request)
     return line;
 }
 
-// Whether another program holds the device: one that asked the terminal
-// for exclusive use (which the system does not enforce for root), or one
-// that holds the advisory lock on it. When none does, this program holds
-// the advisory lock from here on, until the device is closed.
-bool heldElsewhere(int fd)
+using Clock = std::chrono::steady_clock;
+
+// What is left of a deadline for poll(): 0 once it has passed, never the -1
+// that poll() takes as "for ever".
+int remainingMs(Clock::time_point deadline)
 {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return int(std::clamp<long long>(left, 0, INT_MAX));
+}
+
+// Write only: nothing on this line is read. Never blocking, and never made
+// the program's controlling terminal.
+constexpr int OpenFlags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+
+std::string inUseBy(const std::vector<DeviceHolders::Holder>& holders)
+{
+    return holders.empty() ? std::string(InUse)
+                           : "the port is in use by " + DeviceHolders::describe(holders);
+}
+
+// Why another program holds the device, or empty when none does: one that
+// holds the advisory lock on it, or a live one that has it open while the
+// terminal is marked for exclusive use (which the system does not enforce
+// for root). A mark that no live program stands behind was left by one
+// that ended; it is cleared. When none holds it, this program holds the
+// advisory lock from here on, until the device is closed.
+std::string heldElsewhere(int fd)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return inUseBy(DeviceHolders::lockHolder(fd));
 #ifdef TIOCGEXCL
     int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
-        return true;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        const std::vector<DeviceHolders::Holder> holders = DeviceHolders::holding(fd);
+        if (!holders.empty())
+            return inUseBy(holders);
+        ::ioctl(fd, TIOCNXCL);
+    }
 #endif
-    return ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    return {};
+}
+
+// A device marked for exclusive use opens for root only. Named when a live
+// program has it open; otherwise the mark may be one a program that ended
+// left behind, which the program at the line's other end clears (as
+// quendra-emulator does): it is given a moment for that.
+int openClaimed(const std::string& path, std::string* reason)
+{
+    constexpr int ReleaseWaitMs = 500;
+    constexpr int StepMs = 20;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ReleaseWaitMs);
+    for (;;) {
+        const std::vector<DeviceHolders::Holder> holders = DeviceHolders::holding(path);
+        if (!holders.empty()) {
+            *reason = inUseBy(holders);
+            return -1;
+        }
+        if (remainingMs(deadline) == 0) {
+            *reason = std::string(InUse) +
+                      ": one this user cannot see, or one that ended and left it claimed";
+            return -1;
+        }
+        ::poll(nullptr, 0, std::min(StepMs, remainingMs(deadline)));
+        const int fd = ::open(path.c_str(), OpenFlags);
+        if (fd >= 0 || errno != EBUSY) {
+            *reason = fd >= 0 ? std::string() : systemError();
+            return fd;
+        }
+    }
 }
 
 // How long a write may wait for the driver to take a frame before the port
@@ -115,17 +176,6 @@ int queuedBytes(int fd)
     if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
         queued = 0;
     return queued;
-}
-
-using Clock = std::chrono::steady_clock;
-
-// What is left of a deadline for poll(): 0 once it has passed, never the -1
-// that poll() takes as "for ever".
-int remainingMs(Clock::time_point deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return int(std::clamp<long long>(left, 0, INT_MAX));
 }
 
 // Waits until the driver has sent everything written; false, with what is
@@ -166,13 +216,13 @@ bool drainQueue(int fd, const DrainLimit& limit, std::string* reason, long long*
 Opening open(const std::string& path, const LineRequest& request)
 {
     Opening result;
-    // Write only: nothing on this line is read. Never blocking, and never
-    // made the program's controlling terminal.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        result.error = errno == EBUSY ? InUse : systemError();
+    int fd = ::open(path.c_str(), OpenFlags);
+    if (fd < 0 && errno == EBUSY)
+        fd = openClaimed(path, &result.error);
+    else if (fd < 0)
+        result.error = systemError();
+    if (fd < 0)
         return result;
-    }
     const auto refuse = [&](std::string why) {
         ::close(fd);
         result.error = std::move(why);
@@ -185,8 +235,8 @@ Opening open(const std::string& path, const LineRequest& request)
     auto earlier = std::make_shared<Earlier>();
     if (::tcgetattr(fd, &earlier->line) != 0)
         return refuse(errno == ENOTTY ? "not a serial device" : systemError());
-    if (heldElsewhere(fd))
-        return refuse(InUse);
+    if (std::string holder = heldElsewhere(fd); !holder.empty())
+        return refuse(std::move(holder));
     termios line = lineFor(earlier->line, request);
     const auto* classic =
         std::find_if(std::begin(ClassicRates), std::end(ClassicRates),
@@ -237,7 +287,10 @@ Outcome write(DeviceHandle fd, const char* data, long long size, const DrainLimi
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             pollfd p{fd, POLLOUT, 0};
             const int ready = ::poll(&p, 1, remainingMs(deadline));
-            if (ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL)))
+            // A stop signal cuts the wait short, never the frame: the
+            // deadline still holds on the next pass.
+            if ((ready > 0 && !(p.revents & (POLLERR | POLLHUP | POLLNVAL))) ||
+                (ready < 0 && errno == EINTR))
                 continue;
             result.error = ready == 0 ? "write timed out" : "device failed";
             return result;

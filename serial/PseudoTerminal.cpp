@@ -1,5 +1,7 @@
 #include "serial/PseudoTerminal.h"
 
+#include "serial/DeviceHolders.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,4 +43,14 @@ void PseudoTerminal::close()
     if (m_master >= 0)
         ::close(m_master);
     m_master = m_slave = -1;
+}
+
+bool PseudoTerminal::releaseAbandonedClaim()
+{
+    int exclusive = 0;
+    if (m_slave < 0 || ::ioctl(m_slave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0)
+        return false;
+    if (!DeviceHolders::holding(m_slave).empty())
+        return false;
+    return ::ioctl(m_slave, TIOCNXCL) == 0;
 }

@@ -24,10 +24,18 @@ public:
     // Closes both ends, as when an adapter is pulled out.
     void close();
 
+    // Clears the exclusive-use mark that a program which had the line open
+    // and ended without closing it (killed, crashed) left on the device:
+    // the mark lasts as long as the master is held, and would refuse every
+    // later open but root's. Left alone while a live program has the device
+    // open. True when a mark was cleared.
+    bool releaseAbandonedClaim();
+
 private:
     int m_master = -1;
     // Held open here too: without it the master reads an error whenever no
-    // program has the line open.
+    // program has the line open. Not a claim on the line: the check of an
+    // open (serial/DeviceHolders.h) knows it as the other end's.
     int m_slave = -1;
     QString m_path;
     QString m_error;

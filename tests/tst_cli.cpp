@@ -172,6 +172,14 @@ private slots:
         options.removeDuplicates();
         QVERIFY(options.contains("--help") && options.contains("--version"));
 
+        // The page in the source tree reads as it is: no placeholder for the
+        // build to fill in.
+        const QString folder = program == "quendra-panel" ? "window" : "tools/" + program.mid(8);
+        QFile source(QUENDRA_SOURCE_DIR "/" + folder + "/" + program + ".1");
+        QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(source.fileName()));
+        const QString sourceText = QString::fromUtf8(source.readAll());
+        QVERIFY2(!sourceText.contains(QRegularExpression("@[A-Z_]+@")),
+                 qPrintable(sourceText.left(120)));
         QFile page(QUENDRA_BUILD_DIR "/packaging/" + program + ".1");
         QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
         const QString man = QString::fromUtf8(page.readAll()).replace("\\-", "-");

@@ -59,6 +59,9 @@ private slots:
         row("link without pty", {"--port", "/dev/x", "--link", "/tmp/l"},
             "!--link goes with --pty");
         row("gap 0", {"--pty", "--gap", "0"}, "!--gap \"0\" is not 1..10000 ms");
+        // A number takes no sign and no blanks.
+        row("gap with a blank", {"--pty", "--gap", " 9"}, "!--gap \" 9\" is not 1..10000 ms");
+        row("modules with a sign", {"--pty", "--modules", "+3"}, "!--modules \"+3\" is not 1..16");
     }
     void options()
     {

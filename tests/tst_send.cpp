@@ -2,6 +2,7 @@
 #include "tests/support/Process.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestIni.h"
+#include "tools/send/Progress.h"
 #include "tools/send/Script.h"
 #include "tools/send/SendRequest.h"
 
@@ -13,6 +14,8 @@
 #include <algorithm>
 
 #include <fcntl.h>
+
+Q_DECLARE_METATYPE(send::ProgressFigures)
 
 // quendra-send's frames, scripts, refusals and sends, mostly in-process via
 // send::run.
@@ -93,6 +96,9 @@ private slots:
         row("--uid|5|long|99999999999999999999", "out of range 0 to 4294967295", send::BadUsage);
         row("--uid|5|short|0x10000000000000000", "does not fit in 2 bytes", send::BadUsage);
         row("config|--baud| 9600|--new-uid|3", "--baud: \" 9600\" is not", send::BadUsage);
+        row("--uid|5|long| 12", "long: \" 12\" is not a number", send::BadUsage);
+        row("--uid|5|short|0x12 ", "short: \"0x12 \" is not a number", send::BadUsage);
+        row("--uid|5|long|12|\t", "long: \"12 \\x09\" is not a number", send::BadUsage);
         QTest::newRow("a megabyte quoted cut short")
             << "text|" + QString(1 << 20, 'A') << QByteArray()
             << "text: \"" + QString(40, 'A') + "...\" is longer than 6 characters"
@@ -269,6 +275,87 @@ private slots:
         QVERIFY2(err.startsWith("quendra-send: " + path + ":5: ") &&
                      err.endsWith("; 2 frames confirmed before it\n"),
                  qPrintable(err));
+    }
+
+    // The progress line: counts, the rate, the times in minutes and hours,
+    // the time left rounded up.
+    void progressLine_data()
+    {
+        QTest::addColumn<send::ProgressFigures>("figures");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("minutes") << send::ProgressFigures{4200, 100000, 4192, 36900, 831000, 115.4}
+                                 << "4200 of 100000 frames sent, 4192 confirmed, 115 frames/s, "
+                                    "0:36 gone, 13:51 left";
+        QTest::newRow("hours, a slow rate")
+            << send::ProgressFigures{1, 1, 0, 3723000, 1, 2.54}
+            << "1 of 1 frame sent, 0 confirmed, 2.5 frames/s, 1:02:03 gone, 0:01 left";
+        QTest::newRow("done") << send::ProgressFigures{2, 2, 2, 1300, 0, 0}
+                              << "2 of 2 frames sent, 2 confirmed, 0.0 frames/s, 0:01 gone, "
+                                 "0:00 left";
+    }
+    void progressLine()
+    {
+        QFETCH(send::ProgressFigures, figures);
+        QTEST(send::progressLine(figures), "expected");
+    }
+
+    // Before the first frame the time left is the frames' own time at the
+    // line's settings and the script's pauses.
+    void progressBeforeTheFirstFrame()
+    {
+        QString text;
+        QTextStream err(&text);
+        const send::Progress progress(err, false, 100000, 60000, 3.125);
+        QCOMPARE(progress.figures(0).leftMs, 312500 + 60000);
+    }
+
+    // A script that runs over a second shows its progress in place on a
+    // terminal, the last figures kept on their own line; none with --quiet,
+    // to a file or pipe, or for a shorter run.
+    void progressOnATerminal_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<int>("waitMs");
+        QTest::newRow("terminal") << true << "" << 1300;
+        QTest::newRow("terminal, --quiet") << true << "--quiet" << 1300;
+        QTest::newRow("pipe") << false << "" << 1300;
+        QTest::newRow("terminal, a short run") << true << "" << 0;
+    }
+    void progressOnATerminal()
+    {
+        QFETCH(bool, terminal);
+        QFETCH(QString, option);
+        QFETCH(int, waitMs);
+        Pty line;
+        Pty screen;
+        const QString path = writeScript("dp 1\nwait " + QByteArray::number(waitMs) + "\ndp 2\n");
+        QStringList args{"--port", line.devicePath(), "--uid", "1", "--script", path};
+        if (!option.isEmpty())
+            args << option;
+        QProcess p;
+        if (terminal)
+            p.setStandardErrorFile(screen.devicePath());
+        p.start(QUENDRA_SEND_PATH, args);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), int(send::Sent));
+        QCOMPARE(line.read().toHex(' '), QByteArray("01 63 01 01 63 02"));
+        const QByteArray drawn = terminal ? screen.read(100) : p.readAllStandardError();
+        if (!option.isEmpty() || !terminal || waitMs == 0) {
+            QCOMPARE(drawn, QByteArray());
+            return;
+        }
+        // Each drawing goes back to the line's start and erases what is left.
+        const QList<QByteArray> drawings = drawn.split('\r').mid(1);
+        QVERIFY2(!drawings.isEmpty() && drawn.startsWith('\r'), drawn.constData());
+        static const QRegularExpression shape(
+            "^[12] of 2 frames sent, [12] confirmed, [0-9.]+ frames/s, 0:01 gone, 0:0[01] "
+            "left\x1b\\[K$");
+        for (const QByteArray& drawing : drawings.mid(0, drawings.size() - 1))
+            QVERIFY2(shape.match(QString::fromUtf8(drawing)).hasMatch(), drawing.constData());
+        QVERIFY2(drawings.last().startsWith("2 of 2 frames sent, 2 confirmed, ") &&
+                     drawings.last().endsWith(" 0:01 gone, 0:00 left\x1b[K\n"),
+                 drawings.last().constData());
     }
 
     // Each example --help shows is a command line that gives a frame, and

@@ -1,3 +1,5 @@
+#include "common/StopSignals.h"
+#include "protocol/printable.h"
 #include "tools/common/CommandLine.h"
 #include "window/PanelOptions.h"
 #include "window/PanelStyle.h"
@@ -7,6 +9,7 @@
 #include <QScreen>
 
 #include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -57,9 +60,32 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     setUpPanelApplication();
 
-    frmMain window;
-    const QRect screen = window.screen()->availableGeometry();
-    window.move(screen.center() - window.frameGeometry().center() + window.pos());
-    window.show();
-    return QApplication::exec();
+    // A stop closes what is open as the operator would, a message box first,
+    // then the window; the port is released with the window.
+    stop::install();
+    QObject::connect(&stop::StopSignals::instance(), &stop::StopSignals::stopRequested, &app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::exit(stop::exitStatus(cli::Success));
+    });
+
+    auto window = std::make_unique<frmMain>();
+    int status = cli::Success;
+    // A stop during start-up (its message box up) ends it there: the window
+    // is never shown.
+    if (!stop::requested()) {
+        const QRect screen = window->screen()->availableGeometry();
+        window->move(screen.center() - window->frameGeometry().center() + window->pos());
+        window->show();
+        status = QApplication::exec();
+    }
+    const MSComm& port = window->port();
+    const QString released = port.isOpen() ? QStringLiteral("; COM%1 (%2) released")
+                                                 .arg(port.commPort())
+                                                 .arg(protocol::printable(port.devicePath()))
+                                           : QString();
+    window.reset();
+    if (stop::requested())
+        std::fprintf(stderr, "quendra-panel: stopped by %s%s\n",
+                     qPrintable(stop::signalName(stop::received())), qPrintable(released));
+    return stop::exitStatus(status);
 }

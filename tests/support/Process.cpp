@@ -1,6 +1,8 @@
 #include "tests/support/Process.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 qint64 procStatusKb(qint64 pid, const QByteArray& field)
 {
@@ -40,4 +42,48 @@ Finished runToEnd(const QString& program, const QStringList& args, int boundMs,
         stopChild(p, 5000);
     const bool ok = finished && p.exitStatus() == QProcess::NormalExit;
     return {ok ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+bool catches(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    }
+    return false;
+}
+
+bool holdsFile(qint64 pid, const QString& path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == target)
+            return true;
+    }
+    return false;
+}
+
+bool startWithIni(QProcess& process, const QString& program, const QString& folder,
+                  const QByteArray& ini)
+{
+    const QString copy = QDir(folder).filePath(QFileInfo(program).fileName());
+    const QString libraries = QFileInfo(program).absolutePath() + QStringLiteral("/lib");
+    const QString linked = QDir(folder).filePath(QStringLiteral("lib"));
+    if (!QFileInfo::exists(copy) &&
+        (!QFile::copy(program, copy) ||
+         (QFileInfo::exists(libraries) && !QFile::link(libraries, linked))))
+        return false;
+    QFile file(QDir(folder).filePath(QStringLiteral("quendra.ini")));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(ini) != ini.size())
+        return false;
+    file.close();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(copy, {});
+    return process.waitForStarted(30000);
 }

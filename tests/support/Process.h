@@ -22,3 +22,18 @@ struct Finished
 Finished runToEnd(const QString& program, const QStringList& args, int boundMs,
                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
                   const QByteArray& input = QByteArray());
+
+// Whether the process has taken over the signal (its handler installed), as
+// /proc/PID/status shows it: a signal sent from then on is the program's to
+// handle.
+bool catches(qint64 pid, int signal);
+
+// Whether the process has the file open, whatever path it took (as
+// /proc/PID/fd shows it).
+bool holdsFile(qint64 pid, const QString& path);
+
+// Starts a copy of program in folder, with its libraries beside it and the
+// quendra.ini given, which the copy reads; offscreen, for the panel. False
+// when it did not start.
+bool startWithIni(QProcess& process, const QString& program, const QString& folder,
+                  const QByteArray& ini);

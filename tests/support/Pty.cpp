@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,4 +40,15 @@ int ttySpeed(const QString& path)
     if (fd >= 0)
         ::close(fd);
     return ok ? int(::cfgetospeed(&t)) : -1;
+}
+
+int exclusiveFlag(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    int exclusive = -1;
+    if (fd >= 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) != 0)
+        exclusive = -1;
+    if (fd >= 0)
+        ::close(fd);
+    return exclusive;
 }

@@ -28,6 +28,10 @@ public:
 // process that opens it (a Bxxx code); -1 when it cannot be read.
 int ttySpeed(const QString& path);
 
+// Whether the terminal device is marked for exclusive use (1 or 0), as root
+// reads it; -1 when it cannot be read.
+int exclusiveFlag(const QString& path);
+
 // n bytes counting up from 0 and wrapping: every byte value, each where a
 // lost or moved one shows.
 inline QByteArray countingBytes(qsizetype n)

@@ -82,6 +82,7 @@ void ScriptedServer::serve()
             continue;
         const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (client >= 0) {
+            ++m_clients;
             serveClient(client);
             ::close(client);
         }
@@ -94,6 +95,7 @@ void ScriptedServer::serveClient(int client)
     const Script script{m_script.split(' ', Qt::SkipEmptyParts)};
     const bool plain = script.has("plain");
     const int lateMs = script.value("late").value_or(0);
+    const int slowOpenMs = script.value("slow-open").value_or(0);
     const bool flood = script.has("flood");
     QElapsedTimer clock;
     clock.start();
@@ -196,7 +198,7 @@ void ScriptedServer::serveClient(int client)
                 const QByteArray answer =
                     bytesOf({IAC, SB, OptionComPort, uchar(command + ServerOffset)}) +
                     escape(value) + bytesOf({IAC, SE});
-                say(answer, agreed ? lateMs : 0);
+                say(answer, agreed ? lateMs : slowOpenMs);
                 if (command == SetBaudRate && !agreed && script.has("stale"))
                     say(answer);
                 if (command == SetControl && !agreed) {

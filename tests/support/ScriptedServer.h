@@ -19,6 +19,7 @@
 //   sb-iac-se        says IAC SB IAC SE before its first answer
 //   stale            answers the rate twice, then no question after the open
 //   late MS          answers each question after the open MS ms late
+//   slow-open MS     answers the settings of the open MS ms late
 //   hang-up          hangs up once the settings are agreed (plain: at once)
 //   stop-reading     reads nothing more once they are
 //   dont-binary      says DONT BINARY when the first frame byte arrives
@@ -43,6 +44,8 @@ public:
     }
     // The frame bytes that reached it, Telnet taken off.
     QByteArray received();
+    // How many clients it has taken.
+    int clients() const { return m_clients; }
 
 private:
     void serve();
@@ -52,6 +55,7 @@ private:
     int m_listen = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<int> m_clients{0};
     std::mutex m_mutex;
     QByteArray m_received;
     std::thread m_thread;

@@ -14,6 +14,7 @@ Emulator::Emulator(ModuleLine& line, ModuleBus initial, QObject* parent)
 void Emulator::receive(const QByteArray& bytes, const QTime& firstByte)
 {
     for (const protocol::ReceivedFrame& frame : protocol::decodeBurst(bytes)) {
+        ++m_frames;
         const int rateBefore = m_bus.baudRate();
         ModuleBus::Outcome outcome = m_bus.apply(frame);
         if (m_bus.baudRate() != rateBefore) {
@@ -28,4 +29,14 @@ void Emulator::receive(const QByteArray& bytes, const QTime& firstByte)
             emit logged(logLine(firstByte, {}, warning));
     }
     emit changed();
+}
+
+void Emulator::finish(const QString& why)
+{
+    m_line.takeRest();
+    emit logged(logLine(QTime::currentTime(), {},
+                        QStringLiteral("%1 after %2 frame%3")
+                            .arg(why)
+                            .arg(m_frames)
+                            .arg(m_frames == 1 ? "" : "s")));
 }

@@ -21,6 +21,11 @@ public:
     // Handles one burst as if it had arrived on the line.
     void receive(const QByteArray& bytes, const QTime& firstByte);
 
+    // The end of a run (a stop signal, why): what the line still holds is
+    // taken and logged, then one line says how the run ended and how many
+    // frames it took.
+    void finish(const QString& why);
+
 signals:
     void logged(const QString& line);
     // A display, a UID or the line settings changed.
@@ -29,4 +34,5 @@ signals:
 private:
     ModuleLine& m_line;
     ModuleBus m_bus;
+    qsizetype m_frames = 0;
 };

@@ -10,9 +10,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -88,6 +90,9 @@ ModuleLine::~ModuleLine()
 {
     removeLink();
     delete m_notifier;
+    delete m_closes;
+    if (m_closeWatch >= 0)
+        ::close(m_closeWatch);
 }
 
 Checked<void> ModuleLine::openPty(const QString& linkPath)
@@ -101,6 +106,7 @@ Checked<void> ModuleLine::openPty(const QString& linkPath)
     m_settings = LineSettings{};
     m_notifier = new QSocketNotifier(qintptr(m_pty->master()), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ModuleLine::readPty);
+    watchCloses();
 
     if (linkPath.isEmpty())
         return {};
@@ -129,6 +135,25 @@ Checked<void> ModuleLine::openPty(const QString& linkPath)
     }
     m_link = linkPath;
     return {};
+}
+
+void ModuleLine::watchCloses()
+{
+    m_closeWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_closeWatch < 0)
+        return;
+    if (::inotify_add_watch(m_closeWatch, QFile::encodeName(m_device).constData(),
+                            IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        ::close(std::exchange(m_closeWatch, -1));
+        return;
+    }
+    m_closes = new QSocketNotifier(m_closeWatch, QSocketNotifier::Read, this);
+    connect(m_closes, &QSocketNotifier::activated, this, [this] {
+        char events[4096];
+        while (::read(m_closeWatch, events, sizeof events) > 0) {
+        }
+        m_pty->releaseAbandonedClaim();
+    });
 }
 
 void ModuleLine::removeLink()
@@ -208,6 +233,20 @@ void ModuleLine::readPty()
         fail(m_device + QStringLiteral(": ") + (n == 0 ? QStringLiteral("closed") : systemError()));
         return;
     }
+}
+
+void ModuleLine::takeRest()
+{
+    if (m_pty && m_notifier->isEnabled()) {
+        readPty();
+    } else if (m_port.isOpen()) {
+        // Bounded: a sender that keeps on cannot hold the stop up.
+        for (int pass = 0; pass < 64 && m_port.waitForReadyRead(0); ++pass) {
+        }
+        received(m_port.readAll());
+    }
+    m_idle.stop();
+    endBurst();
 }
 
 void ModuleLine::received(const QByteArray& bytes)

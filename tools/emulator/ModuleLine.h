@@ -60,6 +60,11 @@ public:
     // The idle gap that ends a burst at these settings.
     static int gapFor(const LineSettings& settings, int minimumMs);
 
+    // Reads what the line still holds and hands on the burst that was open
+    // without waiting for its gap: at a stop, every frame that arrived is
+    // logged before the program ends.
+    void takeRest();
+
 signals:
     // One burst, with the time its first byte came.
     void burst(const QByteArray& bytes, const QTime& firstByte);
@@ -72,11 +77,16 @@ private:
     void endBurst();
     void fail(const QString& reason);
     void readPty();
+    void watchCloses();
     Checked<void> reopenPort();
     void removeLink();
 
     std::unique_ptr<PseudoTerminal> m_pty;
     QSocketNotifier* m_notifier = nullptr;
+    // Each close of the pseudo-terminal's device, by any program: one that
+    // ended without closing (killed, crashed) may have left it claimed.
+    int m_closeWatch = -1;
+    QSocketNotifier* m_closes = nullptr;
     QSerialPort m_port;
     QString m_device;
     QString m_link;

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -23,8 +24,9 @@ Exactly one of --pty or --port. With --pty the first line on standard output
 is the pseudo-terminal's device path; point the panel's COMn at it (or at the
 --link path) in the "Ports" section of quendra.ini.
 
-Exit status: 0 on a normal end (a signal, the window closed), 2 for bad
-usage or a bad value, 3 when the port would not open or the line went away.
+Exit status: 0 when the window is closed, 2 for bad usage or a bad value,
+3 when the port would not open or the line went away, 128 + the signal when
+SIGINT, SIGTERM or SIGHUP stopped it (every frame taken logged first).
 The log, the idle gap that ends a frame, numbers too long for six positions
 and several modules on one line: see quendra-emulator(1).
 )";
@@ -68,6 +70,13 @@ QString quoted(const QString& value)
 Refusal fail(const QString& message)
 {
     return Refusal{message};
+}
+
+// Digits only: a number takes no sign and no blanks.
+bool isPlainNumber(const QString& text)
+{
+    return !text.isEmpty() &&
+           std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit(); });
 }
 
 struct Parser
@@ -159,6 +168,10 @@ Checked<EmulatorOptions> parseEmulatorOptions(const QStringList& arguments)
 
     if (parser.isSet(uid) && parser.isSet(modules))
         return fail(QStringLiteral("give --uid or --modules, not both"));
+    if (parser.isSet(modules) && !isPlainNumber(parser.value(modules)))
+        return fail(QStringLiteral("--modules \"%1\" is not 1..%2")
+                        .arg(quoted(parser.value(modules)))
+                        .arg(ModuleBus::MaxModules));
     const Checked<QList<std::optional<quint8>>> uids =
         parser.isSet(modules) ? ModuleBus::numberedUids(parser.value(modules))
                               : ModuleBus::parseUids(parser.value(uid));
@@ -173,7 +186,7 @@ Checked<EmulatorOptions> parseEmulatorOptions(const QStringList& arguments)
     if (parser.isSet(gap)) {
         bool ok = false;
         chosen.gapMs = parser.value(gap).toInt(&ok);
-        if (!ok || chosen.gapMs < 1 || chosen.gapMs > 10000)
+        if (!ok || !isPlainNumber(parser.value(gap)) || chosen.gapMs < 1 || chosen.gapMs > 10000)
             return fail(
                 QStringLiteral("--gap \"%1\" is not 1..10000 ms").arg(quoted(parser.value(gap))));
     }

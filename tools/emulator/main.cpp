@@ -1,3 +1,4 @@
+#include "common/StopSignals.h"
 #include "protocol/printable.h"
 #include "tools/common/CommandLine.h"
 #include "tools/emulator/Emulator.h"
@@ -6,38 +7,11 @@
 #include "tools/emulator/Options.h"
 
 #include <QApplication>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-
-int quitPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(quitPipe[1], &byte, 1);
-}
-
-// SIGINT, SIGTERM and SIGHUP end the event loop, so that the link is
-// removed on the way out like on any other exit.
-void quitOnSignals(QCoreApplication& app)
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, quitPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(quitPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(sig, &action, nullptr);
-}
 
 int fail(const QString& message, int status = cli::BadUsage)
 {
@@ -71,7 +45,9 @@ int main(int argc, char* argv[])
     else
         app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendra-emulator"));
-    quitOnSignals(*app);
+    // A stop ends the event loop the same way as the window's close, so that
+    // the link is removed and the device let go on the way out.
+    stop::install();
 
     ModuleLine moduleLine;
     const Checked<void> opened = options->pty ? moduleLine.openPty(options->link)
@@ -101,5 +77,10 @@ int main(int argc, char* argv[])
         window = std::make_unique<EmulatorWindow>(emulator);
         window->show();
     }
+    QObject::connect(&stop::StopSignals::instance(), &stop::StopSignals::stopRequested, app.get(),
+                     [&emulator, &app](int signal) {
+                         emulator.finish(QStringLiteral("stopped by ") + stop::signalName(signal));
+                         app->exit(stop::exitStatus(cli::Success));
+                     });
     return app->exec();
 }

@@ -35,6 +35,7 @@ const QList<Option>& programOptions()
         {"--script", true, nullptr, "FILE", "one command a line from FILE (- for standard input)"},
         {"--dry-run", false, nullptr, nullptr, "print the frame in hex; open nothing", "--verbose"},
         {"--verbose", false, "-v", nullptr, "print the frame in hex, then send it", "--dry-run"},
+        {"--quiet", false, "-q", nullptr, "no progress line for a long script"},
         {"--list-ports", false, nullptr, nullptr, "serial devices, and where COM1 to COM6 lead"},
         {"--json", false, nullptr, nullptr, "with --list-ports: the list as JSON"},
         {"--help", false, "-h", nullptr, "this text"},

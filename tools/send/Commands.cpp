@@ -119,7 +119,8 @@ Checked<QByteArray> numberPayload(const QString& command, const QStringList& wor
         return Refusal{
             QStringLiteral("%1 takes one number or %2 hex bytes").arg(command).arg(width)};
 
-    const QString& text = parts.front();
+    // Blanks only separate bytes: one number is one word as written.
+    const QString text = words.join(QLatin1Char(' '));
     const std::optional<Number> n = parseNumber(text);
     if (!n)
         return Refusal{QStringLiteral("%1: \"%2\" is not a number").arg(command, quote(text))};

@@ -1,5 +1,6 @@
 #include "tools/send/SendRequest.h"
 
+#include "common/StopSignals.h"
 #include "protocol/hex.h"
 #include "protocol/printable.h"
 #include "protocol/protocol.h"
@@ -9,13 +10,20 @@
 #include "serial/PortName.h"
 #include "settings/Startup.h"
 #include "tools/send/Ports.h"
+#include "tools/send/Progress.h"
 #include "tools/send/Script.h"
 
 #include <QFile>
 #include <QRegularExpression>
-#include <QThread>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace send {
 
@@ -131,6 +139,7 @@ Checked<Request> parse(const QStringList& args, const Defaults& defaults)
 
     request.dryRun = scan->has("--dry-run");
     request.verbose = scan->has("--verbose");
+    request.quiet = scan->has("--quiet");
     const bool uidGiven = scan->has("--uid");
     request.uid = uidGiven ? UidDefault{scan->value("--uid"), QStringLiteral("--uid")}
                            : UidDefault{defaults.slaveId, QStringLiteral("SlaveID in quendra.ini")};
@@ -179,6 +188,16 @@ int refuse(QTextStream& err, const QString& message, int status)
     return status;
 }
 
+// What was done when a stop signal ended the run early, the signal named
+// last: "interrupted at station.txt:7: 12 of 40 frames sent, 12 confirmed
+// (SIGTERM)".
+int interrupted(QTextStream& err, const QString& what)
+{
+    return refuse(
+        err, QStringLiteral("interrupted %1 (%2)").arg(what, stop::signalName(stop::received())),
+        stop::exitStatus(Sent));
+}
+
 // The port the request names, at its line settings.
 bool openPort(MSComm& port, const Request& request)
 {
@@ -196,13 +215,27 @@ int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
     if (request.dryRun)
         return Sent;
 
+    const QString nothingSent = QStringLiteral("before the frame was sent: nothing sent");
+    if (stop::requested())
+        return interrupted(err, nothingSent);
     MSComm port;
     if (!openPort(port, request))
         return refuse(err, portFailure(request, port, nullptr), PortFailure);
+    // A stop that came while the port opened: it is let go unwritten.
+    if (stop::requested()) {
+        port.close();
+        return interrupted(err, nothingSent);
+    }
     const WriteResult sent = port.write(request.frame);
     if (!sent.ok())
         return refuse(err, portFailure(request, port, &sent), PortFailure);
-    if (!port.close())
+    const bool confirmed = port.close();
+    if (stop::requested())
+        return interrupted(err, confirmed ? QStringLiteral("after the frame was sent and confirmed")
+                                          : QStringLiteral("after the frame was sent; not "
+                                                           "confirmed: ") +
+                                                portFailure(request, port, nullptr));
+    if (!confirmed)
         return refuse(err, portFailure(request, port, nullptr) + QStringLiteral("; not confirmed"),
                       PortFailure);
     if (request.verbose) {
@@ -213,20 +246,52 @@ int sendFrame(const Request& request, QTextStream& out, QTextStream& err)
     return Sent;
 }
 
+// Standard input as it comes, so that a stop signal is heard while a script
+// is still being typed or piped in. At most limit + 1 bytes.
+Checked<QByteArray> readStandardInput(qint64 limit)
+{
+    QByteArray bytes;
+    char buffer[65536];
+    while (bytes.size() <= limit) {
+        if (!stop::awaitInput(0))
+            return Refusal{QStringLiteral("interrupted")};
+#ifdef Q_OS_WIN
+        const int n = ::_read(0, buffer, sizeof buffer);
+#else
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+#endif
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Refusal{QStringLiteral("<stdin>: ") +
+                           QString::fromLocal8Bit(std::strerror(errno))};
+        bytes.append(buffer, qsizetype(std::min<qint64>(n, limit + 1 - bytes.size())));
+    }
+    return bytes;
+}
+
 Checked<QString> readScriptText(const QString& path)
 {
-    QFile file(path);
-    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                   : file.open(QIODevice::ReadOnly);
-    if (!opened)
-        return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
     // Far more than any test station's script; --script /dev/zero must not
     // fill the memory.
     constexpr qint64 MaxScriptMB = 64;
     constexpr qint64 MaxScriptBytes = MaxScriptMB * 1024 * 1024;
-    const QByteArray bytes = file.read(MaxScriptBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+    QByteArray bytes;
+    if (path == QLatin1String("-")) {
+        const Checked<QByteArray> input = readStandardInput(MaxScriptBytes);
+        if (!input)
+            return Refusal{input.message()};
+        bytes = *input;
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+        bytes = file.read(MaxScriptBytes + 1);
+        if (file.error() != QFileDevice::NoError)
+            return Refusal{QStringLiteral("%1: %2").arg(scriptName(path), file.errorString())};
+    }
     if (bytes.size() > MaxScriptBytes)
         return Refusal{QStringLiteral("%1: longer than %2 MB; split the script")
                            .arg(scriptName(path))
@@ -243,14 +308,31 @@ QString countOf(qsizetype n, const char* what)
     return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(what)).arg(n == 1 ? "" : "s");
 }
 
+// The frames' own time on the line, on average, at its settings.
+double lineMsPerFrame(const QList<ScriptStep>& steps, const QString& settings)
+{
+    qsizetype frames = 0;
+    qsizetype bytes = 0;
+    for (const ScriptStep& step : steps) {
+        frames += step.isWait() ? 0 : 1;
+        bytes += step.frame.size();
+    }
+    const std::optional<LineSettings> line = parseLineSettings(settings);
+    if (frames == 0 || !line)
+        return 0;
+    return double(bytes) * bitsPerCharacter(*line) * 1000.0 / line->baudRate / double(frames);
+}
+
 // Every line is checked before the port opens: a script with a mistake
 // anywhere sends nothing.
-int sendScript(const Request& request, QTextStream& out, QTextStream& err)
+int sendScript(const Request& request, QTextStream& out, QTextStream& err, bool errIsTerminal)
 {
+    const QString name = scriptName(request.script);
     const Checked<QString> text = readScriptText(request.script);
+    if (!text && stop::requested())
+        return interrupted(err, QStringLiteral("while reading %1: nothing sent").arg(name));
     if (!text)
         return refuse(err, text.message(), BadUsage);
-    const QString name = scriptName(request.script);
     const Checked<QList<ScriptStep>> steps = readScript(*text, name, request.uid);
     if (!steps)
         return refuse(err, steps.message(), BadUsage);
@@ -268,13 +350,41 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
         return Sent;
     }
 
+    qsizetype total = 0;
+    qint64 waitsMs = 0;
+    for (const ScriptStep& step : *steps) {
+        total += step.isWait() ? 0 : 1;
+        waitsMs += step.waitMs;
+    }
+    const QString allFrames = countOf(total, "frame");
+    const QString beforeFirst =
+        QStringLiteral("at %1, before its first frame: 0 of %2 sent").arg(name, allFrames);
+    if (stop::requested())
+        return interrupted(err, beforeFirst);
     MSComm port;
     port.setConfirmEvery(ConfirmEveryFrames);
     if (!openPort(port, request))
         return refuse(err, portFailure(request, port, nullptr), PortFailure);
+    // Drawn where a person watches; --verbose shows every step already.
+    Progress progress(err, errIsTerminal && !request.quiet && !request.verbose, total, waitsMs,
+                      lineMsPerFrame(*steps, request.settings));
+    const auto failed = [&](int line, const WriteResult* sent) {
+        progress.finish(port.confirmedFrames());
+        return refuse(
+            err,
+            QStringLiteral("%1:%2: %3; %4 confirmed before it")
+                .arg(name)
+                .arg(line)
+                .arg(portFailure(request, port, sent), countOf(port.confirmedFrames(), "frame")),
+            PortFailure);
+    };
     qsizetype frames = 0;
     qsizetype bytes = 0;
+    int lastLine = 0; // of the step under way when a stop came
     for (const ScriptStep& step : *steps) {
+        if (stop::requested())
+            break;
+        lastLine = step.line;
         if (request.verbose) {
             show(step);
             out.flush();
@@ -282,29 +392,36 @@ int sendScript(const Request& request, QTextStream& out, QTextStream& err)
         if (step.isWait()) {
             // The frames before a pause are on show during it.
             if (!port.confirm())
-                return refuse(err,
-                              QStringLiteral("%1:%2: %3; %4 confirmed before it")
-                                  .arg(name)
-                                  .arg(step.line)
-                                  .arg(portFailure(request, port, nullptr),
-                                       countOf(port.confirmedFrames(), "frame")),
-                              PortFailure);
-            QThread::msleep(ulong(step.waitMs));
+                return failed(step.line, nullptr);
+            if (!progress.pause(step.waitMs, port.confirmedFrames()))
+                break;
             continue;
         }
+        // The frame under way when a stop comes is finished: the stop is
+        // heard between frames.
         const WriteResult sent = port.write(step.frame);
         if (!sent.ok())
-            return refuse(err,
-                          QStringLiteral("%1:%2: %3; %4 confirmed before it")
-                              .arg(name)
-                              .arg(step.line)
-                              .arg(portFailure(request, port, &sent),
-                                   countOf(port.confirmedFrames(), "frame")),
-                          PortFailure);
+            return failed(step.line, &sent);
         ++frames;
         bytes += step.frame.size();
+        progress.frameSent(port.confirmedFrames());
     }
-    if (!port.close())
+    const bool closed = port.close();
+    progress.finish(port.confirmedFrames());
+    if (stop::requested()) {
+        if (lastLine == 0)
+            return interrupted(err, beforeFirst);
+        return interrupted(
+            err, QStringLiteral("at %1:%2: %3 of %4 sent, %5 confirmed%6")
+                     .arg(name)
+                     .arg(lastLine)
+                     .arg(frames)
+                     .arg(allFrames)
+                     .arg(port.confirmedFrames())
+                     .arg(closed ? QString()
+                                 : QStringLiteral(": ") + portFailure(request, port, nullptr)));
+    }
+    if (!closed)
         return refuse(err,
                       QStringLiteral("%1: %2; %3 of %4 confirmed")
                           .arg(name, portFailure(request, port, nullptr))
@@ -385,7 +502,9 @@ QString helpText()
                           "Port, settings and UID default to CommPort, Setting "
                           "and SlaveID of quendra.ini\n"
                           "beside the program. Exit status: 0 sent, 2 bad usage "
-                          "or value, 3 port failure.\n"
+                          "or value, 3 port failure,\n"
+                          "128 + the signal when one stopped it (between "
+                          "frames, saying where).\n"
                           "Sent means taken by the far end: through rfc2217:// the "
                           "terminal server\nconfirmed every frame; through socket:// "
                           "it only means that the server\nneither hung up nor reset "
@@ -393,7 +512,8 @@ QString helpText()
                           "See quendra-send(1).\n");
 }
 
-int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err)
+int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err,
+        bool errIsTerminal)
 {
     const Checked<Request> request = parseArguments(args, defaults);
     if (!request)
@@ -410,7 +530,7 @@ int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTe
     case Request::ListPorts:
         return listPorts(*request, defaults, out);
     case Request::Script:
-        return sendScript(*request, out, err);
+        return sendScript(*request, out, err, errIsTerminal);
     case Request::Frame:
         break;
     }

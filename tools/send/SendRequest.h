@@ -55,7 +55,8 @@ struct Request
     QString settings; // line settings for the open
     bool dryRun = false;
     bool verbose = false;
-    bool json = false; // ListPorts
+    bool quiet = false; // no progress line
+    bool json = false;  // ListPorts
 };
 
 // args without the program's own name.
@@ -68,7 +69,11 @@ QString helpText();
 QString scriptName(const QString& path);
 
 // Parses, then prints, sends or reports; returns the exit status. Errors are
-// one line on err.
-int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err);
+// one line on err. Where err is a terminal, a script that runs for more than
+// a second shows its progress there. A stop signal (common/StopSignals.h) is
+// heard between frames: the run ends saying what was done, with 128 + the
+// signal.
+int run(const QStringList& args, const Defaults& defaults, QTextStream& out, QTextStream& err,
+        bool errIsTerminal = false);
 
 } // namespace send

@@ -1,8 +1,14 @@
+#include "common/StopSignals.h"
 #include "tools/send/SendRequest.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 int main(int argc, char* argv[])
 {
@@ -12,7 +18,16 @@ int main(int argc, char* argv[])
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
 
+    // SIGINT, SIGTERM and SIGHUP let the frame under way finish and the port
+    // go back as it was; the run then says what it did.
+    stop::install();
+
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return send::run(args, send::Defaults::fromIni(), out, err);
+#ifdef Q_OS_WIN
+    const bool errIsTerminal = ::_isatty(_fileno(stderr)) != 0;
+#else
+    const bool errIsTerminal = ::isatty(STDERR_FILENO) != 0;
+#endif
+    return stop::exitStatus(send::run(args, send::Defaults::fromIni(), out, err, errIsTerminal));
 }
