@@ -15,8 +15,9 @@ esac
 # Building and running: the compiler, Qt, and the font the window is laid
 # out for (Liberation Sans has Arial's metrics).
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation"
-# quendra-bridge's MQTT client library.
-PACKAGES="$PACKAGES libmosquitto-dev"
+# quendra-bridge's MQTT client library, and the TLS library it uses, which
+# the bridge asks itself about a CA file and a failed handshake.
+PACKAGES="$PACKAGES libmosquitto-dev libssl-dev"
 if [ "$level" != run ]; then
     # dpkg-dev and file: CPack works out the package's library dependencies
     # with dpkg-shlibdeps, which it runs on what file says is ELF;
