@@ -38,8 +38,12 @@ public:
     ~Bridge() override;
 
     Checked<void> start();
-    // Lets every line finish its frame, says offline and disconnects.
-    void stop();
+    // Lets every line finish its frame and close, says offline for each line
+    // and the bridge, and disconnects. True when the broker took all of it.
+    bool stop();
+
+    // "mqtt://127.0.0.1:1883", for messages.
+    QString brokerName() const { return m_mqtt->brokerName(); }
 
 signals:
     // The broker turned the login down: there is no point in trying again.
