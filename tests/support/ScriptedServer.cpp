@@ -82,6 +82,7 @@ void ScriptedServer::serve()
             continue;
         const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (client >= 0) {
+            ++m_clients;
             serveClient(client);
             ::close(client);
         }
@@ -119,6 +120,13 @@ void ScriptedServer::serveClient(int client)
     }
     if (plain && script.has("hang-up"))
         return;
+    if (plain && script.has("reset")) {
+        // A reset leaves no TIME_WAIT behind on this side, which would keep
+        // the port from the next server's listen.
+        const linger abort = {1, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        return;
+    }
 
     TelnetReader reader;
     bool agreed = false;

@@ -20,6 +20,8 @@
 //   stale            answers the rate twice, then no question after the open
 //   late MS          answers each question after the open MS ms late
 //   hang-up          hangs up once the settings are agreed (plain: at once)
+//   reset            plain only: resets each connection at once, leaving the
+//                    port free for another server straight after
 //   stop-reading     reads nothing more once they are
 //   dont-binary      says DONT BINARY when the first frame byte arrives
 //   flood            sends data without pause from connecting on
@@ -43,6 +45,8 @@ public:
     }
     // The frame bytes that reached it, Telnet taken off.
     QByteArray received();
+    // How many connections it has taken so far.
+    int clients() const { return m_clients; }
 
 private:
     void serve();
@@ -52,6 +56,7 @@ private:
     int m_listen = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<int> m_clients{0};
     std::mutex m_mutex;
     QByteArray m_received;
     std::thread m_thread;
