@@ -16,18 +16,6 @@
 
 static constexpr int StartTimeoutMs = 10000;
 
-// Polls done until it holds, or timeoutMs have passed.
-static bool pollUntil(int timeoutMs, const std::function<bool()>& done)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
 bool Broker::installed()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty() &&

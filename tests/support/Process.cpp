@@ -1,6 +1,8 @@
 #include "tests/support/Process.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 
 qint64 procStatusKb(qint64 pid, const QByteArray& field)
 {
@@ -14,6 +16,17 @@ qint64 procStatusKb(qint64 pid, const QByteArray& field)
             return line.mid(key.size()).trimmed().split(' ').front().toLongLong();
     }
     return -1;
+}
+
+bool pollUntil(int timeoutMs, const std::function<bool()>& done)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }
 
 void stopChild(QProcess& process, int ms)

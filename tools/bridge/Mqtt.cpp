@@ -276,7 +276,8 @@ QString Mqtt::attempt()
     int rc = mosquitto_connect_bind_v5(m_client, host.constData(), m_settings.port,
                                        m_settings.keepAliveSeconds, nullptr, m_connectProperties);
     if (rc != MOSQ_ERR_SUCCESS)
-        return QStringLiteral("no broker at %1: %2").arg(brokerName(), failureText(rc));
+        return QString::fromLatin1(rc == MOSQ_ERR_TLS ? "broker %1: %2" : "no broker at %1: %2")
+            .arg(brokerName(), failureText(rc));
     // The broker's answer, within its bound: a server that takes the
     // connection and says nothing is named as such.
     const QDeadlineTimer answer = waits::within(AnswerMs);
@@ -333,12 +334,14 @@ QString Mqtt::failureText(int rc) const
     if (rc == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(errno));
     if (rc == MOSQ_ERR_TLS || (m_settings.tls && !m_tlsErrors.isEmpty())) {
-        if (!m_untrusted.isEmpty())
-            return QStringLiteral("the broker's certificate is not trusted: %1 (--cafile %2)")
-                .arg(m_untrusted, m_settings.caFile);
+        // libmosquitto checks the host name itself, and the verdict it leaves
+        // then says only "unspecified": its own words come first.
         const QString said = m_tlsErrors.join(QStringLiteral("; "));
         if (said.contains(QLatin1String("host name verification failed")))
             return QStringLiteral("the broker's certificate is not for %1").arg(m_settings.host);
+        if (!m_untrusted.isEmpty())
+            return QStringLiteral("the broker's certificate is not trusted: %1 (--cafile %2)")
+                .arg(m_untrusted, m_settings.caFile);
         // What a server that answers a TLS greeting in plain text, or hangs up
         // on it, leaves the TLS library to say.
         for (const char* sign : {"wrong version number", "unexpected eof", "packet length too long",
@@ -495,12 +498,13 @@ void Mqtt::onLog(mosquitto* client, void* self, int level, const char* text)
 {
     if (!(level & MOSQ_LOG_ERR) || !text)
         return;
-    auto* mqtt = static_cast<Mqtt*>(self);
+    // Only the handshake's words are kept, and it runs on the network thread.
     const QString line = QString::fromUtf8(text);
-    if (line.startsWith(QLatin1String("OpenSSL Error")))
-        mqtt->m_tlsErrors << tlsReason(text);
-    else if (line.contains(QLatin1String("host name verification failed")))
-        mqtt->m_tlsErrors << line;
+    const bool fromTls = line.startsWith(QLatin1String("OpenSSL Error"));
+    if (!fromTls && !line.contains(QLatin1String("host name verification failed")))
+        return;
+    auto* mqtt = static_cast<Mqtt*>(self);
+    mqtt->m_tlsErrors << (fromTls ? tlsReason(text) : line);
     // The handshake's own verdict on the certificate, while it is still there.
     if (auto* ssl = static_cast<SSL*>(mosquitto_ssl_get(client))) {
         const long verdict = SSL_get_verify_result(ssl);
