@@ -79,7 +79,7 @@ void onSignal(int signal)
 
 StopSignals& StopSignals::instance()
 {
-    static StopSignals* const one = new StopSignals;
+    static auto* const one = new StopSignals;
     return *one;
 }
 

@@ -362,7 +362,7 @@ private slots:
             for (const DiscoveryConfig& c : discoveryConfigs(config, "node")) {
                 const QJsonObject fields = QJsonDocument::fromJson(c.payload).object();
                 QStringList availability;
-                for (const QJsonValue& a : fields.value("availability").toArray())
+                for (const auto& a : fields.value("availability").toArray())
                     availability << a.toObject().value("topic").toString();
                 ids << fields.value("unique_id").toString() + ' ' +
                            fields.value("device").toObject().value("identifiers")[0].toString() +

@@ -151,10 +151,13 @@ bool MqttProbe::waitFor(const QString& topic, const QByteArray& payload, int tim
                    timeoutMs);
 }
 
+bool MqttProbe::seen(const std::function<bool(const Message&)>& match) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return std::any_of(m_messages.cbegin(), m_messages.cend(), match);
+}
+
 bool MqttProbe::waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const
 {
-    return pollUntil(timeoutMs, [&] {
-        const QMutexLocker lock(&m_mutex);
-        return std::any_of(m_messages.cbegin(), m_messages.cend(), match);
-    });
+    return pollUntil(timeoutMs, [this, &match] { return seen(match); });
 }

@@ -85,6 +85,9 @@ public:
     bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const;
 
 private:
+    // Whether a message that matches has come since the last clear.
+    bool seen(const std::function<bool(const Message&)>& match) const;
+
     mosquitto* m_client = nullptr;
     mutable QMutex m_mutex;
     QList<Message> m_messages;

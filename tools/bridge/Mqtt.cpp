@@ -146,8 +146,8 @@ Mqtt::Mqtt(Settings settings, MessageHandler onMessage, StateHandler onState)
       m_onState(std::move(onState))
 {
     initLibrary();
-    // A fixed id and a session the broker keeps for ever: QoS 1 commands
-    // sent while the bridge was away wait at the broker for it.
+    // A fixed id and a session the broker keeps (see attempt()): QoS 1
+    // commands sent while the bridge was away wait at the broker for it.
     const QByteArray id = m_settings.clientId.toUtf8();
     m_client = mosquitto_new(id.constData(), false, this);
     if (m_client) {
@@ -158,8 +158,6 @@ Mqtt::Mqtt(Settings settings, MessageHandler onMessage, StateHandler onState)
         // dropped there.
         mosquitto_int_option(m_client, MOSQ_OPT_RECEIVE_MAXIMUM, 65535);
     }
-    mosquitto_property_add_int32(&m_connectProperties, MQTT_PROP_SESSION_EXPIRY_INTERVAL,
-                                 UINT32_MAX);
 }
 
 Mqtt::~Mqtt()
@@ -167,7 +165,6 @@ Mqtt::~Mqtt()
     stop();
     if (m_client)
         mosquitto_destroy(m_client);
-    mosquitto_property_free_all(&m_connectProperties);
 }
 
 QString Mqtt::brokerName() const
@@ -255,9 +252,9 @@ void Mqtt::run()
 
 QString Mqtt::session()
 {
-    const QString failure = attempt();
+    QString failure = attempt();
     if (m_stopping)
-        return QString();
+        return {};
     if (m_answer != Answer::Accepted) {
         ++m_failedSinceLoss;
         return failure;
@@ -273,8 +270,13 @@ QString Mqtt::attempt()
         return QStringLiteral("no broker at %1: %2").arg(brokerName(), open.message());
     m_tlsErrors.clear();
     m_untrusted.clear();
+    // A session the broker keeps for ever: MQTT 5 ends it with the
+    // connection unless the connect asks otherwise, every time.
+    mosquitto_property* properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, UINT32_MAX);
     int rc = mosquitto_connect_bind_v5(m_client, host.constData(), m_settings.port,
-                                       m_settings.keepAliveSeconds, nullptr, m_connectProperties);
+                                       m_settings.keepAliveSeconds, nullptr, properties);
+    mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS)
         return QString::fromLatin1(rc == MOSQ_ERR_TLS ? "broker %1: %2" : "no broker at %1: %2")
             .arg(brokerName(), failureText(rc));
@@ -326,7 +328,7 @@ QString Mqtt::serve()
         if (rc != MOSQ_ERR_SUCCESS)
             return lossText(rc, monotonicMs() - connectedAt);
     }
-    return QString();
+    return {};
 }
 
 QString Mqtt::failureText(int rc) const

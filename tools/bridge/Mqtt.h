@@ -17,7 +17,6 @@
 
 struct mosquitto;
 struct mosquitto_message;
-struct mqtt5__property;
 
 // The bridge's one connection to the broker, on a network thread of its
 // own, in MQTT 5: the broker keeps the session while the bridge is away and
@@ -110,7 +109,6 @@ private:
     MessageHandler m_onMessage;
     StateHandler m_onState;
     mosquitto* m_client = nullptr;
-    mqtt5__property* m_connectProperties = nullptr;
     QMutex m_mutex; // the retained values, the messages in flight, m_connected
     QMap<QString, QByteArray> m_retained;
     QSet<int> m_unanswered; // QoS 1 messages the broker has not yet taken
