@@ -17,9 +17,10 @@ esac
 # Building and running: the compiler, Qt, and the font the window is laid
 # out for (Liberation Sans has Arial's metrics).
 PACKAGES="cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation"
-# quendra-bridge's MQTT client library, and the HTTP server and WebSocket of
-# its operator's page, which every build of the bridge serves.
-PACKAGES="$PACKAGES libmosquitto-dev qt6-httpserver-dev qt6-websockets-dev"
+# quendra-bridge's MQTT client library, the TLS library it asks itself about
+# a CA file and a failed handshake, and the HTTP server and WebSocket of its
+# operator's page, which every build of the bridge serves.
+PACKAGES="$PACKAGES libmosquitto-dev libssl-dev qt6-httpserver-dev qt6-websockets-dev"
 if [ "$level" = package ] || [ "$level" = test ]; then
     # dpkg-dev and file: CPack works out the package's library dependencies
     # with dpkg-shlibdeps, which it runs on what file says is ELF;

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 
@@ -86,36 +88,54 @@ QString AppFolder()
 
 namespace {
 
-// Walks the lines of one section, handing each key and raw value to take
-// until it answers false.
-template <typename Take>
-void forEachKey(const QByteArray& content, const QString& section, Take take)
+// Walks the lines that open a section, hold a key or hold neither (comments
+// and blank lines left out), handing each to take with its number from 1
+// and the section it lies in (its name, or none before the first), until
+// take answers false.
+template <typename Take> void forEachLine(const QByteArray& content, Take take)
 {
     static const QByteArray bom("\xEF\xBB\xBF");
     qsizetype pos = content.startsWith(bom) ? bom.size() : 0;
-    bool inSection = false;
+    int number = 0;
+    std::optional<QByteArray> section;
     while (pos <= content.size()) {
         qsizetype end = content.indexOf('\n', pos);
         if (end < 0)
             end = content.size();
         const QByteArray line = trimmed(content.mid(pos, end - pos));
         pos = end + 1;
+        ++number;
 
         if (line.isEmpty() || line.front() == ';' || line.front() == '#')
             continue;
+        IniLine::Kind kind = IniLine::Other;
+        QByteArray key;
+        QByteArray raw;
         if (line.front() == '[') {
             const qsizetype close = line.indexOf(']');
-            inSection = close > 0 && sameName(trimmed(line.mid(1, close - 1)), section);
-            continue;
+            section = close > 0 ? std::optional(trimmed(line.mid(1, close - 1))) : std::nullopt;
+            kind = close > 0 ? IniLine::Section : IniLine::Other;
+        } else if (const qsizetype equals = line.indexOf('='); equals > 0) {
+            kind = IniLine::Key;
+            key = trimmed(line.left(equals));
+            raw = trimmed(line.mid(equals + 1));
         }
-        if (!inSection)
-            continue;
-        const qsizetype equals = line.indexOf('=');
-        if (equals <= 0)
-            continue;
-        if (!take(trimmed(line.left(equals)), trimmed(line.mid(equals + 1))))
+        if (!take(number, kind, section, key, raw))
             return;
     }
+}
+
+// Walks the keys of one section, handing each key and raw value to take
+// until it answers false.
+template <typename Take>
+void forEachKey(const QByteArray& content, const QString& section, Take take)
+{
+    forEachLine(content, [&](int, IniLine::Kind kind, const std::optional<QByteArray>& in,
+                             const QByteArray& key, const QByteArray& raw) {
+        if (kind != IniLine::Key || !in || !sameName(*in, section))
+            return true;
+        return take(key, raw);
+    });
 }
 
 QByteArray fileContent()
@@ -154,6 +174,18 @@ QList<QPair<QString, QString>> iniSection(const QByteArray& content, const QStri
         return true;
     });
     return pairs;
+}
+
+QList<IniLine> iniLines(const QByteArray& content)
+{
+    QList<IniLine> lines;
+    forEachLine(content, [&](int number, IniLine::Kind kind, const std::optional<QByteArray>& in,
+                             const QByteArray& key, const QByteArray& raw) {
+        lines.append({number, kind, in ? std::optional(QString::fromUtf8(*in)) : std::nullopt,
+                      QString::fromUtf8(key), kind == IniLine::Key ? valueText(raw) : QString()});
+        return true;
+    });
+    return lines;
 }
 
 QList<QPair<QString, QString>> ReadSection(const QString& section)

@@ -5,6 +5,8 @@
 #include <QPair>
 #include <QString>
 
+#include <optional>
+
 // The settings file "quendra.ini" that lies beside the program. It is read
 // anew on every call and never written.
 namespace modINI {
@@ -30,6 +32,26 @@ QString iniValue(const QByteArray& content, const QString& section, const QStrin
 // once (the first line with it decides), read by the same rules as ReadINI.
 QList<QPair<QString, QString>> ReadSection(const QString& section);
 QList<QPair<QString, QString>> iniSection(const QByteArray& content, const QString& section);
+
+// One line of a settings file as the reader sees it, for a reader that
+// checks every line instead of looking keys up: its number (from 1), what
+// it is, the section it lies in (none before the first), and for a key its
+// name and value.
+struct IniLine
+{
+    enum Kind
+    {
+        Section, // "[Name]": section is the name it opens
+        Key,     // "Key=Value"
+        Other    // anything else that is not a comment: the reader skips it
+    };
+    int number = 0;
+    Kind kind = Other;
+    std::optional<QString> section;
+    QString key;
+    QString value;
+};
+QList<IniLine> iniLines(const QByteArray& content);
 
 // Appends one separator unless the path already ends in one.
 QString withTrailingSeparator(const QString& folder);

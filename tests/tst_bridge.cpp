@@ -3,11 +3,16 @@
 #include "tests/support/Broker.h"
 #include "tests/support/Process.h"
 #include "tests/support/Pty.h"
+#include "tests/support/ScriptedServer.h"
 #include "tests/support/Ser2net.h"
+#include "tests/support/Watchdog.h"
 
 #include <QtTest>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -33,12 +38,18 @@ public:
         return m_output += readAll();
     }
     // Whether it says text within the bound.
-    bool says(const QByteArray& text)
+    bool says(const QByteArray& text, int timeoutMs = WaitMs)
     {
-        const QDeadlineTimer deadline(WaitMs);
+        const QDeadlineTimer deadline(timeoutMs);
         while (!output().contains(text) && !deadline.hasExpired()) {
         }
         return m_output.contains(text);
+    }
+    // Sends it a signal; whether it then ends by itself within boundMs.
+    bool endsAfter(int signal, int boundMs)
+    {
+        ::kill(pid_t(processId()), signal);
+        return waitForFinished(boundMs) && exitStatus() == QProcess::NormalExit;
     }
 
 private:
@@ -50,6 +61,42 @@ QStringList lineArgs(const QString& broker, const QString& port, const QString& 
                      const QStringList& more = {})
 {
     return QStringList{"--broker", broker, "--line", "l=" + port, "--client-id", id} + more;
+}
+
+// Bytes the far end of the pty holds, not yet read.
+int unread(const Pty& pty)
+{
+    int n = 0;
+    return ::ioctl(pty.masterFd(), FIONREAD, &n) == 0 ? n : -1;
+}
+
+// Whether the next bridge on the pty opens it: a stop leaves the device free.
+bool nextBridgeOpens(const QString& broker, Pty& line)
+{
+    BridgeProcess next(lineArgs(broker, line.devicePath(), "next", {"--prefix", "next"}));
+    return next.hasStarted() && next.says("line l: open on");
+}
+
+// A test authority NAME-authority.crt, and NAME-server.crt with its key: a
+// certificate for 127.0.0.1 that the authority signed.
+bool makeCertificates(const QTemporaryDir& dir, const QString& name)
+{
+    const auto openssl = [&](const QString& args) {
+        return runToEnd("openssl", args.arg(dir.path(), name).split(' '), WaitMs).status == 0;
+    };
+    return openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Quendra-test-authority "
+                   "-keyout %1/%2-authority.key -out %1/%2-authority.crt") &&
+           openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+                   "subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:FALSE -CA "
+                   "%1/%2-authority.crt -CAkey %1/%2-authority.key -keyout %1/%2-server.key -out "
+                   "%1/%2-server.crt");
+}
+
+// A broker listener's TLS lines for NAME's server certificate.
+QByteArray listenerOptions(const QTemporaryDir& dir, const QString& name)
+{
+    return "certfile " + dir.filePath(name + "-server.crt").toUtf8() + "\nkeyfile " +
+           dir.filePath(name + "-server.key").toUtf8() + "\n";
 }
 
 // Bytes from the pty until they end with tail, or the deadline.
@@ -368,7 +415,7 @@ private slots:
         QCOMPARE(text.value("max").toInt(), 6);
         QCOMPARE(text.value("availability").toArray().size(), 2);
         QCOMPARE(text.value("device").toObject().value("identifiers").toArray().first().toString(),
-                 "ha_l_2");
+                 "ha_quendra_l_2");
 
         bridge.reset();
         probe.clear();
@@ -401,32 +448,366 @@ private slots:
         if (QStandardPaths::findExecutable("openssl").isEmpty())
             QSKIP("openssl is not installed (scripts/install-deps.sh installs it)");
         QTemporaryDir dir;
-        const auto openssl = [&](const QString& args) {
-            return runToEnd("openssl", args.arg(dir.path()).split(' '), WaitMs).status == 0;
-        };
-        QVERIFY(
-            openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Quendra-test-authority "
-                    "-keyout %1/ca.key -out %1/ca.crt"));
-        QVERIFY(openssl("req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-                        "subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:FALSE "
-                        "-CA %1/ca.crt -CAkey %1/ca.key -keyout %1/server.key -out %1/server.crt"));
+        QVERIFY(makeCertificates(dir, "ca"));
         Broker secure;
-        secure.setListenerOptions("certfile " + dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
-                                  dir.filePath("server.key").toUtf8() + "\n");
+        secure.setListenerOptions(listenerOptions(dir, "ca"));
         QVERIFY2(secure.start(&m_why), qPrintable(m_why));
         Pty line;
         const QString url = QStringLiteral("mqtts://127.0.0.1:%1").arg(secure.port());
-        BridgeProcess bridge(
-            lineArgs(url, line.devicePath(), "tls", {"--cafile", dir.filePath("ca.crt")}));
+        BridgeProcess bridge(lineArgs(url, line.devicePath(), "tls",
+                                      {"--cafile", dir.filePath("ca-authority.crt")}));
         QVERIFY(bridge.hasStarted());
         QVERIFY2(bridge.says("connected to " + url.toUtf8()), bridge.output().constData());
-        const Finished pub =
-            runToEnd("mosquitto_pub",
-                     {"-h", "127.0.0.1", "-p", QString::number(secure.port()), "--cafile",
-                      dir.filePath("ca.crt"), "-q", "1", "-t", "quendra/l/5/dp/set", "-m", "7"},
-                     WaitMs);
+        const Finished pub = runToEnd("mosquitto_pub",
+                                      {"-h", "127.0.0.1", "-p", QString::number(secure.port()),
+                                       "--cafile", dir.filePath("ca-authority.crt"), "-q", "1",
+                                       "-t", "quendra/l/5/dp/set", "-m", "7"},
+                                      WaitMs);
         QVERIFY2(pub.status == 0, pub.err.constData());
         QCOMPARE(line.read(WaitMs, 200).toHex(' '), QByteArray("05 63 07"));
+    }
+
+    void stops_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<int>("boundMs"); // from the signal to the end
+
+        // A line that takes the frame in time, and the broker's goodbye.
+        QTest::newRow("SIGHUP while serving") << SIGHUP << "serving" << 5000;
+        // The write under way finishes (the test reads again), then the rest.
+        QTest::newRow("SIGTERM during a frame") << SIGTERM << "frame" << 10000;
+        // Nothing to say offline to: the line is given back all the same.
+        QTest::newRow("SIGINT while the broker is down") << SIGINT << "broker down" << 5000;
+        // A server that took the connection and never answers it.
+        QTest::newRow("SIGTERM during the connection wait") << SIGTERM << "connection wait" << 5000;
+    }
+
+    void stops()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, when);
+        QFETCH(int, boundMs);
+        const Watchdog dog(60000);
+        Pty line;
+        Broker own(QString(), QString(), Ser2net::freePort());
+        ScriptedServer silent("plain");
+        QString url = m_broker.url();
+        if (when == "broker down") {
+            QVERIFY2(own.start(&m_why), qPrintable(m_why));
+            url = own.url();
+        } else if (when == "connection wait") {
+            url = QStringLiteral("mqtt://127.0.0.1:%1").arg(silent.port());
+        }
+        MqttProbe probe;
+        QVERIFY2(probe.connect(m_broker.port(), {"stop/#"}, &m_why), qPrintable(m_why));
+        BridgeProcess bridge(
+            lineArgs(url, line.devicePath(), "stop", {"--prefix", "stop", "--allow-raw"}));
+        QVERIFY(bridge.hasStarted());
+        QVERIFY2(bridge.says("line l: open on"), bridge.output().constData());
+
+        // 85-byte frames, each of one byte value, more of them than the pty
+        // holds, so that the line is left mid-frame until the test reads.
+        constexpr int FrameBytes = 85;
+        if (when == "serving" || when == "frame") {
+            QVERIFY2(waitOnline("stop", "l", probe), bridge.output().constData());
+        }
+        if (when == "frame") {
+            QList<QPair<QString, QByteArray>> frames;
+            for (int i = 0; i < 400; ++i)
+                frames.append({"stop/l/raw/set", QByteArray(FrameBytes, char(i)).toHex(' ')});
+            probe.publishMany(frames, 1);
+            // The far end's buffer full: the bridge is in a write, or about to be.
+            QVERIFY2(pollUntil(WaitMs, [&] { return unread(line) >= 4000; }),
+                     bridge.output().constData());
+        } else if (when == "broker down") {
+            QVERIFY2(bridge.says("connected to " + url.toUtf8()), bridge.output().constData());
+            own.stop();
+            QVERIFY2(bridge.says("lost the broker"), bridge.output().constData());
+        } else if (when == "connection wait") {
+            // Its CONNECT has arrived, and no answer will.
+            QVERIFY(pollUntil(WaitMs, [&] { return !silent.received().isEmpty(); }));
+        }
+
+        probe.clear();
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(bridge.processId()), signal);
+        QByteArray got;
+        if (when == "frame") {
+            // Read on, so that the frame being written can finish.
+            got = line.read(WaitMs, 500);
+        }
+        QVERIFY2(bridge.waitForFinished(boundMs) && bridge.exitStatus() == QProcess::NormalExit,
+                 bridge.output().constData());
+        qInfo("%s: ended %lld ms after the signal", QTest::currentDataTag(), clock.elapsed());
+        QCOMPARE(bridge.exitCode(), 128 + signal);
+        const QByteArray output = bridge.output();
+        const QByteArray name = signal == SIGHUP   ? "SIGHUP"
+                                : signal == SIGINT ? "SIGINT"
+                                                   : "SIGTERM";
+        QVERIFY2(output.contains("stopped by " + name) && output.contains("line l: closed"),
+                 output.constData());
+        if (when == "frame") {
+            got += line.read(200, 100);
+            QVERIFY(!got.isEmpty());
+            QCOMPARE(got.size() % FrameBytes, 0);
+            for (qsizetype at = 0; at < got.size(); at += FrameBytes)
+                QCOMPARE(got.mid(at, FrameBytes), QByteArray(FrameBytes, got.at(at)));
+        }
+        if (when == "serving" || when == "frame") {
+            QVERIFY2(output.contains("every line and the bridge said offline"), output.constData());
+            // Kept for whoever looks later: the line and the bridge are offline.
+            MqttProbe later;
+            QVERIFY2(
+                later.connect(m_broker.port(), {"stop/+/status", "stop/l/status/detail"}, &m_why),
+                qPrintable(m_why));
+            QVERIFY(later.waitFor("stop/bridge/status", "offline", WaitMs));
+            QVERIFY(later.waitFor("stop/l/status", "offline", WaitMs));
+            QVERIFY(later.waitFor(
+                [](const MqttProbe::Message& m) {
+                    return m.topic == "stop/l/status/detail" &&
+                           QJsonDocument::fromJson(m.payload).object().value("reason") ==
+                               "the bridge stopped";
+                },
+                WaitMs));
+        } else {
+            QVERIFY2(output.contains("not connected to " + url.toUtf8()), output.constData());
+        }
+        QVERIFY2(nextBridgeOpens(m_broker.url(), line), qPrintable(when));
+    }
+
+    void killed()
+    {
+        // Gone without a word: the broker says the bridge is offline, and
+        // every entity lists the bridge's status, so Home Assistant shows its
+        // modules unavailable though the line's own status still says online.
+        const Watchdog dog(60000);
+        Pty line;
+        MqttProbe probe;
+        QVERIFY2(
+            probe.connect(m_broker.port(), {"killed/#", "homeassistant/text/killed/#"}, &m_why),
+            qPrintable(m_why));
+        BridgeProcess bridge(lineArgs(m_broker.url(), line.devicePath(), "killed",
+                                      {"--prefix", "killed", "--discovery", "--modules", "l:1"}));
+        QVERIFY(bridge.hasStarted());
+        QVERIFY(waitOnline("killed", "l", probe));
+        QJsonObject entity;
+        QVERIFY(probe.waitFor(
+            [&](const MqttProbe::Message& m) {
+                entity = QJsonDocument::fromJson(m.payload).object();
+                return m.topic == "homeassistant/text/killed/l_1/config";
+            },
+            WaitMs));
+        QCOMPARE(entity.value("availability_mode").toString(), "all");
+        QCOMPARE(entity.value("availability").toArray().first().toObject().value("topic"),
+                 "killed/bridge/status");
+        probe.clear();
+        ::kill(pid_t(bridge.processId()), SIGKILL);
+        QVERIFY(bridge.waitForFinished(WaitMs));
+        QVERIFY(probe.waitFor("killed/bridge/status", "offline", WaitMs));
+
+        // The device side: the killed bridge's claim on the pty is stale.
+        BridgeProcess next(
+            lineArgs(m_broker.url(), line.devicePath(), "next", {"--prefix", "next"}));
+        QVERIFY(next.hasStarted());
+        QVERIFY(next.says("line l: "));
+        QVERIFY2(next.says("open on", 3000), next.output().constData());
+    }
+
+    void retainedWhileConnected()
+    {
+        // Delivered live, a retained command keeps its flag and is refused;
+        // clearing it afterwards is no command and no error.
+        QVERIFY(m_probe->publish("quendra/desk/6/text/set", "LIVE", 1, true));
+        QVERIFY(m_probe->waitFor(
+            [](const MqttProbe::Message& m) {
+                return m.topic == "quendra/desk/error" && QJsonDocument::fromJson(m.payload)
+                                                              .object()
+                                                              .value("reason")
+                                                              .toString()
+                                                              .contains("retained");
+            },
+            WaitMs));
+        m_probe->clear();
+        QVERIFY(m_probe->publish("quendra/desk/6/text/set", QByteArray(), 1, true));
+        QVERIFY(m_probe->publish("quendra/desk/6/dp/set", "6"));
+        QCOMPARE(m_desk.read(WaitMs, 200).toHex(' '), QByteArray("06 63 06"));
+        QVERIFY(!m_probe->waitFor(
+            [](const MqttProbe::Message& m) { return m.topic == "quendra/desk/error"; }, 0));
+    }
+
+    void clientIds()
+    {
+        // One line name under two prefixes: the default ids differ, both stay
+        // connected, and their entities and devices differ too.
+        const Watchdog dog(60000);
+        Pty a;
+        Pty b;
+        MqttProbe probe;
+        QVERIFY2(probe.connect(m_broker.port(), {"homeassistant/text/#"}, &m_why),
+                 qPrintable(m_why));
+        const auto args = [&](Pty& line, const char* prefix) {
+            return QStringList{"--broker", m_broker.url(), "--line",      "l=" + line.devicePath(),
+                               "--prefix", prefix,         "--discovery", "--modules",
+                               "l:1"};
+        };
+        BridgeProcess first(args(a, "plant-a"));
+        BridgeProcess second(args(b, "plant-b"));
+        QVERIFY(first.hasStarted() && second.hasStarted());
+        QSet<QString> ids;
+        QVERIFY(probe.waitFor(
+            [&](const MqttProbe::Message& m) {
+                const QJsonObject entity = QJsonDocument::fromJson(m.payload).object();
+                if (m.topic.endsWith("/l_1/config"))
+                    ids << m.topic + ' ' + entity.value("unique_id").toString() + ' ' +
+                               entity.value("device").toObject().value("identifiers")[0].toString();
+                return ids.size() == 2;
+            },
+            WaitMs));
+        const QStringList both = ids.values();
+        for (const QString& part : both.first().split(' '))
+            QVERIFY2(!both.last().split(' ').contains(part), qPrintable(both.join(" | ")));
+
+        // One id given to two bridges: each says who took its session.
+        Pty c;
+        Pty d;
+        BridgeProcess third(lineArgs(m_broker.url(), c.devicePath(), "shared", {"--prefix", "x"}));
+        BridgeProcess fourth(lineArgs(m_broker.url(), d.devicePath(), "shared", {"--prefix", "y"}));
+        QVERIFY(third.hasStarted() && fourth.hasStarted());
+        for (BridgeProcess* bridge : {&third, &fourth})
+            QVERIFY2(bridge->says("another client with id shared took the session"),
+                     bridge->output().constData());
+        for (BridgeProcess* bridge : {&first, &second})
+            QVERIFY2(!bridge->output().contains("lost the broker"), bridge->output().constData());
+    }
+
+    void reconnection()
+    {
+        // A server on the broker's port that resets every connection: tried
+        // about every second, not after 1, 4, 9 s; then the broker itself is
+        // back there and the bridge with it, within about a second.
+        const Watchdog dog(60000);
+        Pty line;
+        auto door = std::make_unique<ScriptedServer>("plain reset");
+        const quint16 port = door->port();
+        BridgeProcess bridge(lineArgs(QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
+                                      line.devicePath(), "again", {"--prefix", "again"}));
+        QVERIFY(bridge.hasStarted());
+        // Two connections a try: the bridge's own look at the port, then libmosquitto's.
+        QVERIFY2(pollUntil(9000, [&] { return door->clients() >= 8; }),
+                 qPrintable(QString::number(door->clients())));
+        door.reset();
+        Broker back(QString(), QString(), port);
+        QVERIFY2(back.start(&m_why), qPrintable(m_why));
+        MqttProbe probe;
+        QVERIFY2(probe.connect(port, {"again/#"}, &m_why), qPrintable(m_why));
+        QVERIFY2(probe.waitFor("again/bridge/status", "online", 4000), bridge.output().constData());
+    }
+
+    void answerless()
+    {
+        // A server that takes the connection and never answers is named as
+        // such after 5 s, not left to libmosquitto's "Unknown error".
+        const Watchdog dog(30000);
+        Pty line;
+        ScriptedServer silent("plain");
+        BridgeProcess bridge(lineArgs(QStringLiteral("mqtt://127.0.0.1:%1").arg(silent.port()),
+                                      line.devicePath(), "mute"));
+        QVERIFY(bridge.hasStarted());
+        QVERIFY2(bridge.says(QStringLiteral("mqtt://127.0.0.1:%1 took the connection but gave no "
+                                            "answer in 5 s; trying again in 1 s")
+                                 .arg(silent.port())
+                                 .toUtf8(),
+                             12000),
+                 bridge.output().constData());
+    }
+
+    void noSecret()
+    {
+        // The broker's password goes nowhere but into the login: not to the
+        // journal, not onto the bus, whatever the bridge does or refuses.
+        const Watchdog dog(60000);
+        const QByteArray secret = "Sesame-0x5ec12e7";
+        QTemporaryDir dir;
+        QFile credentials(dir.filePath("credentials"));
+        QVERIFY(credentials.open(QIODevice::WriteOnly) &&
+                credentials.write("[Credentials]\nUser=plant\nPassword=" + secret + "\n") > 0);
+        credentials.close();
+        MqttProbe everything;
+        QVERIFY2(everything.connect(m_broker.port(), {"#"}, &m_why), qPrintable(m_why));
+        Pty line;
+        QByteArray written;
+        {
+            BridgeProcess bridge(
+                lineArgs(m_broker.url(), line.devicePath(), "secret",
+                         {"--prefix", "secret", "--credentials", credentials.fileName(),
+                          "--discovery", "--modules", "l:1"}));
+            QVERIFY(bridge.hasStarted());
+            QVERIFY(waitOnline("secret", "l", everything));
+            QVERIFY(everything.publish("secret/l/1/text/set", "HI"));
+            QVERIFY(everything.publish("secret/l/1/long/set", "not a number"));
+            QVERIFY(everything.waitFor("secret/l/1/text", "HI", WaitMs));
+            QVERIFY(bridge.endsAfter(SIGTERM, WaitMs));
+            written += bridge.output();
+        }
+        QVERIFY(everything.waitFor("secret/bridge/status", "offline", WaitMs));
+        const QString url =
+            QStringLiteral("mqtt://plant:%1@127.0.0.1:%2").arg(secret).arg(m_broker.port());
+        for (const QStringList& refused :
+             {QStringList{"--broker", url, "--line", "l=" + line.devicePath()},
+              QStringList{"--line", "l=rfc2217://plant:" + secret + "@127.0.0.1:4001"},
+              QStringList{"--config", url}, QStringList{"--line", url}}) {
+            const Finished run = runToEnd(QUENDRA_BRIDGE_PATH, refused, WaitMs);
+            QCOMPARE(run.status, 2);
+            QVERIFY2(run.err.contains("***"), run.err.constData());
+            written += run.out + run.err;
+        }
+        QVERIFY2(!written.contains(secret), written.constData());
+        QVERIFY(!everything.waitFor(
+            [&](const MqttProbe::Message& m) {
+                return m.topic.toUtf8().contains(secret) || m.payload.contains(secret);
+            },
+            0));
+    }
+
+    void tlsRefused_data()
+    {
+        // The broker: "plain" speaks no TLS; "other" has a certificate that
+        // another authority signed; "localhost" is reached by a name its
+        // certificate is not for (it is for 127.0.0.1, where localhost leads).
+        QTest::addColumn<QString>("broker");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("not TLS at all") << "plain"
+                                        << "it does not speak TLS on this port";
+        QTest::newRow("certificate not trusted") << "other"
+                                                 << "certificate is not trusted";
+        QTest::newRow("certificate for another host") << "localhost"
+                                                      << "is not for localhost";
+    }
+
+    void tlsRefused()
+    {
+        QFETCH(QString, broker);
+        QFETCH(QString, reason);
+        if (QStandardPaths::findExecutable("openssl").isEmpty())
+            QSKIP("openssl is not installed (scripts/install-deps.sh installs it)");
+        const Watchdog dog(60000);
+        QTemporaryDir dir;
+        QVERIFY(makeCertificates(dir, "ca") && makeCertificates(dir, "other"));
+        Broker secure;
+        if (broker != "plain")
+            secure.setListenerOptions(listenerOptions(dir, broker == "other" ? "other" : "ca"));
+        QVERIFY2(secure.start(&m_why), qPrintable(m_why));
+        Pty line;
+        const QString host = broker == "localhost" ? "localhost" : "127.0.0.1";
+        BridgeProcess bridge(lineArgs(QStringLiteral("mqtts://%1:%2").arg(host).arg(secure.port()),
+                                      line.devicePath(), "tls-refused",
+                                      {"--cafile", dir.filePath("ca-authority.crt")}));
+        QVERIFY(bridge.hasStarted());
+        QVERIFY2(bridge.says(reason.toUtf8()), bridge.output().constData());
+        QCOMPARE(bridge.state(), QProcess::Running);
     }
 
     void brokerRestart()

@@ -16,18 +16,6 @@
 
 static constexpr int StartTimeoutMs = 10000;
 
-// Polls done until it holds, or timeoutMs have passed.
-static bool pollUntil(int timeoutMs, const std::function<bool()>& done)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
 bool Broker::installed()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty() &&
@@ -163,10 +151,13 @@ bool MqttProbe::waitFor(const QString& topic, const QByteArray& payload, int tim
                    timeoutMs);
 }
 
+bool MqttProbe::seen(const std::function<bool(const Message&)>& match) const
+{
+    const QMutexLocker lock(&m_mutex);
+    return std::any_of(m_messages.cbegin(), m_messages.cend(), match);
+}
+
 bool MqttProbe::waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const
 {
-    return pollUntil(timeoutMs, [&] {
-        const QMutexLocker lock(&m_mutex);
-        return std::any_of(m_messages.cbegin(), m_messages.cend(), match);
-    });
+    return pollUntil(timeoutMs, [this, &match] { return seen(match); });
 }

@@ -75,6 +75,8 @@ public:
     bool publish(const QString& topic, const QByteArray& payload, int qos = 1, bool retain = false);
     // Many messages without waiting for the broker's answer to each.
     void publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos = 0);
+    // How many published messages the broker has taken (QoS 1) or have gone out.
+    int acknowledged() const { return m_acks; }
 
     void clear();
     // Whether a message that matches has come since the last clear, waiting
@@ -83,6 +85,9 @@ public:
     bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const;
 
 private:
+    // Whether a message that matches has come since the last clear.
+    bool seen(const std::function<bool(const Message&)>& match) const;
+
     mosquitto* m_client = nullptr;
     mutable QMutex m_mutex;
     QList<Message> m_messages;

@@ -1,8 +1,10 @@
 #include "tests/support/Process.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 qint64 procStatusKb(qint64 pid, const QByteArray& field)
 {
@@ -16,6 +18,17 @@ qint64 procStatusKb(qint64 pid, const QByteArray& field)
             return line.mid(key.size()).trimmed().split(' ').front().toLongLong();
     }
     return -1;
+}
+
+bool pollUntil(int timeoutMs, const std::function<bool()>& done)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
 }
 
 void stopChild(QProcess& process, int ms)

@@ -3,9 +3,14 @@
 #include <QByteArray>
 #include <QProcess>
 
+#include <functional>
+
 // A field of /proc/PID/status in kB ("VmRSS", "VmHWM"), pid 0 for this
 // process; -1 when it cannot be read.
 qint64 procStatusKb(qint64 pid, const QByteArray& field);
+
+// Polls done every 10 ms until it holds; false when timeoutMs pass first.
+bool pollUntil(int timeoutMs, const std::function<bool()>& done);
 
 // Ends a child the tests started: asked first, killed when it does not go
 // within ms; never waits longer than twice that.

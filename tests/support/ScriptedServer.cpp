@@ -121,6 +121,13 @@ void ScriptedServer::serveClient(int client)
     }
     if (plain && script.has("hang-up"))
         return;
+    if (plain && script.has("reset")) {
+        // A reset leaves no TIME_WAIT behind on this side, which would keep
+        // the port from the next server's listen.
+        const linger abort = {1, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        return;
+    }
 
     TelnetReader reader;
     bool agreed = false;

@@ -21,6 +21,8 @@
 //   late MS          answers each question after the open MS ms late
 //   slow-open MS     answers the settings of the open MS ms late
 //   hang-up          hangs up once the settings are agreed (plain: at once)
+//   reset            plain only: resets each connection at once, leaving the
+//                    port free for another server straight after
 //   stop-reading     reads nothing more once they are
 //   dont-binary      says DONT BINARY when the first frame byte arrives
 //   flood            sends data without pause from connecting on
@@ -44,7 +46,7 @@ public:
     }
     // The frame bytes that reached it, Telnet taken off.
     QByteArray received();
-    // How many clients it has taken.
+    // How many connections it has taken so far.
     int clients() const { return m_clients; }
 
 private:

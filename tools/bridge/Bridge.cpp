@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSemaphore>
 
 #include "protocol/printable.h"
 
@@ -22,16 +23,20 @@ QList<DiscoveryConfig> discoveryConfigs(const Config& config, const QString& nod
     QList<DiscoveryConfig> configs;
     const QJsonArray availability{
         QJsonObject{{"topic", config.prefix + QStringLiteral("/bridge/status")}}};
+    // Two bridges with other prefixes may name their lines alike; their
+    // entities and devices must not be taken for one another.
+    const QString prefix = discoveryNode(config.prefix);
     for (auto line = config.modules.cbegin(); line != config.modules.cend(); ++line) {
         for (const int uid : line.value()) {
             const QString module = QStringLiteral("%1_%2").arg(line.key()).arg(uid);
+            const QString id = node + QLatin1Char('_') + prefix + QLatin1Char('_') + module;
             const QString base =
                 QStringLiteral("%1/%2/%3/").arg(config.prefix, line.key()).arg(uid);
             QJsonArray available = availability;
             available.append(QJsonObject{
                 {"topic", QStringLiteral("%1/%2/status").arg(config.prefix, line.key())}});
             const QJsonObject device{
-                {"identifiers", QJsonArray{node + QLatin1Char('_') + module}},
+                {"identifiers", QJsonArray{id}},
                 {"name", QStringLiteral("Quendra %1 %2").arg(line.key()).arg(uid)},
                 {"model", "LED display module"}};
             const auto entity = [&](const char* component, const char* command,
@@ -39,8 +44,7 @@ QList<DiscoveryConfig> discoveryConfigs(const Config& config, const QString& nod
                 fields.insert("name", QLatin1String(component) == QLatin1String("text")
                                           ? QStringLiteral("Text")
                                           : QStringLiteral("Number"));
-                fields.insert("unique_id",
-                              QStringLiteral("%1_%2_%3").arg(node, module, QLatin1String(command)));
+                fields.insert("unique_id", id + QLatin1Char('_') + QLatin1String(command));
                 fields.insert("command_topic",
                               base + QLatin1String(command) + QStringLiteral("/set"));
                 fields.insert("state_topic", base + QLatin1String(command));
@@ -132,13 +136,23 @@ Checked<void> Bridge::start()
     return m_mqtt->start();
 }
 
-void Bridge::stop()
+bool Bridge::stop()
 {
     if (m_threads.isEmpty())
-        return;
+        return false;
+    // All lines at once: each finishes the frame it is writing, and a stalled
+    // one holds up none of the others.
+    QSemaphore stopped;
     for (LineWorker* worker : std::as_const(m_lines))
-        QMetaObject::invokeMethod(worker, &LineWorker::stop, Qt::BlockingQueuedConnection);
-    m_mqtt->stop();
+        QMetaObject::invokeMethod(
+            worker,
+            [worker, &stopped] {
+                worker->stop();
+                stopped.release();
+            },
+            Qt::QueuedConnection);
+    stopped.acquire(int(m_lines.size()));
+    const bool saidOffline = m_mqtt->stop();
     for (QThread* thread : std::as_const(m_threads)) {
         thread->quit();
         thread->wait();
@@ -146,6 +160,7 @@ void Bridge::stop()
     }
     m_threads.clear();
     m_lines.clear();
+    return saidOffline;
 }
 
 void Bridge::refuse(const QString& line, const QString& topic, const QByteArray& payload,
@@ -178,11 +193,15 @@ void Bridge::onMessage(const QString& topic, const QByteArray& payload, bool ret
     LineWorker* worker = m_lines.value(parts->line);
     if (!worker)
         return;
-    // A retained command comes again with every new subscription; replaying
-    // it would repeat an old order (a toggle would flip the display again).
+    // A retained command, live or kept, would come again with every new
+    // subscription and repeat an old order (a toggle would flip the display
+    // again). Clearing one (an empty retained message) is no command at all.
+    if (retained && payload.isEmpty())
+        return;
     if (retained) {
         refuse(parts->line, topic, payload,
-               QStringLiteral("a retained command is not replayed; publish commands unretained"));
+               QStringLiteral("a retained command is not carried out: it would come again at "
+                              "every subscription; publish commands unretained"));
         return;
     }
     order(parts->line, parts->levels, payload);

@@ -38,8 +38,12 @@ public:
     ~Bridge() override;
 
     Checked<void> start();
-    // Lets every line finish its frame, says offline and disconnects.
-    void stop();
+    // Lets every line finish its frame and close, says offline for each line
+    // and the bridge, and disconnects. True when the broker took all of it.
+    bool stop();
+
+    // "mqtt://127.0.0.1:1883", for messages.
+    QString brokerName() const { return m_mqtt->brokerName(); }
 
     // The one way to a line, for the broker's messages and the page's alike:
     // the order is queued, or refused with the reason, which also goes to

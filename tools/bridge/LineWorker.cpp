@@ -1,10 +1,11 @@
 #include "tools/bridge/LineWorker.h"
 
 #include "serial/MSComm.h"
+#include "serial/PortName.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <cstdio>
@@ -18,7 +19,47 @@ constexpr int LastRetryMs = 30000;
 // How often the count of superseded orders may change the status detail.
 constexpr int ReportMs = 1000;
 
+// Points the port at the line's device: COMn through the port map, as the
+// panel reads it, anything else as given.
+void aimPort(MSComm& port, const NamedLine& line, const QMap<int, QString>& portMap)
+{
+    port.setPortMap(portMap);
+    if (const std::optional<int> n = comPortNumber(line.port))
+        port.setCommPort(qint16(*n <= MaxComPort ? *n : 0)); // 0: "no such port number"
+    else
+        port.setDevice(line.port);
+    port.setSettings(line.settings);
+}
+
 } // namespace
+
+QString lineTarget(const NamedLine& line, const QMap<int, QString>& portMap)
+{
+    MSComm port;
+    aimPort(port, line, portMap);
+    const QString name = port.devicePath();
+    if (isNetworkPortName(name)) {
+        const Checked<NetworkAddress> address = parseNetworkPortName(name);
+        return address ? address->display().toLower() : name;
+    }
+    const QFileInfo file(name);
+    return file.exists() ? file.canonicalFilePath() : file.absoluteFilePath();
+}
+
+Checked<void> distinctTargets(const QList<NamedLine>& lines, const QMap<int, QString>& portMap)
+{
+    // One writer per line: two would interleave their frames' bytes, and the
+    // second open would find the device held, by the bridge itself.
+    QMap<QString, QString> lineOf; // target -> line name
+    for (const NamedLine& line : lines) {
+        const QString target = lineTarget(line, portMap);
+        if (lineOf.contains(target))
+            return Refusal{QStringLiteral("lines \"%1\" and \"%2\" are both on %3")
+                               .arg(lineOf.value(target), line.name, target)};
+        lineOf.insert(target, line.name);
+    }
+    return {};
+}
 
 LineWorker::LineWorker(NamedLine line, QMap<int, QString> portMap, Publish publish)
     : m_line(std::move(line)), m_portMap(std::move(portMap)), m_publish(std::move(publish))
@@ -40,15 +81,7 @@ bool LineWorker::submit(Order order)
 void LineWorker::start()
 {
     m_port = new MSComm(this);
-    m_port->setPortMap(m_portMap);
-    static const QRegularExpression comNumber(QStringLiteral("^COM([0-9]{1,3})$"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch com = comNumber.match(m_line.port);
-    if (com.hasMatch())
-        m_port->setCommPort(qint16(com.captured(1).toInt()));
-    else
-        m_port->setDevice(m_line.port);
-    m_port->setSettings(m_line.settings);
+    aimPort(*m_port, m_line, m_portMap);
     connect(m_port, &MSComm::failed, this, &LineWorker::lost);
 
     m_retry = new QTimer(this);
@@ -68,8 +101,15 @@ void LineWorker::stop()
 {
     m_retry->stop();
     m_report->stop();
+    QString closed = QStringLiteral("not open");
     if (m_port->isOpen())
-        m_port->close();
+        closed = m_port->close() ? QStringLiteral("closed %1").arg(m_port->devicePath())
+                                 : m_port->errorString();
+    const int waiting = m_queue.size();
+    std::fprintf(
+        stderr, "quendra-bridge: line %s: %s; %llu frame%s sent%s\n", qPrintable(m_line.name),
+        qPrintable(closed), static_cast<unsigned long long>(m_sent), m_sent == 1 ? "" : "s",
+        waiting > 0 ? qPrintable(QStringLiteral("; %1 waiting not sent").arg(waiting)) : "");
     publishStatus(QStringLiteral("the bridge stopped"));
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "common/Checked.h"
 #include "tools/bridge/OrderQueue.h"
 
+#include <QList>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -21,6 +23,12 @@ struct NamedLine
     QString port;     // "COM1", a device, rfc2217://, socket://
     QString settings; // "9600,n,8,1"
 };
+
+// The device or terminal server a line opens, links followed ("/dev/pts/3",
+// "10.0.0.7:4001"), so that two names of one device are seen to be one.
+QString lineTarget(const NamedLine& line, const QMap<int, QString>& portMap);
+// Refused, naming both lines, when two lines lead to one device or server.
+Checked<void> distinctTargets(const QList<NamedLine>& lines, const QMap<int, QString>& portMap);
 
 // The one writer of one line, living on a thread of its own: writes are
 // blocking and bounded (up to about 2 s on a stalled line), so a slow line
@@ -48,7 +56,9 @@ public:
 
     // On the line's thread: opens the line and starts serving.
     void start();
-    // On the line's thread: lets the last frame leave and closes.
+    // On the line's thread: lets the frame being written finish, closes the
+    // line (which gives the device back) and says so, on standard error and
+    // as the line's status, "the bridge stopped".
     void stop();
 
 private:

@@ -50,8 +50,13 @@ struct Credentials
 Checked<Credentials> readCredentials(const QString& path);
 
 // The client id a bridge takes when none is given: the same for the same
-// machine and lines, so that its session at the broker survives a restart.
+// machine, prefix and lines, so that its session at the broker survives a
+// restart, and another for any other bridge.
 QString defaultClientId(const Config& config, const QString& hostName);
+
+// What the options leave to chance without being wrong: a line announced
+// with no module, modules named while nothing announces them. One line each.
+QStringList configWarnings(const Config& config);
 
 QString helpText();
 

@@ -1,3 +1,4 @@
+#include "common/StopSignals.h"
 #include "serial/LineSettings.h"
 #include "settings/Startup.h"
 #include "tools/bridge/Bridge.h"
@@ -5,27 +6,57 @@
 #include "tools/common/CommandLine.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QSysInfo>
 
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
+#include <pthread.h>
 
 namespace {
 
-// Stopped by a signal; options, settings or credentials refused; the broker
-// refused the login or the client could not be set up.
+// Help or version shown; options, settings or credentials refused; the
+// broker refused the login or the client could not be set up. A stop signal
+// ends the bridge with 128 + the signal.
 constexpr int Stopped = cli::Success;
 constexpr int BadUsage = cli::BadUsage;
 constexpr int BrokerRefused = cli::BrokerRefused;
 
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
+// The stop signals, held back from the threads started while they are
+// blocked: a line's thread woken by one in the middle of a write would cut
+// the frame short. The main thread takes them.
+class StopSignalsToMainThread
 {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+public:
+    StopSignalsToMainThread()
+    {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&stops, signal);
+        pthread_sigmask(SIG_BLOCK, &stops, &m_before);
+    }
+    ~StopSignalsToMainThread() { pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
+    StopSignalsToMainThread(const StopSignalsToMainThread&) = delete;
+    StopSignalsToMainThread& operator=(const StopSignalsToMainThread&) = delete;
+
+private:
+    sigset_t m_before;
+};
+
+// What a stop did, in one line: the lines said their own words as they
+// closed. broker is empty for a bridge that drives its lines from its page
+// alone.
+void sayStopped(int signal, bool saidOffline, const QString& broker)
+{
+    std::fprintf(
+        stderr, "quendra-bridge: stopped by %s: %s\n", qPrintable(stop::signalName(signal)),
+        broker.isEmpty() ? "every line closed"
+        : saidOffline ? qPrintable(QStringLiteral("every line and the bridge said offline at %1, "
+                                                  "then disconnected")
+                                       .arg(broker))
+                      : qPrintable(QStringLiteral("not connected to %1: the broker keeps the "
+                                                  "status it last had")
+                                       .arg(broker)));
 }
 
 } // namespace
@@ -34,6 +65,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("quendra-bridge"));
+    stop::install();
+    std::signal(SIGPIPE, SIG_IGN);
 
     const modINI::StartupSettings ini = modINI::ReadStartupSettings();
     const QString lineSettings =
@@ -52,6 +85,13 @@ int main(int argc, char* argv[])
         std::fputs(qPrintable(cli::versionLine("quendra-bridge")), stdout);
         return Stopped;
     }
+    if (const Checked<void> distinct = bridge::distinctTargets(config->lines, ini.ports);
+        !distinct) {
+        std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(distinct.message()));
+        return BadUsage;
+    }
+    for (const QString& warning : bridge::configWarnings(*config))
+        std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(warning));
 
     Mqtt::Settings broker;
     broker.host = config->host;
@@ -71,16 +111,11 @@ int main(int argc, char* argv[])
         broker.password = login->password;
     }
 
-    // SIGTERM and SIGINT end the bridge cleanly: the lines finish their
-    // frames and the broker hears "offline" from the bridge itself.
-    if (::pipe(signalPipe) != 0)
-        return BadUsage;
-    QSocketNotifier stopper(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopper, &QSocketNotifier::activated, &app,
-                     [] { QCoreApplication::exit(Stopped); });
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGPIPE, SIG_IGN);
+    // SIGINT, SIGTERM and SIGHUP end the bridge as cleanly as anything: the
+    // lines finish their frames and close, and the broker hears "offline"
+    // for each of them and for the bridge.
+    QObject::connect(&stop::StopSignals::instance(), &stop::StopSignals::stopRequested, &app,
+                     [](int) { QCoreApplication::exit(Stopped); });
 
     bridge::Bridge bridge(*config, broker, ini.ports);
     QObject::connect(&bridge, &bridge::Bridge::refused, &app,
@@ -95,11 +130,16 @@ int main(int argc, char* argv[])
             return BadUsage;
         }
     }
-    if (const Checked<void> started = bridge.start(); !started) {
-        std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(started.message()));
-        return BrokerRefused;
+    {
+        const StopSignalsToMainThread held;
+        if (const Checked<void> started = bridge.start(); !started) {
+            std::fprintf(stderr, "quendra-bridge: %s\n", qPrintable(started.message()));
+            return BrokerRefused;
+        }
     }
     const int status = app.exec();
-    bridge.stop();
-    return status;
+    const bool saidOffline = bridge.stop();
+    if (stop::requested())
+        sayStopped(stop::received(), saidOffline, config->broker ? bridge.brokerName() : QString());
+    return stop::exitStatus(status);
 }
