@@ -3,7 +3,7 @@
 #include "protocol/printable.h"
 #include "serial/LineSettings.h"
 #include "settings/modINI.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 #include <QFile>
 #include <QFileInfo>

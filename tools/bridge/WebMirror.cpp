@@ -3,7 +3,7 @@
 #include "protocol/decode.h"
 #include "protocol/hex.h"
 #include "protocol/protocol.h"
-#include "tools/common/Version.h"
+#include "common/Version.h"
 #include "tools/emulator/SegmentFont.h"
 
 #include <QHash>

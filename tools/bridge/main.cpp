@@ -2,7 +2,7 @@
 #include "settings/Startup.h"
 #include "tools/bridge/Bridge.h"
 #include "tools/bridge/WebServer.h"
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
