@@ -1,5 +1,6 @@
 #pragma once
 
+#include "serial/ComPortSettings.h"
 #include "serial/Line.h"
 #include "serial/LineSettings.h"
 #include "serial/PortName.h"
@@ -66,17 +67,6 @@ public:
     const NetworkAddress& address() const { return m_address; }
 
 private:
-    // One port setting asked of an rfc2217:// server: its COM-PORT-OPTION
-    // command, the value asked (which the server's answer must repeat), and
-    // its name for messages.
-    struct PortSetting
-    {
-        unsigned char command = 0;
-        QByteArray asked;
-        QString name;
-        bool agreed = false;
-    };
-
     Checked<void> connectWithin(const QDeadlineTimer& deadline);
     Checked<void> negotiate(const LineSettings& settings, const QDeadlineTimer& deadline);
     QString negotiationStalled() const;
@@ -117,7 +107,7 @@ private:
 
     // Negotiation, reset by each open.
     LineSettings m_wanted;
-    std::vector<PortSetting> m_settings;
+    std::vector<ComPortSetting> m_settings;
     bool m_settingsSent = false;
     bool m_comPortAgreed = false;
     bool m_binaryAgreed = false;

@@ -1,6 +1,6 @@
 #include "window/PanelOptions.h"
 
-#include "tools/common/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace {
 

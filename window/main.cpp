@@ -1,6 +1,6 @@
+#include "common/CommandLine.h"
 #include "common/StopSignals.h"
 #include "protocol/printable.h"
-#include "tools/common/CommandLine.h"
 #include "window/PanelOptions.h"
 #include "window/PanelStyle.h"
 #include "window/frmMain.h"

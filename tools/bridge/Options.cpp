@@ -1,11 +1,11 @@
 #include "tools/bridge/Options.h"
 
+#include "common/CommandLine.h"
 #include "protocol/printable.h"
 #include "serial/LineSettings.h"
 #include "serial/PortName.h"
 #include "settings/modINI.h"
 #include "tools/bridge/Mqtt.h"
-#include "tools/common/CommandLine.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,9 +1,9 @@
 #include "tools/bridge/WebMirror.h"
 
+#include "common/Version.h"
 #include "protocol/decode.h"
 #include "protocol/hex.h"
 #include "protocol/protocol.h"
-#include "tools/common/Version.h"
 #include "tools/emulator/SegmentFont.h"
 
 #include <QHash>

@@ -1,9 +1,9 @@
+#include "common/CommandLine.h"
 #include "common/StopSignals.h"
 #include "serial/LineSettings.h"
 #include "settings/Startup.h"
 #include "tools/bridge/Bridge.h"
 #include "tools/bridge/WebServer.h"
-#include "tools/common/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QSysInfo>

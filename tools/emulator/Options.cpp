@@ -1,7 +1,7 @@
 #include "tools/emulator/Options.h"
 
+#include "common/CommandLine.h"
 #include "protocol/printable.h"
-#include "tools/common/CommandLine.h"
 #include "tools/emulator/ModuleBus.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
+#include "common/CommandLine.h"
 #include "common/StopSignals.h"
 #include "protocol/printable.h"
-#include "tools/common/CommandLine.h"
 #include "tools/emulator/Emulator.h"
 #include "tools/emulator/EmulatorWindow.h"
 #include "tools/emulator/ModuleBus.h"

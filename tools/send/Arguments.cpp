@@ -1,8 +1,8 @@
 #include "tools/send/Arguments.h"
 
+#include "common/CommandLine.h"
 #include "protocol/printable.h"
 #include "protocol/protocol.h"
-#include "tools/common/CommandLine.h"
 
 #include <QRegularExpression>
 #include <QStringDecoder>

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/Checked.h"
+#include "common/CommandLine.h"
 #include "settings/Startup.h"
-#include "tools/common/CommandLine.h"
 #include "tools/send/Commands.h"
 
 #include <QByteArray>

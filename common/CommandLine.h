@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/common/Version.h"
+#include "common/Version.h"
 
 #include <QString>
 
