@@ -1,7 +1,8 @@
 // quendra-send's command line, as scripts build it from whatever they have
 // at hand; the input, split at zero bytes, is the argument list. A refused
 // line says so in one line with status 2 and sends nothing; a taken one gives
-// the same frame with --dry-run in front, printed, and opens nothing.
+// the same frame with --dry-run in front, printed, and opens nothing (one
+// with --verbose is refused so).
 #include "fuzz/check.h"
 #include "protocol/hex.h"
 #include "tools/send/SendRequest.h"
@@ -49,6 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // same frame, printed, and opens nothing.
     const QStringList dry = QStringList{QStringLiteral("--dry-run")} + args;
     const Checked<send::Request> again = send::parseArguments(dry, NoDefaults);
+    // --verbose sends what it prints, so it does not go with --dry-run.
+    if (parsed->verbose) {
+        check(!again);
+        return 0;
+    }
     check(again && again->mode == send::Request::Frame && again->frame == parsed->frame);
     check(runLine(dry, out, err) == send::Sent && err.isEmpty());
     check(out == protocol::hexText(parsed->frame) + QLatin1Char('\n'));
