@@ -77,6 +77,14 @@ class tst_Windows : public QObject
         return QString::fromLatin1(found.out).split('\n', Qt::SkipEmptyParts).value(0);
     }
 
+    // quendra-panel.exe started from folder, and the first window it maps
+    // (its own, or a message box before it); empty when none maps in 60 s.
+    QString startPanel(Running& panel, const QString& folder)
+    {
+        m_wine.start(panel, folder + "\\quendra-panel.exe", {});
+        return waitForWindow(60000);
+    }
+
     // The panel's window, 639 pixels wide, rather than its message box.
     bool isMainWindow(const QString& window) { return windowSize(window).width() >= 600; }
 
@@ -263,8 +271,7 @@ private slots:
         const Watchdog watchdog(180000);
         const QString folder = programFolder("panel", {"quendra-panel.exe"}, ini(5));
         Running panel;
-        m_wine.start(panel, folder + "\\quendra-panel.exe", {});
-        const QString window = waitForWindow(60000);
+        const QString window = startPanel(panel, folder);
         QVERIFY2(!window.isEmpty(), "no window \"QuendraAPP\" within 60 s");
         QVERIFY(isMainWindow(window));
         QCOMPARE(ptySpeed(), int(B19200));
@@ -306,8 +313,7 @@ private slots:
         const Watchdog watchdog(180000);
         const QString folder = programFolder("missing", {"quendra-panel.exe"}, ini(6));
         Running panel;
-        m_wine.start(panel, folder + "\\quendra-panel.exe", {});
-        const QString box = waitForWindow(60000);
+        const QString box = startPanel(panel, folder);
         QVERIFY2(!box.isEmpty(), "no message box within 60 s");
         QVERIFY2(!isMainWindow(box), "the window came before the message");
         // Ctrl+C copies a message box's text, as Windows' own boxes do.
@@ -479,8 +485,8 @@ private slots:
         settings.write(ini(5));
         settings.close();
         Running panel;
-        m_wine.start(panel, "C:\\Program Files\\Quendra\\quendra-panel.exe", {});
-        QVERIFY2(!waitForWindow(60000).isEmpty(), "the installed panel showed no window");
+        QVERIFY2(!startPanel(panel, "C:\\Program Files\\Quendra").isEmpty(),
+                 "the installed panel showed no window");
         type("HI");
         keys({"Tab", "space"});
         QCOMPARE(frame(), QByteArray("05 62 20 20 20 20 48 49"));
