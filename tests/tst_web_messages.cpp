@@ -192,23 +192,6 @@ private slots:
         QCOMPARE(page + (config->broker ? " broker" : " no-broker"), result);
     }
 
-    void settingsFile()
-    {
-        // The page's keys in [Bridge], as the service reads them.
-        QTemporaryDir dir;
-        QFile file(dir.filePath("bridge.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Bridge]\nWeb=127.0.0.1:8080\nWebBase=/displays/\nWebTokenFile=/etc/t\n"
-                   "[Lines]\ndesk=/dev/ttyUSB0\n");
-        file.close();
-        const Checked<Config> config = parseOptions({"--config", file.fileName()}, "9600,n,8,1");
-        QVERIFY2(config, qPrintable(config.message()));
-        QCOMPARE(config->web.port, 8080);
-        QCOMPARE(config->web.base, "/displays/");
-        QCOMPARE(config->web.tokenFile, "/etc/t");
-        QVERIFY(!config->broker);
-    }
-
     void tokenFile_data()
     {
         QTest::addColumn<QByteArray>("content");
