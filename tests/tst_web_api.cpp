@@ -76,18 +76,16 @@ private slots:
         QTest::addColumn<QString>("topic"); // where the page hears the refusal
         QTest::addColumn<QString>("reason");
 
-        QTest::newRow("a bad value") << R"({"topic":"desk/5/dp/set","payload":"99"})"
-                                     << "desk/error"
-                                     << "0 to 63";
-        QTest::newRow("an object for a value") << R"({"topic":"desk/5/text/set","payload":{}})"
-                                               << "desk/error"
-                                               << "empty payload";
-        QTest::newRow("no such line") << R"({"topic":"hall/5/text/set","payload":"HI"})"
-                                      << "bridge/error"
-                                      << "no line named \"hall\"";
-        QTest::newRow("not JSON") << "desk/5/text/set HI"
-                                  << "bridge/error"
-                                  << "JSON object";
+        const auto row = [](const char* name, const char* message, const char* topic,
+                            const char* reason) {
+            QTest::newRow(name) << QString(message) << QString(topic) << QString(reason);
+        };
+        row("a bad value", R"({"topic":"desk/5/dp/set","payload":"99"})", "desk/error", "0 to 63");
+        row("an object for a value", R"({"topic":"desk/5/text/set","payload":{}})", "desk/error",
+            "empty payload");
+        row("no such line", R"({"topic":"hall/5/text/set","payload":"HI"})", "bridge/error",
+            "no line named \"hall\"");
+        row("not JSON", "desk/5/text/set HI", "bridge/error", "JSON object");
     }
     void refusals()
     {
