@@ -237,7 +237,8 @@ private slots:
         // the command line replaces the file's line of that name.
         QTemporaryDir dir;
         const QString path = writeFile(dir, "[Bridge]\nBroker=mqtt://bus:1884\nPrefix=plant/hall\n"
-                                            "AllowRaw=yes\nallowconfig=no\n"
+                                            "AllowRaw=yes\nallowconfig=no\nWeb=127.0.0.1:8080\n"
+                                            "WebBase=/displays/\nWebTokenFile=/etc/t\n"
                                             "[Lines]\ndesk=/dev/ttyUSB0@19200,n,8,1\nwall=COM3\n"
                                             "[Modules]\nwall=1,2\n");
         const Checked<Config> config = parseOptions(
@@ -248,6 +249,9 @@ private slots:
         QVERIFY(config->allowed.raw && !config->allowed.config);
         QCOMPARE(linesOf(*config), "desk=/dev/ttyUSB1@9600,n,8,1 wall=COM3@9600,n,8,1");
         QCOMPARE(config->modules.value("wall"), QList<int>({1, 2}));
+        QCOMPARE(config->web.port, 8080);
+        QCOMPARE(config->web.base, "/displays/");
+        QCOMPARE(config->web.tokenFile, "/etc/t");
     }
 
     void settingsFileRefused_data()
@@ -255,25 +259,22 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("refusal"); // after "FILE:"
 
-        QTest::newRow("unknown key")
-            << QByteArray("[Bridge]\nBrokr=mqtt://bus\n[Lines]\na=/dev/x\n")
-            << "2: unknown key \"Brokr\" in [Bridge]";
-        QTest::newRow("unknown section")
-            << QByteArray("[Lines]\na=/dev/x\n; lines\n[Line]\n") << "4: unknown section [Line]";
-        QTest::newRow("a line named twice") << QByteArray("[Lines]\na=/dev/x\n\nA = /dev/y\n")
-                                            << "4: \"A\" is given again in "
-                                               "[Lines] (first on line 2)";
-        QTest::newRow("a key twice, in two sections of one name")
-            << QByteArray("[Bridge]\nPrefix=a\n[Lines]\na=/dev/x\n[bridge]\nprefix=b\n")
-            << "6: \"prefix\" is given again in [bridge] (first on line 2)";
-        QTest::newRow("a key before any section")
-            << QByteArray("Broker=mqtt://bus\n[Lines]\na=/dev/x\n")
-            << "1: \"Broker\" stands before";
-        QTest::newRow("a line that is no key")
-            << QByteArray("[Lines]\na /dev/x\n") << "2: neither [SECTION] nor KEY=VALUE";
-        QTest::newRow("a switch that is neither yes nor no")
-            << QByteArray("[Bridge]\nDiscovery=maybe\n[Lines]\na=/dev/x\n")
-            << "2: Discovery takes yes or no, not \"maybe\"";
+        const auto row = [](const char* name, const QByteArray& content, const char* refusal) {
+            QTest::newRow(name) << content << QString(refusal);
+        };
+        row("unknown key", "[Bridge]\nBrokr=mqtt://bus\n[Lines]\na=/dev/x\n",
+            "2: unknown key \"Brokr\" in [Bridge]");
+        row("unknown section", "[Lines]\na=/dev/x\n; lines\n[Line]\n", "4: unknown section [Line]");
+        row("a line named twice", "[Lines]\na=/dev/x\n\nA = /dev/y\n",
+            "4: \"A\" is given again in [Lines] (first on line 2)");
+        row("a key twice, in two sections of one name",
+            "[Bridge]\nPrefix=a\n[Lines]\na=/dev/x\n[bridge]\nprefix=b\n",
+            "6: \"prefix\" is given again in [bridge] (first on line 2)");
+        row("a key before any section", "Broker=mqtt://bus\n[Lines]\na=/dev/x\n",
+            "1: \"Broker\" stands before");
+        row("a line that is no key", "[Lines]\na /dev/x\n", "2: neither [SECTION] nor KEY=VALUE");
+        row("a switch that is neither yes nor no", "[Bridge]\nDiscovery=maybe\n[Lines]\na=/dev/x\n",
+            "2: Discovery takes yes or no, not \"maybe\"");
     }
 
     void settingsFileRefused()

@@ -10,9 +10,18 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <array>
+
 using namespace bridge;
 
 namespace {
+
+// Rows of two string columns: each a name and the two values.
+void stringRows(std::initializer_list<std::array<const char*, 3>> rows)
+{
+    for (const auto& [name, first, second] : rows)
+        QTest::newRow(name) << QString(first) << QString(second);
+}
 
 QJsonObject parsed(const QString& message)
 {
@@ -74,20 +83,16 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("result"); // "TOPIC PAYLOAD" or part of the refusal
 
-        QTest::newRow("string") << R"({"topic":"desk/5/text/set","payload":"HI"})"
-                                << "desk/5/text/set HI";
-        QTest::newRow("whole number") << R"({"topic":"desk/5/long/set","payload":-12})"
-                                      << "desk/5/long/set -12";
-        QTest::newRow("fraction") << R"({"topic":"desk/5/long/set","payload":1.5})"
-                                  << "whole number";
-        QTest::newRow("beyond 2^53") << R"({"topic":"desk/5/long/set","payload":1e300})"
-                                     << "whole number";
-        QTest::newRow("array") << R"({"topic":"desk/5/text/set","payload":["HI"]})"
-                               << "a string, a number or an object";
-        QTest::newRow("no topic") << R"({"payload":"HI"})"
-                                  << "JSON object";
-        QTest::newRow("not JSON") << "HI"
-                                  << "JSON object";
+        stringRows(
+            {{"string", R"({"topic":"desk/5/text/set","payload":"HI"})", "desk/5/text/set HI"},
+             {"whole number", R"({"topic":"desk/5/long/set","payload":-12})",
+              "desk/5/long/set -12"},
+             {"fraction", R"({"topic":"desk/5/long/set","payload":1.5})", "whole number"},
+             {"beyond 2^53", R"({"topic":"desk/5/long/set","payload":1e300})", "whole number"},
+             {"array", R"({"topic":"desk/5/text/set","payload":["HI"]})",
+              "a string, a number or an object"},
+             {"no topic", R"({"payload":"HI"})", "JSON object"},
+             {"not JSON", "HI", "JSON object"}});
     }
     void pageMessages()
     {
@@ -106,19 +111,16 @@ private slots:
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<bool>("same");
 
-        QTest::newRow("same") << QByteArray("http://127.0.0.1:8080") << QByteArray("127.0.0.1:8080")
-                              << true;
-        QTest::newRow("behind a proxy on 443")
-            << QByteArray("https://Plant.example") << QByteArray("plant.example") << true;
-        QTest::newRow("another port")
-            << QByteArray("http://127.0.0.1:8081") << QByteArray("127.0.0.1:8080") << false;
-        QTest::newRow("another site")
-            << QByteArray("http://evil.example") << QByteArray("127.0.0.1:8080") << false;
-        QTest::newRow("a site that ends the same")
-            << QByteArray("http://evil127.0.0.1:8080") << QByteArray("127.0.0.1:8080") << false;
-        QTest::newRow("a sandboxed frame")
-            << QByteArray("null") << QByteArray("127.0.0.1:8080") << false;
-        QTest::newRow("not a browser") << QByteArray() << QByteArray("127.0.0.1:8080") << true;
+        const auto row = [](const char* name, const char* origin, const char* host, bool same) {
+            QTest::newRow(name) << QByteArray(origin) << QByteArray(host) << same;
+        };
+        row("same", "http://127.0.0.1:8080", "127.0.0.1:8080", true);
+        row("behind a proxy on 443", "https://Plant.example", "plant.example", true);
+        row("another port", "http://127.0.0.1:8081", "127.0.0.1:8080", false);
+        row("another site", "http://evil.example", "127.0.0.1:8080", false);
+        row("a site that ends the same", "http://evil127.0.0.1:8080", "127.0.0.1:8080", false);
+        row("a sandboxed frame", "null", "127.0.0.1:8080", false);
+        row("not a browser", "", "127.0.0.1:8080", true);
     }
     void origins()
     {
@@ -154,22 +156,16 @@ private slots:
         QTest::addColumn<QString>("args");
         QTest::addColumn<QString>("result"); // "ADDRESS PORT BASE broker|no-broker" or a refusal
 
-        QTest::newRow("a port alone") << "--web 8080"
-                                      << "127.0.0.1 8080 / no-broker";
-        QTest::newRow("with a broker") << "--web 0.0.0.0:80 --broker mqtt://bus"
-                                       << "0.0.0.0 80 / broker";
-        QTest::newRow("IPv6 and a base") << "--web [::1]:8080 --web-base /displays"
-                                         << "::1 8080 /displays/ no-broker";
-        QTest::newRow("no page, the broker by default") << ""
-                                                        << "none broker";
-        QTest::newRow("a name") << "--web plant:8080"
-                                << "ADDRESS:PORT";
-        QTest::newRow("a port too high") << "--web 65536"
-                                         << "ADDRESS:PORT";
-        QTest::newRow("a base that climbs") << "--web 8080 --web-base /a/../b"
-                                            << "--web-base";
-        QTest::newRow("a token without a page") << "--web-token-file /t"
-                                                << "need --web";
+        stringRows(
+            {{"a port alone", "--web 8080", "127.0.0.1 8080 / no-broker"},
+             {"with a broker", "--web 0.0.0.0:80 --broker mqtt://bus", "0.0.0.0 80 / broker"},
+             {"IPv6 and a base", "--web [::1]:8080 --web-base /displays",
+              "::1 8080 /displays/ no-broker"},
+             {"no page, the broker by default", "", "none broker"},
+             {"a name", "--web plant:8080", "ADDRESS:PORT"},
+             {"a port too high", "--web 65536", "ADDRESS:PORT"},
+             {"a base that climbs", "--web 8080 --web-base /a/../b", "--web-base"},
+             {"a token without a page", "--web-token-file /t", "need --web"}});
     }
     void options()
     {
@@ -190,23 +186,6 @@ private slots:
                                                         .arg(web.port)
                                                         .arg(web.base);
         QCOMPARE(page + (config->broker ? " broker" : " no-broker"), result);
-    }
-
-    void settingsFile()
-    {
-        // The page's keys in [Bridge], as the service reads them.
-        QTemporaryDir dir;
-        QFile file(dir.filePath("bridge.ini"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Bridge]\nWeb=127.0.0.1:8080\nWebBase=/displays/\nWebTokenFile=/etc/t\n"
-                   "[Lines]\ndesk=/dev/ttyUSB0\n");
-        file.close();
-        const Checked<Config> config = parseOptions({"--config", file.fileName()}, "9600,n,8,1");
-        QVERIFY2(config, qPrintable(config.message()));
-        QCOMPARE(config->web.port, 8080);
-        QCOMPARE(config->web.base, "/displays/");
-        QCOMPARE(config->web.tokenFile, "/etc/t");
-        QVERIFY(!config->broker);
     }
 
     void tokenFile_data()

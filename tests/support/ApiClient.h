@@ -29,16 +29,52 @@ inline QByteArray bearer()
     return "Bearer " + Token;
 }
 
+// A broker, a line "desk" on a pty with module 5 listed, and a bridge that
+// serves the page with Token asked for.
+struct Fixture
+{
+    QTemporaryDir dir;
+    Broker broker;
+    Pty desk;
+    std::unique_ptr<MqttProbe> probe;
+    std::unique_ptr<WebBridge> bridge;
+
+    bool start(const QString& clientId, QString* why)
+    {
+        QFile token(dir.filePath("token"));
+        if (!broker.start(why) || !token.open(QIODevice::WriteOnly) ||
+            token.write(Token + "\n") <= 0)
+            return false;
+        token.close();
+        probe = std::make_unique<MqttProbe>();
+        if (!probe->connect(broker.port(), {"quendra/#"}, why))
+            return false;
+        bridge = std::make_unique<WebBridge>(
+            QUENDRA_BRIDGE_PATH,
+            QStringList{"--web-token-file", token.fileName(), "--broker", broker.url(), "--line",
+                        "desk=" + desk.devicePath() + "@9600,n,8,1", "--modules", "desk:5",
+                        "--client-id", clientId});
+        if (!bridge->serving(WaitMs, why))
+            return false;
+        *why = QStringLiteral("the line did not come online");
+        return probe->waitFor("quendra/desk/status", "online", WaitMs);
+    }
+    QString api() const { return "ws://" + bridge->authority() + "/api"; }
+    QString pageOrigin() const { return "http://" + bridge->authority(); }
+    quint16 port() const { return bridge->authority().section(':', 1).toUShort(); }
+};
+
 // A page's WebSocket as a program holds one: every message kept, the close
 // code once closed.
 class ApiClient : public QObject
 {
 public:
-    explicit ApiClient(const QString& url, const QString& origin = QString(),
-                       const QByteArray& authorization = QByteArray())
-        : m_socket(origin)
+    // From the page's own origin unless origin says otherwise; empty: no browser.
+    explicit ApiClient(const Fixture& web, const QByteArray& authorization = bearer(),
+                       const std::optional<QString>& origin = std::nullopt)
+        : m_socket(origin.value_or(web.pageOrigin()))
     {
-        QNetworkRequest request{QUrl(url)};
+        QNetworkRequest request{QUrl(web.api())};
         if (!authorization.isEmpty())
             request.setRawHeader("Authorization", authorization);
         connect(&m_socket, &QWebSocket::connected, this, [this] { m_connected = true; });
@@ -75,10 +111,14 @@ public:
         send(QString::fromUtf8(QJsonDocument(QJsonObject{{"topic", topic}, {"payload", payload}})
                                    .toJson(QJsonDocument::Compact)));
     }
-    void hello(const QByteArray& token = QByteArray())
+    void hello() { send("bridge/hello", QJsonObject()); }
+    // Opens, says hello and is let in.
+    bool joins()
     {
-        send("bridge/hello",
-             token.isEmpty() ? QJsonObject() : QJsonObject{{"token", QString(token)}});
+        if (!opens())
+            return false;
+        hello();
+        return bool(waitFor("bridge/info"));
     }
     // The payload of the first message on topic that matches, waiting at most ms.
     std::optional<QJsonValue> waitFor(const QString& topic,
@@ -114,11 +154,9 @@ public:
     // The topic of the first message, or empty.
     QString firstTopic() const
     {
-        return m_texts.isEmpty() ? QString()
-                                 : QJsonDocument::fromJson(m_texts.first().toUtf8())
-                                       .object()
-                                       .value("topic")
-                                       .toString();
+        return m_texts.isEmpty()
+                   ? QString()
+                   : QJsonDocument::fromJson(m_texts.first().toUtf8())["topic"].toString();
     }
     qsizetype count() const { return m_texts.size(); }
 
@@ -129,41 +167,6 @@ private:
     int m_closeCode = -1;
     QString m_closeReason;
     QStringList m_texts;
-};
-
-// A broker, a line "desk" on a pty with module 5 listed, and a bridge that
-// serves the page with Token asked for.
-struct Fixture
-{
-    QTemporaryDir dir;
-    Broker broker;
-    Pty desk;
-    std::unique_ptr<MqttProbe> probe;
-    std::unique_ptr<WebBridge> bridge;
-
-    bool start(const QString& clientId, QString* why)
-    {
-        QFile token(dir.filePath("token"));
-        if (!broker.start(why) || !token.open(QIODevice::WriteOnly) ||
-            token.write(Token + "\n") <= 0)
-            return false;
-        token.close();
-        probe = std::make_unique<MqttProbe>();
-        if (!probe->connect(broker.port(), {"quendra/#"}, why))
-            return false;
-        bridge = std::make_unique<WebBridge>(
-            QUENDRA_BRIDGE_PATH,
-            QStringList{"--web-token-file", token.fileName(), "--broker", broker.url(), "--line",
-                        "desk=" + desk.devicePath() + "@9600,n,8,1", "--modules", "desk:5",
-                        "--client-id", clientId});
-        if (!bridge->serving(WaitMs, why))
-            return false;
-        *why = QStringLiteral("the line did not come online");
-        return probe->waitFor("quendra/desk/status", "online", WaitMs);
-    }
-    QString api() const { return "ws://" + bridge->authority() + "/api"; }
-    QString pageOrigin() const { return "http://" + bridge->authority(); }
-    quint16 port() const { return bridge->authority().section(':', 1).toUShort(); }
 };
 
 } // namespace webapi

@@ -103,8 +103,12 @@ MqttProbe::~MqttProbe()
     mosquitto_destroy(m_client);
 }
 
-bool MqttProbe::connect(quint16 port, const QStringList& filters, QString* why)
+bool MqttProbe::connect(quint16 port, const QStringList& filters, QString* why, const QString& user,
+                        const QString& password)
 {
+    if (!user.isEmpty())
+        mosquitto_username_pw_set(m_client, user.toUtf8().constData(),
+                                  password.toUtf8().constData());
     if (mosquitto_connect(m_client, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
         mosquitto_loop_start(m_client) != MOSQ_ERR_SUCCESS) {
         *why = QStringLiteral("no broker on port %1").arg(port);

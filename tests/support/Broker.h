@@ -68,9 +68,10 @@ public:
     MqttProbe(const MqttProbe&) = delete;
     MqttProbe& operator=(const MqttProbe&) = delete;
 
-    // Connects and subscribes, waiting with a deadline for the broker's
-    // answer to both.
-    bool connect(quint16 port, const QStringList& filters, QString* why);
+    // Connects, as user when one is given, and subscribes, waiting with a
+    // deadline for the broker's answer to both.
+    bool connect(quint16 port, const QStringList& filters, QString* why,
+                 const QString& user = QString(), const QString& password = QString());
     // Waits until the broker has the message (QoS 1) or it has gone out.
     bool publish(const QString& topic, const QByteArray& payload, int qos = 1, bool retain = false);
     // Many messages without waiting for the broker's answer to each.

@@ -10,11 +10,6 @@
 
 namespace {
 
-QString driverPath()
-{
-    return QStringLiteral(QUENDRA_SOURCE_DIR "/tests/web/driver.mjs");
-}
-
 QString chromium()
 {
     const QString path =
@@ -34,21 +29,16 @@ PageDriver::~PageDriver()
         stopChild(m_node, 5000);
 }
 
-QString PageDriver::missing()
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty())
-        return QStringLiteral("node is not installed");
-    if (chromium().isEmpty())
-        return QStringLiteral("chromium is not installed");
-    if (!QFileInfo::exists(
-            QStringLiteral(QUENDRA_SOURCE_DIR "/tests/web/node_modules/playwright-core")))
-        return QStringLiteral("tests/web/node_modules has no playwright-core");
-    return {};
-}
-
 bool PageDriver::start(QString* why)
 {
-    if (const QString gone = missing(); !gone.isEmpty()) {
+    const QString gone = QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty()
+                             ? QStringLiteral("node is not installed")
+                         : chromium().isEmpty() ? QStringLiteral("chromium is not installed")
+                         : !QFileInfo::exists(QStringLiteral(
+                               QUENDRA_SOURCE_DIR "/tests/web/node_modules/playwright-core"))
+                             ? QStringLiteral("tests/web/node_modules has no playwright-core")
+                             : QString();
+    if (!gone.isEmpty()) {
         *why = gone + QStringLiteral(" (scripts/install-deps.sh test installs it)");
         return false;
     }
@@ -56,7 +46,8 @@ bool PageDriver::start(QString* why)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QUENDRA_CHROMIUM"), chromium());
     m_node.setProcessEnvironment(env);
-    m_node.start(QStringLiteral("node"), {driverPath()});
+    m_node.start(QStringLiteral("node"),
+                 {QStringLiteral(QUENDRA_SOURCE_DIR "/tests/web/driver.mjs")});
     if (!m_node.waitForStarted(10000)) {
         *why = QStringLiteral("node did not start: ") + m_node.errorString();
         return false;

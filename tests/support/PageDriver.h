@@ -14,10 +14,8 @@ public:
     PageDriver(const PageDriver&) = delete;
     PageDriver& operator=(const PageDriver&) = delete;
 
-    // What is missing to drive a browser here (node, chromium, the driver's
-    // packages), or empty.
-    static QString missing();
-
+    // False, saying why, when node, chromium or the driver's packages are
+    // missing here or node does not start.
     bool start(QString* why);
     // Sends {"op": op, ...fields} and waits at most timeoutMs for the answer:
     // its fields with "ok": true, or "ok": false and "error".
