@@ -99,10 +99,8 @@ private slots:
     void initTestCase()
     {
         // Two adapters present; a third name that is not there.
-        for (const char* name : {"ttyUSB0", "ttyACM1"}) {
-            QFile device(m_dir.filePath(name));
-            QVERIFY(device.open(QIODevice::WriteOnly));
-        }
+        for (const char* name : {"ttyUSB0", "ttyACM1"})
+            writeFile(m_dir.filePath(name), {});
     }
 
     // One line on standard error; 2 for what the user gave, 3 for a port.
@@ -175,14 +173,13 @@ private slots:
         // The page in the source tree reads as it is: no placeholder for the
         // build to fill in.
         const QString folder = program == "quendra-panel" ? "window" : "tools/" + program.mid(8);
-        QFile source(QUENDRA_SOURCE_DIR "/" + folder + "/" + program + ".1");
-        QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(source.fileName()));
-        const QString sourceText = QString::fromUtf8(source.readAll());
-        QVERIFY2(!sourceText.contains(QRegularExpression("@[A-Z_]+@")),
-                 qPrintable(sourceText.left(120)));
-        QFile page(QUENDRA_BUILD_DIR "/packaging/" + program + ".1");
-        QVERIFY2(page.open(QIODevice::ReadOnly), qPrintable(page.fileName()));
-        const QString man = QString::fromUtf8(page.readAll()).replace("\\-", "-");
+        const QString source =
+            QString::fromUtf8(readFile(QUENDRA_SOURCE_DIR "/" + folder + "/" + program + ".1"));
+        QVERIFY2(source.startsWith(".TH") && !source.contains(QRegularExpression("@[A-Z_]+@")),
+                 qPrintable(source.left(120)));
+        const QString man =
+            QString::fromUtf8(readFile(QUENDRA_BUILD_DIR "/packaging/" + program + ".1"))
+                .replace("\\-", "-");
         QVERIFY2(
             man.contains(QRegularExpression("^\\.TH \\S+ 1 \"\\d{4}-\\d\\d-\\d\\d\" \"Quendra " +
                                             QRegularExpression::escape(QUENDRA_VERSION) + "\"")),
@@ -252,9 +249,8 @@ private slots:
         QTemporaryDir tools;
         const QString log = tools.filePath("log");
         const auto standIn = [&](const QString& name, const QByteArray& body) {
-            QFile file(tools.filePath(name));
-            return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + body) > 0 &&
-                   file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+            return QFile::setPermissions(writeFile(tools.filePath(name), "#!/bin/sh\n" + body),
+                                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         };
         QVERIFY(standIn("dpkg-query", "exit 1\n") && standIn("sudo", "exec \"$@\"\n"));
         for (const char* recorder : {"apt-get", "systemctl"})
@@ -265,9 +261,7 @@ private slots:
         QCOMPARE(runToEnd("sh", {QUENDRA_SOURCE_DIR "/scripts/install-deps.sh", level}, 30000, env)
                      .status,
                  0);
-        QFile file(log);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString words = " " + QString::fromUtf8(file.readAll()).simplified() + " ";
+        const QString words = " " + QString::fromUtf8(readFile(log)).simplified() + " ";
         for (const QString& name : present)
             QVERIFY2(words.contains(" " + name + " "), qPrintable(name + " missing: " + words));
         for (const QString& name : absent)
@@ -301,9 +295,7 @@ private slots:
         QFile::remove(device);
         QString groupName;
         if (exists) {
-            QFile file(device);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.close();
+            writeFile(device, {});
             if (root) {
                 const struct group* dialout = ::getgrnam("dialout");
                 QCOMPARE(::chown(path.constData(), 0, dialout ? dialout->gr_gid : 20), 0);

@@ -115,11 +115,10 @@ private slots:
         const QString out = m_work.filePath("again");
         const QByteArray log =
             output(QUENDRA_CPACK, {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
-        QFile first(m_deb), second(out + "/" + QFileInfo(m_deb).fileName());
-        QVERIFY2(second.open(QIODevice::ReadOnly), log.constData());
-        QVERIFY(first.open(QIODevice::ReadOnly));
-        QVERIFY2(first.readAll() == second.readAll(),
-                 output("cmp", {"-l", m_deb, second.fileName()}).left(300).constData());
+        const QString second = out + "/" + QFileInfo(m_deb).fileName();
+        QVERIFY2(QFile::exists(second), log.constData());
+        QVERIFY2(readFile(m_deb) == readFile(second),
+                 output("cmp", {"-l", m_deb, second}).left(300).constData());
     }
 
     void depends()
@@ -188,9 +187,7 @@ private slots:
     {
         const QString launcher = m_root + "/usr/bin/quendra-send";
         QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("01 63 03\n"));
-        QFile ini(m_root + "/etc/quendra/quendra.ini");
-        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        QVERIFY(ini.write("[Settings]\nSlaveID=42\n") > 0 && ini.flush());
+        writeFile(m_root + "/etc/quendra/quendra.ini", "[Settings]\nSlaveID=42\n");
         QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("2A 63 03\n"));
     }
 

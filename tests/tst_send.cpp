@@ -37,11 +37,7 @@ class tst_Send : public QObject
     // A script file of the test's own; its path appears in messages.
     QString writeScript(const QByteArray& text)
     {
-        QString path = m_scripts.filePath(QStringLiteral("s%1.txt").arg(++m_scriptCount));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-            qFatal("cannot write %s", qPrintable(path));
-        return path;
+        return writeFile(m_scripts.filePath(QStringLiteral("s%1.txt").arg(++m_scriptCount)), text);
     }
 
 private slots:
@@ -264,9 +260,7 @@ private slots:
         QProcess p;
         p.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--script", path});
         QByteArray got;
-        QDeadlineTimer deadline(5000);
-        while (got.size() < 6 && !deadline.hasExpired())
-            got += pty.read(100, 10);
+        pollUntil(5000, [&] { return (got += pty.read(100, 10)).size() >= 6; });
         QCOMPARE(got.toHex(' '), QByteArray("05 63 01 05 63 02"));
         pty.vanish();
         QVERIFY(p.waitForFinished());
@@ -305,8 +299,8 @@ private slots:
     {
         QString text;
         QTextStream err(&text);
-        const send::Progress progress(err, false, 100000, 60000, 3.125);
-        QCOMPARE(progress.figures(0).leftMs, 312500 + 60000);
+        QCOMPARE(send::Progress(err, false, 100000, 60000, 3.125).figures(0).leftMs,
+                 312500 + 60000);
     }
 
     // A script that runs over a second shows its progress in place on a
