@@ -190,18 +190,6 @@ private slots:
             std::none_of(err.cbegin(), err.cend() - 1, [](char c) { return quint8(c) < 0x20; }));
     }
 
-    // Port, settings and UID come from the ini through the panel's "Ports"
-    // mapping.
-    void sendsWithIniDefaults()
-    {
-        Pty pty;
-        TestIni ini("[Settings]\nCommPort=2\nSetting=19200,n,8,1\nSlaveID=7\n[Ports]\nCOM2=" +
-                    pty.devicePath().toUtf8() + "\n");
-        QString out, err;
-        QCOMPARE(runSend({"dp", "3"}, &out, &err, send::Defaults::fromIni()), int(send::Sent));
-        QCOMPARE(pty.read().toHex(' '), QByteArray("07 63 03"));
-    }
-
     // A script line's words, split as a shell splits simple quoting: each
     // word in brackets, or the refusal.
     void scriptWords_data()
@@ -234,19 +222,6 @@ private slots:
         for (const QString& word : words ? *words : QStringList())
             got += '[' + word + ']';
         QCOMPARE(got, expected);
-    }
-
-    // Standard input, through the built program: the port opens once and
-    // every frame arrives in order.
-    void scriptFromStandardInput()
-    {
-        Pty pty;
-        QCOMPARE(runToEnd(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--script", "-"}, 30000,
-                          QProcessEnvironment::systemEnvironment(),
-                          "uid 5\ntext HI\nwait 10\ndp 63\n")
-                     .status,
-                 int(send::Sent));
-        QCOMPARE(pty.read().toHex(' '), QByteArray("05 62 20 20 20 20 48 49 05 63 3f"));
     }
 
     // The line goes away during a pause: the script stops at the next frame,
@@ -377,6 +352,8 @@ private slots:
 
     // COMn through the ini's "Ports": a device that is there, one that is
     // not, a network port that is not checked, and the platform's default.
+    // A send with no options goes to CommPort through the same mapping, to
+    // SlaveID.
     void listPorts_data()
     {
         QTest::addColumn<bool>("json");
@@ -387,20 +364,19 @@ private slots:
     {
         QFETCH(bool, json);
         Pty pty;
-        TestIni ini("[Ports]\nCOM1=" + pty.devicePath().toUtf8() +
+        TestIni ini("[Settings]\nCommPort=1\nSetting=19200,n,8,1\nSlaveID=7\n[Ports]\nCOM1=" +
+                    pty.devicePath().toUtf8() +
                     "\nCOM2=/dev/serial/by-id/usb-gone-if00\nCOM3=rfc2217://10.0.0.9:4001\n");
         QString out, err;
-        const QStringList args =
-            QStringList{"--list-ports"} + (json ? QStringList{"--json"} : QStringList());
-        QCOMPARE(runSend(args, &out, &err, send::Defaults::fromIni()), int(send::Sent));
+        QCOMPARE(runSend(json ? QStringList{"--list-ports", "--json"} : QStringList{"--list-ports"},
+                         &out, &err, send::Defaults::fromIni()),
+                 int(send::Sent));
         QCOMPARE(err, QString());
         QStringList rows; // "COMn device from state"
         if (json) {
-            const QJsonArray ports = QJsonDocument::fromJson(out.toUtf8())["ports"].toArray();
-            for (const QJsonValue p : ports)
-                rows << QStringList{p["port"].toString(), p["device"].toString(),
-                                    p["from"].toString(), p["state"].toString()}
-                            .join(' ');
+            for (const QJsonValue p : QJsonDocument::fromJson(out.toUtf8())["ports"].toArray())
+                rows << p["port"].toString() + ' ' + p["device"].toString() + ' ' +
+                            p["from"].toString() + ' ' + p["state"].toString();
         } else {
             for (const QString& line : out.split('\n').filter(QRegularExpression("^  COM")))
                 rows << line.simplified();
@@ -411,6 +387,8 @@ private slots:
                      "COM2 /dev/serial/by-id/usb-gone-if00 quendra.ini absent\n" +
                      "COM3 rfc2217://10.0.0.9:4001 quendra.ini network");
         QVERIFY(rows.at(3).startsWith("COM4 " + platformPortName(4) + " default "));
+        QCOMPARE(runSend({"dp", "3"}, &out, &err, send::Defaults::fromIni()), int(send::Sent));
+        QCOMPARE(pty.read().toHex(' '), QByteArray("07 63 03"));
     }
 };
 
