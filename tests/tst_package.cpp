@@ -206,12 +206,8 @@ private slots:
         QFETCH(bool, withLibrary);
         const QString library = m_root + "/usr/lib/quendra/lib/libquendra-network.so";
         const QString aside = m_work.filePath("libquendra-network.so");
-        if (!withLibrary)
-            QVERIFY(QFile::rename(library, aside));
-        const auto putBack = qScopeGuard([&] {
-            if (!withLibrary)
-                QFile::rename(aside, library);
-        });
+        QVERIFY(withLibrary || QFile::rename(library, aside));
+        const auto putBack = qScopeGuard([&] { QFile::rename(aside, library); });
 
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
@@ -229,15 +225,12 @@ private slots:
                 received += peer->readAll();
         }
         const QByteArray said = send.out + send.err;
-        if (withLibrary) {
-            QVERIFY2(send.status == 0, said.constData());
-            QCOMPARE(received, QByteArray::fromHex("016303"));
-        } else {
-            QVERIFY2(send.status > 0 && said.contains("network line could not be loaded") &&
-                         said.contains("libquendra-network.so"),
-                     said.constData());
-            QCOMPARE(received, QByteArray());
-        }
+        QVERIFY2(withLibrary
+                     ? send.status == 0
+                     : send.status > 0 && said.contains("network line could not be loaded") &&
+                           said.contains("libquendra-network.so"),
+                 said.constData());
+        QCOMPARE(received, withLibrary ? QByteArray::fromHex("016303") : QByteArray());
     }
 };
 
