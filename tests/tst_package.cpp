@@ -7,9 +7,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <climits>
-#include <unistd.h>
-
 // The Debian package as a user receives it: built by CPack from this build,
 // checked by Debian's own tools, unpacked into a private root, and the
 // installed programs run from there.
@@ -26,13 +23,6 @@ class tst_Package : public QObject
     {
         const Finished f = runToEnd(program, args, 180000);
         return (f.status == 0 ? QByteArray() : "FAILED " + program.toUtf8() + "\n") + f.out + f.err;
-    }
-
-    static QString linkText(const QString& path)
-    {
-        char target[PATH_MAX];
-        const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof target);
-        return size < 0 ? QString() : QFile::decodeName(QByteArray(target, int(size)));
     }
 
 private slots:
@@ -53,7 +43,7 @@ private slots:
         // it is pointed at the same file inside the root, so that the
         // programs here read the root's settings and not the machine's.
         const QString link = m_root + "/usr/lib/quendra/quendra.ini";
-        QCOMPARE(linkText(link), QString("/etc/quendra/quendra.ini"));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QString("/etc/quendra/quendra.ini"));
         QVERIFY(QFile::remove(link));
         QVERIFY(QFile::link(m_root + "/etc/quendra/quendra.ini", link));
     }
@@ -166,7 +156,8 @@ private slots:
         QFETCH(QString, linkTarget);
         const QFileInfo info(m_root + "/" + path);
         QCOMPARE(info.isSymLink(), !linkTarget.isEmpty());
-        QCOMPARE(linkText(info.filePath()), linkTarget);
+        if (info.isSymLink())
+            QCOMPARE(QDir(info.absolutePath()).relativeFilePath(info.symLinkTarget()), linkTarget);
         QVERIFY2(info.isFile(), qPrintable(path));
         if (path.startsWith("usr/lib/quendra/")) {
             QCOMPARE(info.isExecutable(), !path.endsWith(".so")); // libraries as Debian wants
