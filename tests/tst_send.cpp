@@ -101,8 +101,6 @@ private slots:
             << int(send::BadUsage);
         // Refused before any port is known; what only a server decides is left to it.
         row("--dry-run|--uid|1|--uid=2|dp|3", "--uid given twice", send::BadUsage);
-        row("--dry-run|--uid|1|dim|--payload|01|--payload|02", "--payload given twice",
-            send::BadUsage);
         row("--dry-run|--uid|1|--verbose|dp|3", "--dry-run and --verbose ask for opposite things",
             send::BadUsage);
         row("--dry-run|--port|/dev/ttyS0|--settings|9600,n,8,1.5|--uid|1|dp|3", "stop bits 1.5",
@@ -113,8 +111,6 @@ private slots:
 
         script("uid, wait, comments", "uid 5\ntext HI\nwait 10\n# note\n\n  dp 63\n", "",
                "2: 05 62 20 20 20 20 48 49\n3: wait 10 ms\n6: 05 63 3F\n");
-        script("a line's --uid stays on its line", "--uid 7 dp 5\ndp 6\n", "--uid|3",
-               "1: 07 63 05\n2: 03 63 06\n");
         script("uid line, then a line of its own", "uid 9\n--uid 1 dp 1\ndp 2\n", "--uid|3",
                "2: 01 63 01\n3: 09 63 02\n");
         script("quoted words", "text \"a\\\"b\"\nraw '05 62' \"20\" 20\\ 20 20 48 49\n", "--uid|5",
@@ -128,8 +124,6 @@ private slots:
                bad);
         script("--port in a line", "dp 1\n--port /dev/null dp 2\n", "--uid|5",
                "2: --port applies to the whole script", bad);
-        script("--dry-run in a line", "--dry-run dp 2\n", "--uid|5",
-               "1: --dry-run applies to the whole script", bad);
         script("long wait", "wait 3600001\n", "", "1: wait: 3600001 is out of range 0 to 3600000",
                bad);
         script("wait without time", "wait\n", "", "1: wait takes one number", bad);
