@@ -197,19 +197,17 @@ private slots:
         QTest::addColumn<QStringList>("replies");
         const QString usb = m_dir.filePath("ttyUSB0");
         const QString acm = m_dir.filePath("ttyACM1");
-        QTest::newRow("send: commands")
-            << QStringList{"--uid", "5", "s"} << QStringList{"seg", "short"};
-        QTest::newRow("send: --port, the devices present and COMn")
-            << QStringList{"--port", ""}
-            << QStringList{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", acm, usb};
-        QTest::newRow("send: --port=, part of a device")
-            << QStringList{"--port", "=", m_dir.filePath("ttyU")} << QStringList{usb};
-        QTest::newRow("send: a command's options after it")
-            << QStringList{"short", "--si"} << QStringList{"--signed"};
-        QTest::newRow("send: no command option before the command")
-            << QStringList{"--si"} << QStringList{};
-        QTest::newRow("emulator: --port, devices only")
-            << QStringList{"--pty", "--port", ""} << QStringList{acm, usb};
+        const auto row = [](const char* name, const QStringList& words,
+                            const QStringList& replies) {
+            QTest::newRow(name) << words << replies;
+        };
+        row("send: commands", {"--uid", "5", "s"}, {"seg", "short"});
+        row("send: --port, the devices present and COMn", {"--port", ""},
+            {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", acm, usb});
+        row("send: --port=, part of a device", {"--port", "=", m_dir.filePath("ttyU")}, {usb});
+        row("send: a command's options after it", {"short", "--si"}, {"--signed"});
+        row("send: no command option before the command", {"--si"}, {});
+        row("emulator: --port, devices only", {"--pty", "--port", ""}, {acm, usb});
     }
     void completion()
     {
