@@ -24,6 +24,13 @@ QStringList asNobody(const QStringList& command)
     return QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + command;
 }
 
+// kill -9, and its end waited for.
+bool kill9(QProcess& process)
+{
+    process.kill();
+    return process.waitForFinished(StartMs);
+}
+
 } // namespace
 
 // A claim on a port counts only while a live program stands behind it: the
@@ -42,16 +49,6 @@ class tst_Claims : public QObject
     bool startHolder(QProcess& holder, const QString& kind, const QString& device, bool nobody,
                      Pty* pty)
     {
-        QString program = QUENDRA_HOLDER_PATH;
-        QStringList args{kind, device};
-        if (kind == "quendra-send") {
-            program = QUENDRA_SEND_PATH;
-            args = QStringList{"--port", device, "--uid", "1", "--script", "-"};
-        } else if (kind == "quendra-bridge") {
-            program = QUENDRA_BRIDGE_PATH;
-            args = QStringList{"--line", "desk=" + device, "--broker",
-                               QString("mqtt://127.0.0.1:%1").arg(Ser2net::freePort())};
-        }
         if (kind == "quendra-panel") {
             if (!startWithIni(
                     holder, QUENDRA_PANEL_PATH, m_folder.path(),
@@ -59,11 +56,17 @@ class tst_Claims : public QObject
                         device.toUtf8() + "\n"))
                 return false;
         } else {
-            if (nobody) {
-                args = asNobody(QStringList{program} + args);
-                program = "setpriv";
-            }
-            holder.start(program, args);
+            QStringList command{QUENDRA_HOLDER_PATH, kind, device};
+            if (kind == "quendra-send")
+                command =
+                    QStringList{QUENDRA_SEND_PATH, "--port", device, "--uid", "1", "--script", "-"};
+            else if (kind == "quendra-bridge")
+                command = QStringList{QUENDRA_BRIDGE_PATH, "--line", "desk=" + device, "--broker",
+                                      QString("mqtt://127.0.0.1:%1").arg(Ser2net::freePort())};
+            if (nobody)
+                command = QStringList{"setpriv"} + asNobody(command);
+            const QString program = command.takeFirst();
+            holder.start(program, command);
             if (!holder.waitForStarted(StartMs))
                 return false;
         }
@@ -73,13 +76,8 @@ class tst_Claims : public QObject
             holder.closeWriteChannel();
             return pty && pty->read(StartMs).toHex(' ') == "01 63 01";
         }
-        if (kind == "quendra-panel" || kind == "quendra-bridge") {
-            QElapsedTimer clock;
-            clock.start();
-            while (!holdsFile(holder.processId(), device) && clock.elapsed() < StartMs)
-                QTest::qWait(20);
-            return holdsFile(holder.processId(), device);
-        }
+        if (kind == "quendra-panel" || kind == "quendra-bridge")
+            return pollUntil(StartMs, [&] { return holdsFile(holder.processId(), device); });
         return holder.waitForReadyRead(StartMs) && holder.readLine() == "held\n";
     }
 
@@ -108,24 +106,20 @@ private slots:
         QProcess holder;
         QVERIFY(startHolder(holder, kind, pty.devicePath(), false, &pty));
         const qint64 pid = holder.processId();
-        if (killed) {
-            holder.kill();
-            QVERIFY(holder.waitForFinished(StartMs));
-        }
+        if (killed)
+            QVERIFY(kill9(holder));
         MSComm port;
         port.setDevice(pty.devicePath());
-        const bool opened = port.open();
         if (!killed) {
+            QVERIFY(!port.open());
             const QString name =
                 kind.startsWith("quendra-") ? kind : QString("quendra-test-holder");
             QCOMPARE(port.errorString(), QString("%1: the port is in use by %2, pid %3")
                                              .arg(pty.devicePath(), name)
                                              .arg(pid));
-            QVERIFY(!opened);
             stopChild(holder, StartMs);
-            QVERIFY2(port.open(), qPrintable(port.errorString()));
         }
-        QVERIFY2(opened || !killed, qPrintable(port.errorString()));
+        QVERIFY2(port.open(), qPrintable(port.errorString()));
         QVERIFY(port.write(QByteArray::fromHex("016302")).ok());
         QCOMPARE(pty.read().toHex(' '), QByteArray("01 63 02"));
         QCOMPARE(exclusiveFlag(pty.devicePath()), 1);
@@ -168,10 +162,8 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(device).constData(), 0666), 0);
         QProcess holder;
         QVERIFY(startHolder(holder, "exclusive", device, true, nullptr));
-        if (killed) {
-            holder.kill();
-            QVERIFY(holder.waitForFinished(StartMs));
-        }
+        if (killed)
+            QVERIFY(kill9(holder));
         const Finished sent = runToEnd(
             "setpriv", asNobody({QUENDRA_SEND_PATH, "--port", device, "dp", "--uid", "1", "7"}),
             StartMs);
@@ -198,8 +190,7 @@ private slots:
         QVERIFY(emulator.start({"--pty"}));
         QProcess first;
         QVERIFY(startHolder(first, kind, emulator.device(), false, nullptr));
-        first.kill();
-        QVERIFY(first.waitForFinished(StartMs));
+        QVERIFY(kill9(first));
         QProcess again;
         QVERIFY(startHolder(again, kind, emulator.device(), false, nullptr));
         stopChild(again, StartMs);

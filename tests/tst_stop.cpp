@@ -19,11 +19,6 @@ namespace {
 
 constexpr int StartMs = 10000; // only a broken program takes this long to start
 
-const char* signalName(int signal)
-{
-    return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
-}
-
 } // namespace
 
 // Every program that holds a line, stopped by a signal at each point of a
@@ -35,31 +30,22 @@ class tst_Stop : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_longScript; // 100,000 frames
 
-    QString script(const QString& name, const QByteArray& text)
+    // Sends the signal once the program has taken it over: whether it ended
+    // within bound ms of the signal, with 128 + the signal.
+    static bool stopsWithin(QProcess& p, int signal, int boundMs)
     {
-        QFile file(m_dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-            qFatal("cannot write %s", qPrintable(file.fileName()));
-        return file.fileName();
-    }
-
-    // Sends the signal once the program has taken it over, and waits for
-    // its end within bound ms of the signal.
-    static bool stopWithin(QProcess& p, int signal, int boundMs)
-    {
-        QElapsedTimer started;
-        started.start();
-        while (!catches(p.processId(), signal) && started.elapsed() < StartMs)
-            QTest::qWait(5);
+        pollUntil(StartMs, [&] { return catches(p.processId(), signal); });
         ::kill(pid_t(p.processId()), signal);
-        return p.waitForFinished(boundMs);
+        return p.waitForFinished(boundMs) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 128 + signal;
     }
 
-    // The next program on the same line takes it and its frame arrives.
+    // The line let go as it was found, and the next program on it takes it:
+    // its frame arrives.
     static void nextOpens(Pty& pty)
     {
+        QCOMPARE(exclusiveFlag(pty.devicePath()), 0);
         const Finished next = runToEnd(
             QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--uid", "1", "dp", "9"}, StartMs);
         QVERIFY2(next.status == 0, next.err.constData());
@@ -67,103 +53,90 @@ class tst_Stop : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QByteArray frames;
-        for (int i = 0; i < 100000; ++i)
-            frames += "dp 1\n";
-        m_longScript = script("long.txt", frames);
-    }
-
-    // quendra-send: where the run was, the longest the stop may take from
-    // the signal on, and what it says, FILE standing for the script.
+    // quendra-send: on a pty or a scripted server, the point of the run the
+    // signal comes at, the longest the stop may take from the signal on, and
+    // what it says, FILE standing for the script (empty: counted).
     void send_data()
     {
-        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("server");    // its script; empty: a pty
+        QTest::addColumn<QByteArray>("script"); // null: one frame; "-": standard input
+        QTest::addColumn<QString>("until");
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("boundMs");
         QTest::addColumn<QString>("says");
+        const QByteArray twoFrames = "dp 1\ndp 2\n";
         QTest::newRow("reading the script from standard input")
-            << "reading" << SIGINT << 2000
+            << "" << QByteArray("-") << "reading" << SIGINT << 2000
             << "interrupted while reading <stdin>: nothing sent (SIGINT)";
         // The open (about 0.5 s of the server's) is finished, then let go.
         QTest::newRow("opening, a script")
-            << "opening" << SIGTERM << 6000
+            << "slow-open 500" << twoFrames << "connected" << SIGTERM << 6000
             << "interrupted at FILE, before its first frame: 0 of 2 frames sent (SIGTERM)";
         QTest::newRow("opening, one frame")
-            << "opening one" << SIGTERM << 6000
+            << "slow-open 500" << QByteArray() << "connected" << SIGTERM << 6000
             << "interrupted before the frame was sent: nothing sent (SIGTERM)";
-        QTest::newRow("mid-script") << "mid-script" << SIGINT << 5000 << "";
+        QTest::newRow("mid-script")
+            << "" << QByteArray("dp 1\n").repeated(100000) << "frames" << SIGINT << 5000 << "";
         QTest::newRow("in a wait of a minute")
-            << "waiting" << SIGTERM << 3000
+            << "" << QByteArray("dp 1\nwait 60000\ndp 2\n") << "waiting" << SIGTERM << 3000
             << "interrupted at FILE:2: 1 of 2 frames sent, 1 confirmed (SIGTERM)";
         // The confirmation under way (1 s of the server's) is waited for.
         QTest::newRow("confirming, rfc2217")
-            << "confirming" << SIGHUP << 6000
+            << "late 1000" << QByteArray("dp 1\n").repeated(40) << "confirming" << SIGHUP << 6000
             << "interrupted at FILE:16: 16 of 40 frames sent, 16 confirmed (SIGHUP)";
     }
     void send()
     {
-        QFETCH(QString, where);
+        QFETCH(QString, server);
+        QFETCH(QByteArray, script);
+        QFETCH(QString, until);
         QFETCH(int, signal);
         QFETCH(int, boundMs);
         QFETCH(QString, says);
         const Watchdog watchdog(3 * StartMs + boundMs);
         Pty pty;
-        const bool network = where == "opening" || where == "opening one" || where == "confirming";
-        ScriptedServer server(where == "confirming" ? "late 1000" : "slow-open 500");
-        const QString port = network ? server.portName() : pty.devicePath();
+        ScriptedServer scripted(server);
+        const QString port = server.isEmpty() ? pty.devicePath() : scripted.portName();
         QString file = "<stdin>";
         QStringList args{"--port", port, "--uid", "1"};
-        if (where == "opening one") {
+        if (script.isNull())
             args << "dp"
                  << "1";
-        } else if (where == "reading") {
+        else if (script == "-")
             args << "--script"
                  << "-";
-        } else {
-            QByteArray text = "dp 1\ndp 2\n";
-            if (where == "waiting") {
-                text = "dp 1\nwait 60000\ndp 2\n";
-                args << "--verbose"; // each step said as it begins
-            } else if (where == "confirming")
-                text = QByteArray("dp 1\n").repeated(40);
-            file = where == "mid-script" ? m_longScript : script(where + ".txt", text);
-            args << "--script" << file;
-        }
+        else
+            args << "--script"
+                 << (file = writeFile(m_dir.filePath(QTest::currentDataTag()), script));
+        if (until == "waiting")
+            args << "--verbose"; // each step said as it begins
         QProcess p;
         p.start(QUENDRA_SEND_PATH, args);
         QVERIFY(p.waitForStarted(StartMs));
         QByteArray got;
-        if (where == "reading")
+        if (until == "reading")
             p.write("dp 1\n"); // and more to come
-        else if (where.startsWith("opening"))
-            QTRY_VERIFY_WITH_TIMEOUT(server.clients() == 1, StartMs);
-        else if (where == "confirming")
-            QTRY_VERIFY_WITH_TIMEOUT(server.received().size() >= qsizetype(16) * 3, StartMs);
-        else if (where == "waiting")
+        else if (until == "connected")
+            QTRY_VERIFY_WITH_TIMEOUT(scripted.clients() == 1, StartMs);
+        else if (until == "confirming")
+            QTRY_VERIFY_WITH_TIMEOUT(scripted.received().size() >= qsizetype(16) * 3, StartMs);
+        else if (until == "waiting") {
             QTRY_VERIFY_WITH_TIMEOUT((got += p.readAllStandardOutput()).contains("2: wait"),
                                      StartMs);
-        else
-            got = pty.read(StartMs, 0); // the first frames, while the rest still come
-        QVERIFY(network || where == "reading" || !got.isEmpty());
-        if (where == "waiting")
-            got = pty.read();
-        QVERIFY(stopWithin(p, signal, boundMs));
+            got.clear();
+        } else
+            QVERIFY(!(got = pty.read(StartMs, 0)).isEmpty()); // the first frames, more to come
+        QVERIFY(stopsWithin(p, signal, boundMs));
         for (QByteArray more; !(more = pty.read(100, 10)).isEmpty();)
             got += more;
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 128 + signal);
         const QString err = QString::fromUtf8(p.readAllStandardError());
-        if (where == "mid-script") {
+        if (says.isEmpty()) {
             // Whole frames only, as many as it says, and not all of them.
             static const QRegularExpression counted(
                 "^quendra-send: interrupted at (.+):(\\d+): (\\d+) of 100000 frames sent, "
                 "(\\d+) confirmed \\(SIGINT\\)\n$");
             const QRegularExpressionMatch m = counted.match(err);
-            QVERIFY2(m.hasMatch(), qPrintable(err));
-            QCOMPARE(m.captured(1), m_longScript);
+            QVERIFY2(m.hasMatch() && m.captured(1) == file, qPrintable(err));
             const int frames = m.captured(3).toInt();
             QVERIFY(frames > 0 && frames < 100000);
             QCOMPARE(m.captured(2).toInt(), frames);
@@ -172,18 +145,16 @@ private slots:
         } else {
             QCOMPARE(err, "quendra-send: " + says.replace("FILE", file) + "\n");
         }
-        if (where == "waiting")
+        if (until == "waiting")
             QCOMPARE(got.toHex(' '), QByteArray("01 63 01"));
-        if (where.startsWith("opening"))
-            QCOMPARE(server.received(), QByteArray());
-        if (!network) {
-            QCOMPARE(exclusiveFlag(pty.devicePath()), 0);
+        if (until == "connected")
+            QCOMPARE(scripted.received(), QByteArray());
+        if (server.isEmpty())
             nextOpens(pty);
-        } else {
-            const Finished next =
-                runToEnd(QUENDRA_SEND_PATH, {"--port", port, "--uid", "1", "dp", "9"}, StartMs);
-            QVERIFY2(next.status == 0, next.err.constData());
-        }
+        else
+            QCOMPARE(runToEnd(QUENDRA_SEND_PATH, {"--port", port, "--uid", "1", "dp", "9"}, StartMs)
+                         .status,
+                     0);
     }
 
     // A SIGHUP that the program was started to ignore (nohup) stays ignored:
@@ -192,7 +163,7 @@ private slots:
     {
         const Watchdog watchdog(3 * StartMs);
         Pty pty;
-        const QString file = script("hup.txt", "dp 1\nwait 1000\ndp 2\n");
+        const QString file = writeFile(m_dir.filePath("hup.txt"), "dp 1\nwait 1000\ndp 2\n");
         QProcess p;
         p.start("sh", {"-c", "trap '' HUP; exec \"$0\" \"$@\"", QUENDRA_SEND_PATH, "--port",
                        pty.devicePath(), "--uid", "1", "--script", file});
@@ -229,19 +200,16 @@ private slots:
                 (portOpens ? pty.devicePath().toUtf8() : "/dev/quendra-missing") + "\n"));
         if (portOpens)
             QTRY_VERIFY_WITH_TIMEOUT(holdsFile(p.processId(), pty.devicePath()), StartMs);
-        QVERIFY(stopWithin(p, signal, BoundMs));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 128 + signal);
+        QVERIFY(stopsWithin(p, signal, BoundMs));
         // Qt's own notes aside.
         const QStringList said = QString::fromUtf8(p.readAllStandardError())
                                      .split('\n', Qt::SkipEmptyParts)
                                      .filter(QRegularExpression("^quendra-panel: "));
         QCOMPARE(said.join('\n'),
                  QString("quendra-panel: stopped by %1%2")
-                     .arg(signalName(signal),
+                     .arg("SIG" + QString(::sigabbrev_np(signal)),
                           portOpens ? "; COM1 (" + pty.devicePath() + ") released" : QString()));
         QCOMPARE(ttySpeed(pty.devicePath()), int(B9600));
-        QCOMPARE(exclusiveFlag(pty.devicePath()), 0);
         nextOpens(pty);
     }
 
@@ -285,13 +253,11 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(written >= 200, StartMs);
             writtenBefore = written;
         }
-        const bool stopped = stopWithin(p, SIGTERM, BoundMs);
+        const bool stopped = stopsWithin(p, SIGTERM, BoundMs);
         writing = false;
         if (writer.joinable())
             writer.join();
         QVERIFY(stopped);
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 128 + SIGTERM);
         const QStringList lines =
             QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         QVERIFY(!lines.isEmpty());
@@ -301,10 +267,8 @@ private slots:
         const int frames = m.captured(1).toInt();
         QVERIFY2(frames >= writtenBefore, qPrintable(QString::number(frames)));
         QCOMPARE(int(lines.filter("01 63 01  UID 1 decimal points 1").size()), onPort ? 0 : frames);
-        if (onPort) {
-            QCOMPARE(exclusiveFlag(pty.devicePath()), 0);
+        if (onPort)
             nextOpens(pty);
-        }
     }
 };
 

@@ -8,16 +8,28 @@
 
 qint64 procStatusKb(qint64 pid, const QByteArray& field)
 {
-    QFile status(pid == 0 ? QStringLiteral("/proc/self/status")
-                          : QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
     const QByteArray key = field + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
+    for (const QByteArray& line : readFile(pid == 0 ? QStringLiteral("/proc/self/status")
+                                                    : QStringLiteral("/proc/%1/status").arg(pid))
+                                      .split('\n')) {
         if (line.startsWith(key))
             return line.mid(key.size()).trimmed().split(' ').front().toLongLong();
     }
     return -1;
+}
+
+QString writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool pollUntil(int timeoutMs, const std::function<bool()>& done)
@@ -59,10 +71,8 @@ Finished runToEnd(const QString& program, const QStringList& args, int boundMs,
 
 bool catches(qint64 pid, int signal)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
+    for (const QByteArray& line :
+         readFile(QStringLiteral("/proc/%1/status").arg(pid)).split('\n')) {
         if (line.startsWith("SigCgt:"))
             return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
     }
@@ -90,10 +100,7 @@ bool startWithIni(QProcess& process, const QString& program, const QString& fold
         (!QFile::copy(program, copy) ||
          (QFileInfo::exists(libraries) && !QFile::link(libraries, linked))))
         return false;
-    QFile file(QDir(folder).filePath(QStringLiteral("quendra.ini")));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(ini) != ini.size())
-        return false;
-    file.close();
+    writeFile(QDir(folder).filePath(QStringLiteral("quendra.ini")), ini);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);

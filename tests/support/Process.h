@@ -9,6 +9,12 @@
 // process; -1 when it cannot be read.
 qint64 procStatusKb(qint64 pid, const QByteArray& field);
 
+// Writes bytes to path, replacing what it held, and returns path; a file
+// that cannot be written ends the test run.
+QString writeFile(const QString& path, const QByteArray& bytes);
+// What path holds; null when it cannot be read.
+QByteArray readFile(const QString& path);
+
 // Polls done every 10 ms until it holds; false when timeoutMs pass first.
 bool pollUntil(int timeoutMs, const std::function<bool()>& done);
 

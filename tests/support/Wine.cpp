@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <QThread>
 
 WinePrefix::WinePrefix() : m_wine(QStandardPaths::findExecutable("wine"))
 {
@@ -30,23 +29,18 @@ QString WinePrefix::boot(const QMap<int, QString>& comPorts)
     const Finished boot = runToEnd(m_wine, {"wineboot", "--init"}, 240000, m_env);
     if (boot.status < 0 || !QFileInfo(m_dir.path() + "/prefix/dosdevices").isDir())
         return "wineboot failed, outlived 240 s or made no prefix: " + boot.out + boot.err;
+    const auto set = [this](const QString& key, const QString& name, const QString& data) {
+        const Finished done = run("reg", {"add", key, "/v", name, "/d", data, "/f"}, 60000);
+        return done.status == 0 ? QString() : "reg add " + key + ": " + done.out + done.err;
+    };
     // Wine's own substitution: the font is listed under Arial's name too,
     // where the system's list of substitutes would not reach Qt's font list.
-    const Finished font = run("reg",
-                              {"add", "HKCU\\Software\\Wine\\Fonts\\Replacements", "/v", "Arial",
-                               "/d", "Liberation Sans", "/f"},
-                              60000);
-    if (font.status != 0)
-        return "the font substitute was not written: " + font.out + font.err;
-    for (auto port = comPorts.begin(); port != comPorts.end(); ++port) {
-        const Finished set =
-            run("reg",
-                {"add", "HKLM\\Software\\Wine\\Ports", "/v",
-                 QStringLiteral("COM%1").arg(port.key()), "/d", port.value(), "/f"},
-                60000);
-        if (set.status != 0)
-            return "the port setting was not written: " + set.out + set.err;
-    }
+    QString failed = set("HKCU\\Software\\Wine\\Fonts\\Replacements", "Arial", "Liberation Sans");
+    for (auto port = comPorts.begin(); failed.isEmpty() && port != comPorts.end(); ++port)
+        failed = set("HKLM\\Software\\Wine\\Ports", QStringLiteral("COM%1").arg(port.key()),
+                     port.value());
+    if (!failed.isEmpty())
+        return failed;
     // Wine reads its port settings when its server starts: this one is
     // stopped, and the next is kept running, so that the COM links made for
     // a row stay as made.
@@ -119,12 +113,4 @@ VirtualDisplay::VirtualDisplay()
 VirtualDisplay::~VirtualDisplay()
 {
     stopChild(m_xvfb, 5000);
-}
-
-QString xdotool(const QString& display, const QStringList& args, int boundMs)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    const Finished done = runToEnd(QStandardPaths::findExecutable("xdotool"), args, boundMs, env);
-    return done.status == 0 ? QString() : "xdotool " + args.join(' ') + ": " + done.err;
 }

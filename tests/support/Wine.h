@@ -72,6 +72,3 @@ private:
     QString m_name;
     QString m_error;
 };
-
-// xdotool on display: "" when it worked, else its error output.
-QString xdotool(const QString& display, const QStringList& args, int boundMs = 10000);
