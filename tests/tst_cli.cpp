@@ -41,11 +41,12 @@ class tst_Cli : public QObject
     // when the test runs as root, whom no permission stops.
     static QString refusalFor(const QString& device)
     {
+        const QString send = QStringLiteral(QUENDRA_BIN_DIR "/quendra-send");
         QStringList command{"setpriv",
                             "--reuid=65534",
                             "--regid=65534",
                             "--clear-groups",
-                            QUENDRA_BIN_DIR "/quendra-send",
+                            send,
                             "--port",
                             device,
                             "--uid",
