@@ -1,8 +1,5 @@
 // quendra-bridge's WebSocket API and page server as a program, from C++
-// clients against a real Mosquitto and a line on a pty: the message shape
-// both ways, who gets in, over HTTP and on the WebSocket; then the limits:
-// message size, pages and connections at once, a request far too big, and
-// a page that stops reading while the line and the broker go on.
+// clients against a real Mosquitto and a line on a pty.
 #include "tests/support/ApiClient.h"
 #include "tests/support/Watchdog.h"
 
@@ -62,10 +59,6 @@ private slots:
         }));
         QVERIFY(page.waitFor("desk/5/text", [](const QJsonValue& v) { return v == "HI"; }));
         QVERIFY(m_web.probe->waitFor("quendra/desk/5/text", "HI", WaitMs));
-
-        // A whole number goes as the broker's decimal payload.
-        page.send("desk/5/long/set", -42);
-        QCOMPARE(m_web.desk.read(WaitMs, 200).toHex(' '), QByteArray("05 65 ff ff ff d6"));
     }
 
     // The same refusal as a message on the broker gets, to every page and to
@@ -73,7 +66,7 @@ private slots:
     void refusals_data()
     {
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("topic"); // where the page hears the refusal
+        QTest::addColumn<QString>("topic"); // where the page hears it
         QTest::addColumn<QString>("reason");
 
         const auto row = [](const char* name, const char* message, const char* topic,
@@ -118,8 +111,6 @@ private slots:
         QCOMPARE(m_web.desk.read(300).toHex(' '), QByteArray());
     }
 
-    // The token in the first message or the handshake's header; anything
-    // else closes with 4401 before a word of state is said.
     void access_data()
     {
         QTest::addColumn<QByteArray>("header");
@@ -151,12 +142,11 @@ private slots:
         }
         QVERIFY(page.closes());
         QCOMPARE(page.closeCode(), close);
-        QCOMPARE(page.count(), 0);
+        QCOMPARE(page.count(), 0); // not a word of state
         QCOMPARE(m_web.desk.read(300).toHex(' '), QByteArray());
     }
 
-    // Every request needs the token in a header; a token in the URL counts
-    // for nothing (URLs end up in logs).
+    // A token in the URL counts for nothing: URLs end up in logs.
     void http_data()
     {
         QTest::addColumn<QString>("path");
@@ -195,22 +185,9 @@ private slots:
         }
     }
 
-    // A page of another site cannot use a browser's login to drive the lines.
-    void origin_data()
-    {
-        QTest::addColumn<QString>("origin"); // %1: the bridge's own host and port
-        QTest::addColumn<bool>("opens");
-        QTest::newRow("its own") << "http://%1" << true;
-        QTest::newRow("another site") << "http://evil.example" << false;
-    }
-    void origin()
-    {
-        QFETCH(QString, origin);
-        QFETCH(bool, opens);
-        ApiClient page(m_web, bearer(),
-                       origin.contains("%1") ? origin.arg(m_web.bridge->authority()) : origin);
-        QCOMPARE(page.opens(), opens);
-    }
+    // A page of another site cannot use a browser's login to drive the lines
+    // (the browser's own policy would stop a page, not another program).
+    void origin() { QVERIFY(!ApiClient(m_web, bearer(), "http://evil.example").opens()); }
 
     // Qt's server would keep a whole body before the request is looked at:
     // the connection is closed once more than a page ever sends waits.
@@ -236,9 +213,7 @@ private slots:
         QVERIFY2(after - before < qint64(8) * 1024,
                  qPrintable(QStringLiteral("%1 kB more").arg(after - before)));
 #endif
-        // Serving as before.
-        ApiClient page(m_web);
-        QVERIFY(page.opens());
+        QVERIFY(ApiClient(m_web).opens());
     }
 
     void tooManyConnections()
@@ -250,12 +225,10 @@ private slots:
             held.back()->connectToHost(QHostAddress::LocalHost, port);
             QVERIFY(held.back()->waitForConnected(WaitMs));
         }
-        // The one past 64 is let go at once, those before it are kept.
         QVERIFY(held.back()->waitForDisconnected(WaitMs));
         QVERIFY(m_web.bridge->says("refused: 64 are open", WaitMs));
         QCOMPARE(held.front()->state(), QAbstractSocket::ConnectedState);
-        // Once the bridge has seen them go, a page gets in again: a client
-        // turned away while it still counts them tries anew.
+        // A client turned away while the bridge still counts them tries anew.
         held.clear();
         QVERIFY(QTest::qWaitFor([&] { return ApiClient(m_web).opens(); }, WaitMs));
     }
@@ -282,14 +255,11 @@ private slots:
         QVERIFY(extra.closes());
         QCOMPARE(extra.closeCode(), 4429);
         QVERIFY2(extra.closeReason().contains("16"), qPrintable(extra.closeReason()));
-        // One gone makes room.
         pages.pop_back();
-        ApiClient again(m_web);
-        QVERIFY(again.joins());
+        QVERIFY(ApiClient(m_web).joins());
     }
 
-    // A page that stops reading is dropped once its queue is full; the line,
-    // the broker and the other pages go on meanwhile.
+    // The line, the broker and the other pages go on meanwhile.
     void stopsReading()
     {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -308,19 +278,18 @@ private slots:
                              "Sec-WebSocket-Version: 13\r\nAuthorization: " +
                              bearer() + "\r\n\r\n";
         QCOMPARE(::write(fd, request.constData(), size_t(request.size())), ssize_t(request.size()));
-        // The answer to the handshake, then never a byte more is read.
         QByteArray answer(4096, '\0');
         const ssize_t got = ::read(fd, answer.data(), size_t(answer.size()));
         QVERIFY2(got > 0 && answer.startsWith("HTTP/1.1 101"), answer.constData());
-        // The hello as a client's masked text frame (a zero mask).
+        // The hello as a client's masked text frame (a zero mask); then
+        // never a byte more is read.
         const QByteArray frame =
             QByteArray::fromHex("81") + char(0x80 | hello.size()) + QByteArray(4, '\0') + hello;
         QCOMPARE(::write(fd, frame.constData(), size_t(frame.size())), ssize_t(frame.size()));
 
         ApiClient reader(m_web);
         QVERIFY(reader.joins());
-        // Refusals, each one a message for every page, a thousand at a time
-        // paced by the page that reads, so that only the other falls behind.
+        // Refusals, a message for every page, paced by the page that reads.
         const QList<QPair<QString, QByteArray>> flood(
             1000, {"quendra/desk/5/dp/set", QByteArray(60, 'x')});
         for (int i = 0; i < 40 && !m_web.bridge->output().contains("dropped"); ++i) {

@@ -1,6 +1,6 @@
-// The page's side of quendra-bridge in-process: what a display reads as, what
-// a page may send, who may connect, and the options that turn the page on.
+// The page's side of quendra-bridge in-process.
 #include "protocol/protocol.h"
+#include "tests/support/Process.h"
 #include "tools/bridge/Options.h"
 #include "tools/bridge/WebAccess.h"
 #include "tools/bridge/WebMirror.h"
@@ -16,7 +16,7 @@ using namespace bridge;
 
 namespace {
 
-// Rows of two string columns: each a name and the two values.
+// Rows of two string columns.
 void stringRows(std::initializer_list<std::array<const char*, 3>> rows)
 {
     for (const auto& [name, first, second] : rows)
@@ -171,10 +171,8 @@ private slots:
     {
         QFETCH(QString, args);
         QFETCH(QString, result);
-        QStringList words = args.split(' ', Qt::SkipEmptyParts);
-        words << "--line"
-              << "a=/dev/x";
-        const Checked<Config> config = parseOptions(words, "9600,n,8,1");
+        const Checked<Config> config =
+            parseOptions((args + " --line a=/dev/x").split(' ', Qt::SkipEmptyParts), "9600,n,8,1");
         if (!config) {
             QVERIFY2(config.message().contains(result), qPrintable(config.message()));
             return;
@@ -203,14 +201,9 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, result);
         QTemporaryDir dir;
-        QFile file(dir.filePath("token"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
-        const Checked<QByteArray> token = readToken(file.fileName());
-        if (token)
-            QCOMPARE(QString::fromLatin1(*token), result);
-        else
-            QVERIFY2(token.message().contains(result), qPrintable(token.message()));
+        const Checked<QByteArray> token = readToken(writeFile(dir.filePath("token"), content));
+        QVERIFY2(token ? QString::fromLatin1(*token) == result : token.message().contains(result),
+                 qPrintable(token ? QString::fromLatin1(*token) : token.message()));
     }
 };
 

@@ -1,6 +1,5 @@
-// quendra-bridge's page in a real headless Chromium (Debian's, driven by
-// playwright-core from tests/web) against the program, a real Mosquitto and
-// lines on pseudo-terminals. Controls are found by role and accessible name.
+// quendra-bridge's page in a real headless Chromium (driven by tests/web)
+// against the program, a real Mosquitto and lines on pseudo-terminals.
 #include "tests/support/Broker.h"
 #include "tests/support/PageDriver.h"
 #include "tests/support/Pty.h"
@@ -25,9 +24,9 @@ using Scope = QList<QPair<QString, QString>>;
 const Scope Desk{{"region", "Line desk"}};
 const Scope Card5{{"region", "Line desk"}, {"region", "Module 5"}};
 
+// The clock the driver's stamps come from (CLOCK_MONOTONIC).
 qint64 monotonicNs()
 {
-    // The clock the driver's stamps come from (CLOCK_MONOTONIC).
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -78,15 +77,13 @@ class TestWebPage : public QObject
     {
         return drive("click", PageDriver::control(scope, "button", button));
     }
-    // Until the control's text starts with prefix.
     QJsonObject waitText(const QJsonObject& control, const QString& prefix, int timeoutMs = 10000)
     {
         return drive("waitText", with(with(control, "prefix", prefix), "timeoutMs", timeoutMs),
                      timeoutMs + 5000);
     }
     QJsonValue eval(const QString& js) { return drive("eval", {{"js", js}}).value("value"); }
-    // Opens the bridge's page in a fresh context with the operator's login;
-    // ready once the page has heard everything.
+    // In a fresh context; ready once the page has heard everything.
     QJsonObject openPage(int width = 1200, const QString& password = Token,
                          const QString& url = QString())
     {
@@ -112,27 +109,21 @@ private slots:
         QVERIFY2(m_broker.start(&m_why), qPrintable(m_why));
         m_probe = std::make_unique<MqttProbe>();
         QVERIFY2(m_probe->connect(m_broker.port(), {"quendra/#"}, &m_why), qPrintable(m_why));
-        QFile token(m_dir.filePath("token"));
-        QVERIFY(token.open(QIODevice::WriteOnly) && token.write(Token.toUtf8() + '\n') > 0);
-        token.close();
         m_desk = std::make_unique<Pty>();
         m_link = m_dir.filePath("desk");
         QVERIFY(QFile::link(m_desk->devicePath(), m_link));
-        // A second line whose very name is markup.
-        m_bridge = std::make_unique<WebBridge>(
-            QUENDRA_BRIDGE_PATH,
-            QStringList{"--web-token-file", token.fileName(), "--broker", m_broker.url(),
-                        "--client-id", "webpage", "--line", "desk=" + m_link + "@9600,n,8,1",
-                        "--line", MarkedLine + "=" + m_marked.devicePath(), "--modules", "desk:5"});
+        m_bridge = std::make_unique<WebBridge>(QStringList{
+            "--web-token-file", writeFile(m_dir.filePath("token"), Token.toUtf8()), "--broker",
+            m_broker.url(), "--client-id", "webpage", "--line", "desk=" + m_link + "@9600,n,8,1",
+            "--line", MarkedLine + "=" + m_marked.devicePath(), "--modules", "desk:5"});
         QVERIFY2(m_bridge->serving(WaitMs, &m_why), qPrintable(m_why));
         QVERIFY(m_probe->waitFor("quendra/desk/status", "online", WaitMs));
     }
     void init() { m_watchdog = std::make_unique<Watchdog>(90000); }
     void cleanup() { m_watchdog.reset(); }
 
-    // A state that another MQTT client brings about shows on the card: the
-    // quickest of five within 200 ms, so that a loaded machine's one slow
-    // turn does not decide it.
+    // The quickest of five within 200 ms: a loaded machine's one slow turn
+    // does not decide it.
     void fromBroker()
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
@@ -151,16 +142,12 @@ private slots:
             all << QString::number(ms);
             shown = label;
         }
-        qInfo("published to shown on the card: %s ms", qPrintable(all.join(", ")));
         QByteArray line;
-        for (const QDeadlineTimer deadline(WaitMs);
-             !line.endsWith("55555") && !deadline.hasExpired();)
-            line += m_desk->read(100, 20);
-        QVERIFY(line.endsWith("55555"));
+        QVERIFY(QTest::qWaitFor([&] { return (line += m_desk->read(100, 20)).endsWith("55555"); },
+                                WaitMs));
         QVERIFY2(best < 200, qPrintable(all.join(", ")));
     }
 
-    // What modules, topics and errors say is shown as characters, never obeyed.
     void markup()
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
@@ -178,11 +165,10 @@ private slots:
         QCOMPARE(drive("problems").value("dialogs").toArray(), QJsonArray());
     }
 
-    // A paused log holds what comes, and shows it all when resumed.
     void logPaused()
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
-        // What the log and its count of held entries say once the count is not empty.
+        // The count of held entries, once not empty, and the log.
         const QString read =
             "new Promise((resolve) => { const t0 = Date.now(); const tick = () => {"
             " const held = document.getElementById('held').textContent;"
@@ -203,7 +189,6 @@ private slots:
     void rawRefused()
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
-        // No form offers it, and the API refuses it as the broker would.
         DRIVE(drive("waitFor", with(PageDriver::control(Desk, "textbox", "Raw frame (hex)"),
                                     "state", "detached")));
         const QJsonObject done =
@@ -218,10 +203,8 @@ private slots:
         QCOMPARE(m_desk->read(300).toHex(' '), QByteArray());
     }
 
-    // The page's own files need the login, and its WebSocket's hello a token
-    // that is right, whatever login the browser holds; a page of another
-    // origin gets no WebSocket, though the browser holds the operator's
-    // login. The WebSocket without any token is tst_web_api's.
+    // The hello needs the right token, whatever login the browser holds;
+    // another origin gets no WebSocket, though the browser holds the login.
     void access_data()
     {
         QTest::addColumn<QString>("password"); // the browser's login; empty: none
@@ -261,8 +244,6 @@ private slots:
         QCOMPARE(met, result);
     }
 
-    // An operator's round of the forms, and not one error or warning on the
-    // browser's console; then at a phone's width, nothing wider than it.
     void forms_data()
     {
         QTest::addColumn<int>("width");
@@ -281,11 +262,9 @@ private slots:
         DRIVE(click(Card5, "Send text"));
         QCOMPARE(m_desk->read(WaitMs, 200).toHex(' '), QByteArray("05 62 20 20 20 20 48 49"));
         DRIVE(drive("waitFor", PageDriver::control(Card5, "img", "Display: HI")));
-        // H lights five segments, I two; nothing else is lit.
         QCOMPARE(eval("[...document.querySelectorAll('.card .display .on')]"
                       ".map((s) => s.dataset.segment).join('')"),
                  "bcefgef");
-        // Published as any other client's order would be.
         QVERIFY(m_probe->waitFor("quendra/desk/5/text", "HI", WaitMs));
         DRIVE(fill(Card5, "Long number", "-1234"));
         DRIVE(fill(Card5, "Short number", "77"));
@@ -298,21 +277,17 @@ private slots:
         QCOMPARE(m_desk->read(WaitMs, 300).toHex(' '),
                  QByteArray("05 65 ff ff fb 2e 05 66 00 4d 05 6e 05 63 02"));
         DRIVE(drive("waitFor", PageDriver::control(Card5, "img", "Display: 7.7, dim")));
-        // Every control has a name a screen reader can say.
         QCOMPARE(eval("[...document.querySelectorAll('input, select, button')]"
                       ".filter((c) => !(c.labels?.length || c.textContent.trim()"
                       " || c.getAttribute('aria-label'))).length"),
                  0);
         const QJsonArray widths =
             eval("[document.documentElement.scrollWidth, window.innerWidth]").toArray();
-        QVERIFY2(
-            widths[0].toInt() <= widths[1].toInt(),
-            qPrintable(
-                QStringLiteral("%1 wide in %2").arg(widths[0].toInt()).arg(widths[1].toInt())));
+        QCOMPARE_LE(widths[0].toInt(), widths[1].toInt());
         const QJsonObject problems = drive("problems");
         QCOMPARE(problems.value("console").toArray(), QJsonArray());
         QCOMPARE(problems.value("pageErrors").toArray(), QJsonArray());
-        // The brightness back as it was for the rows after.
+        // Back as it was for the rows after.
         DRIVE(click(Card5, "Toggle brightness"));
         QVERIFY(!m_desk->read(WaitMs, 200).isEmpty());
     }
@@ -321,8 +296,7 @@ private slots:
     void noBroker()
     {
         Pty line;
-        WebBridge alone(QUENDRA_BRIDGE_PATH,
-                        {"--web-base", "/displays", "--line", "bench=" + line.devicePath(),
+        WebBridge alone({"--web-base", "/displays", "--line", "bench=" + line.devicePath(),
                          "--modules", "bench:3"});
         QVERIFY2(alone.serving(WaitMs, &m_why), qPrintable(m_why));
         QVERIFY(alone.url().endsWith("/displays/"));
@@ -336,7 +310,7 @@ private slots:
         QVERIFY(!alone.output().contains("broker"));
     }
 
-    // Last: the desk line goes away and comes back.
+    // Last: the desk line goes and comes back.
     void lineGone()
     {
         QCOMPARE(openPage().value("status").toInt(), 200);
@@ -344,7 +318,6 @@ private slots:
         DRIVE(waitText(status, "online"));
         m_desk.reset();
         QFile::remove(m_link);
-        // A device line learns that it is gone when it next writes.
         DRIVE(fill(Card5, "Text", "GONE"));
         DRIVE(click(Card5, "Send text"));
         DRIVE(waitText(status, "offline", 2000));

@@ -16,11 +16,8 @@
 #include <memory>
 #include <optional>
 
-// The WebSocket API of quendra-bridge's page from a C++ client, for the
-// tests of its messages and of its limits.
 namespace webapi {
 
-// Generous: CI is a loaded two-core machine.
 constexpr int WaitMs = 15000;
 inline const QByteArray Token = "tst-web-api-0123456789";
 
@@ -41,38 +38,32 @@ struct Fixture
 
     bool start(const QString& clientId, QString* why)
     {
-        QFile token(dir.filePath("token"));
-        if (!broker.start(why) || !token.open(QIODevice::WriteOnly) ||
-            token.write(Token + "\n") <= 0)
+        if (!broker.start(why))
             return false;
-        token.close();
         probe = std::make_unique<MqttProbe>();
         if (!probe->connect(broker.port(), {"quendra/#"}, why))
             return false;
         bridge = std::make_unique<WebBridge>(
-            QUENDRA_BRIDGE_PATH,
-            QStringList{"--web-token-file", token.fileName(), "--broker", broker.url(), "--line",
-                        "desk=" + desk.devicePath() + "@9600,n,8,1", "--modules", "desk:5",
-                        "--client-id", clientId});
+            QStringList{"--web-token-file", writeFile(dir.filePath("token"), Token), "--broker",
+                        broker.url(), "--line", "desk=" + desk.devicePath() + "@9600,n,8,1",
+                        "--modules", "desk:5", "--client-id", clientId});
         if (!bridge->serving(WaitMs, why))
             return false;
         *why = QStringLiteral("the line did not come online");
         return probe->waitFor("quendra/desk/status", "online", WaitMs);
     }
     QString api() const { return "ws://" + bridge->authority() + "/api"; }
-    QString pageOrigin() const { return "http://" + bridge->authority(); }
     quint16 port() const { return bridge->authority().section(':', 1).toUShort(); }
 };
 
-// A page's WebSocket as a program holds one: every message kept, the close
-// code once closed.
+// A page's WebSocket: every message kept, the close code once closed.
 class ApiClient : public QObject
 {
 public:
-    // From the page's own origin unless origin says otherwise; empty: no browser.
+    // From the page's own origin unless origin says otherwise.
     explicit ApiClient(const Fixture& web, const QByteArray& authorization = bearer(),
-                       const std::optional<QString>& origin = std::nullopt)
-        : m_socket(origin.value_or(web.pageOrigin()))
+                       const QString& origin = QString())
+        : m_socket(origin.isNull() ? "http://" + web.bridge->authority() : origin)
     {
         QNetworkRequest request{QUrl(web.api())};
         if (!authorization.isEmpty())
@@ -100,7 +91,7 @@ public:
     {
         return QTest::qWaitFor([&] { return m_connected || m_closed; }, WaitMs) && m_connected;
     }
-    // Out at once: the test may block on the line next.
+    // Flushed: the test may block on the line next.
     void send(const QString& text)
     {
         m_socket.sendTextMessage(text);
@@ -111,16 +102,14 @@ public:
         send(QString::fromUtf8(QJsonDocument(QJsonObject{{"topic", topic}, {"payload", payload}})
                                    .toJson(QJsonDocument::Compact)));
     }
-    void hello() { send("bridge/hello", QJsonObject()); }
     // Opens, says hello and is let in.
     bool joins()
     {
         if (!opens())
             return false;
-        hello();
+        send("bridge/hello", QJsonObject());
         return bool(waitFor("bridge/info"));
     }
-    // The payload of the first message on topic that matches, waiting at most ms.
     std::optional<QJsonValue> waitFor(const QString& topic,
                                       const std::function<bool(const QJsonValue&)>& match = {},
                                       int ms = WaitMs)
@@ -151,12 +140,9 @@ public:
     }
     int closeCode() const { return m_closeCode; }
     const QString& closeReason() const { return m_closeReason; }
-    // The topic of the first message, or empty.
     QString firstTopic() const
     {
-        return m_texts.isEmpty()
-                   ? QString()
-                   : QJsonDocument::fromJson(m_texts.first().toUtf8())["topic"].toString();
+        return QJsonDocument::fromJson(m_texts.value(0).toUtf8())["topic"].toString();
     }
     qsizetype count() const { return m_texts.size(); }
 

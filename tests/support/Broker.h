@@ -19,7 +19,6 @@ struct mosquitto;
 class Broker
 {
 public:
-    // Port 0: a free one, chosen at the first start.
     explicit Broker(QString user = QString(), QString password = QString(), quint16 port = 0)
         : m_user(std::move(user)), m_password(std::move(password)), m_port(port)
     {
@@ -30,13 +29,12 @@ public:
 
     static bool installed();
 
-    // Starts on port() (a free one the first time, the same one after a
-    // stop) and waits, with a deadline, until it takes connections.
+    // On port() (a free one the first time, the same one after a stop),
+    // waiting with a deadline until it takes connections.
     bool start(QString* why);
     void stop();
 
-    // Lines added to the listener's settings (TLS certificate and key), for
-    // the next start.
+    // For the next start (a TLS certificate and key).
     void setListenerOptions(const QByteArray& lines) { m_listenerOptions = lines; }
 
     quint16 port() const { return m_port; }
@@ -51,8 +49,8 @@ private:
     QProcess m_process;
 };
 
-// A client in the test: it subscribes to filters and keeps what arrives,
-// and publishes. Its network runs on libmosquitto's thread.
+// A client in the test that keeps what arrives; its network runs on
+// libmosquitto's thread.
 class MqttProbe
 {
 public:
@@ -68,25 +66,19 @@ public:
     MqttProbe(const MqttProbe&) = delete;
     MqttProbe& operator=(const MqttProbe&) = delete;
 
-    // Connects, as user when one is given, and subscribes, waiting with a
-    // deadline for the broker's answer to both.
+    // Waits with a deadline for the broker's answer to both.
     bool connect(quint16 port, const QStringList& filters, QString* why,
                  const QString& user = QString(), const QString& password = QString());
     // Waits until the broker has the message (QoS 1) or it has gone out.
     bool publish(const QString& topic, const QByteArray& payload, int qos = 1, bool retain = false);
-    // Many messages without waiting for the broker's answer to each.
     void publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos = 0);
-    // How many published messages the broker has taken (QoS 1) or have gone out.
-    int acknowledged() const { return m_acks; }
 
     void clear();
-    // Whether a message that matches has come since the last clear, waiting
-    // at most timeoutMs.
+    // Whether a message that matches has come since the last clear.
     bool waitFor(const QString& topic, const QByteArray& payload, int timeoutMs) const;
     bool waitFor(const std::function<bool(const Message&)>& match, int timeoutMs) const;
 
 private:
-    // Whether a message that matches has come since the last clear.
     bool seen(const std::function<bool(const Message&)>& match) const;
 
     mosquitto* m_client = nullptr;

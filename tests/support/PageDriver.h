@@ -14,16 +14,12 @@ public:
     PageDriver(const PageDriver&) = delete;
     PageDriver& operator=(const PageDriver&) = delete;
 
-    // False, saying why, when node, chromium or the driver's packages are
-    // missing here or node does not start.
     bool start(QString* why);
-    // Sends {"op": op, ...fields} and waits at most timeoutMs for the answer:
-    // its fields with "ok": true, or "ok": false and "error".
+    // The answer to {"op": op, ...fields}: "ok" true, or false and "error".
     QJsonObject call(const QString& op, QJsonObject fields = {}, int timeoutMs = 20000);
 
-    // A control as a person finds it: by role and name, inside the regions
-    // named in turn ({"region", "Line desk"}, {"region", "Module 5"}); a null
-    // name takes the only control of that role.
+    // By role and name inside the regions named in turn; a null name takes
+    // the only control of that role.
     static QJsonObject control(const QList<QPair<QString, QString>>& scope, const QString& role,
                                const QString& name);
 

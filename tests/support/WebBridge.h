@@ -12,19 +12,51 @@
 #include <csignal>
 #include <sys/prctl.h>
 
-// quendra-bridge with its page, the caller's child: it listens on a port the
-// system picks (--web 127.0.0.1:0) and says where; url() is what it said.
-class WebBridge : public QProcess
+// quendra-bridge (QUENDRA_BRIDGE_PATH), the caller's child, with standard
+// output and error kept together.
+class BridgeProcess : public QProcess
 {
 public:
-    WebBridge(const QString& program, const QStringList& args)
+    explicit BridgeProcess(const QStringList& args)
     {
         setProcessChannelMode(QProcess::MergedChannels);
         // Gone with its parent, also when a watchdog ends the parent at once.
         setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        start(program, QStringList{"--web", "127.0.0.1:0"} + args);
+        start(QStringLiteral(QUENDRA_BRIDGE_PATH), args);
     }
-    ~WebBridge() override { stopChild(*this, 10000); }
+    ~BridgeProcess() override { stop(); }
+
+    bool hasStarted() { return waitForStarted(15000); }
+    void stop() { stopChild(*this, 15000); }
+    // Everything it said so far.
+    QByteArray output()
+    {
+        waitForReadyRead(10);
+        return m_output += readAll();
+    }
+    // Whether it says text within timeoutMs, at or after byte from of its
+    // output; the caller's own sockets are served meanwhile.
+    bool says(const QByteArray& text, int timeoutMs = 15000, qsizetype from = 0)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (output().indexOf(text, from) < 0 && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return m_output.indexOf(text, from) >= 0;
+    }
+
+private:
+    QByteArray m_output;
+};
+
+// With its page on a port the system picks (--web 127.0.0.1:0); url() is
+// where it says the page is.
+class WebBridge : public BridgeProcess
+{
+public:
+    explicit WebBridge(const QStringList& args)
+        : BridgeProcess(QStringList{"--web", "127.0.0.1:0"} + args)
+    {
+    }
 
     // Waits until the page is served; false, with the output in why, when
     // the bridge ends or says nothing of the kind within timeoutMs.
@@ -47,23 +79,6 @@ public:
     // "127.0.0.1:40123"
     QString authority() const { return m_url.section(QLatin1Char('/'), 2, 2); }
 
-    // Everything it said so far.
-    QByteArray output()
-    {
-        waitForReadyRead(10);
-        return m_output += readAll();
-    }
-    // Whether it says text within timeoutMs; the caller's own sockets are
-    // served meanwhile.
-    bool says(const QByteArray& text, int timeoutMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!output().contains(text) && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        return m_output.contains(text);
-    }
-
 private:
     QString m_url;
-    QByteArray m_output;
 };
