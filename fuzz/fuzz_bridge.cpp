@@ -1,7 +1,5 @@
-// What arrives from the broker is anyone's text: a topic and a payload
-// become at most one frame, never a crash, and never a frame for a module
-// other than the one the topic names. Input: the topic, a newline, the
-// payload.
+// A topic, a newline and a payload from the broker become at most one frame,
+// and never one for a module other than the one the topic names.
 #include "fuzz/check.h"
 #include "tools/bridge/Orders.h"
 

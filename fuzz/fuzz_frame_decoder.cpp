@@ -1,8 +1,6 @@
-// The emulator's frame decoder over arbitrary bursts off the line. A frame it
-// reports must be exactly the bytes the panel's own frame functions would
-// have written for it, no byte of the burst may be lost or counted twice,
-// and every frame must give the module a one-line meaning: the emulator
-// prints one log line per frame and tools count them.
+// The emulator's frame decoder over arbitrary bursts: a frame is the bytes the
+// panel's frame functions write for it, no byte is lost or counted twice, and
+// each frame has a one-line meaning (tools count the emulator's log lines).
 #include "fuzz/check.h"
 #include "protocol/decode.h"
 #include "protocol/protocol.h"

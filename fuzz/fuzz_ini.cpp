@@ -1,8 +1,6 @@
-// The settings reader over arbitrary file bytes. Someone may have edited
-// quendra.ini by hand, saved it in another encoding or pointed the panel at
-// the wrong file: the reader must hand back a value or nothing, never crash,
-// never return more than the 254 characters a value may have, and give back a
-// value it was written with.
+// The settings reader over a quendra.ini edited by hand, saved in another
+// encoding or the wrong file: a value or nothing, never more than 254
+// characters, and a value given back as it was written.
 #include "fuzz/check.h"
 #include "settings/modINI.h"
 
@@ -33,9 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     valueIsBounded(modINI::iniValue(bytes, Section, QString::fromUtf8(bytes.left(8))));
     valueIsBounded(modINI::iniValue(bytes, QString::fromUtf8(bytes.left(4)), Section));
 
-    // A value written in quotes comes back whole, inner blanks and all, cut
-    // to 254 characters, whatever follows the line in the file.
-    // As one line's value: a line break would end it early.
+    // A value in quotes comes back whole, inner blanks and all, cut to 254
+    // characters (a line break would end it early).
     const QByteArray value = bytes.left(400).replace('\n', ' ');
     const QByteArray file = "[Settings]\nSetting=\"" + value + "\"\n" + bytes;
     const QString expected = QString::fromUtf8(value).left(modINI::MaxValueLength);

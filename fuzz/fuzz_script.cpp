@@ -1,7 +1,6 @@
-// quendra-send's script reader. A test station's script is read whole before
-// anything is sent: a refused script must name one of its own lines, and an
-// accepted one must give, line by line, exactly the frames the same words
-// give on the command line, with the UID the script had reached there.
+// quendra-send's script reader: a refused script names one of its lines; an
+// accepted one gives, line by line, the frames the same words give on the
+// command line, with the UID the script had reached there.
 #include "fuzz/check.h"
 #include "protocol/printable.h"
 #include "tools/send/Script.h"

@@ -1,8 +1,6 @@
-// quendra-send's command line, as scripts build it from whatever they have
-// at hand; the input, split at zero bytes, is the argument list. A refused
-// line says so in one line with status 2 and sends nothing; a taken one gives
-// the same frame with --dry-run in front, printed, and opens nothing (one
-// with --verbose is refused so).
+// quendra-send's command line, the input split at zero bytes. A refused line
+// says so in one line with status 2; a taken one gives the same frame with
+// --dry-run in front, printed, and opens nothing.
 #include "fuzz/check.h"
 #include "protocol/hex.h"
 #include "tools/send/SendRequest.h"
@@ -17,7 +15,6 @@ namespace {
 // No port and no UID from a settings file: the line alone decides.
 const send::Defaults NoDefaults{};
 
-// The whole program as a script sees it, for a line that cannot reach a port.
 int runLine(const QStringList& args, QString& out, QString& err)
 {
     QTextStream o(&out), e(&err);
@@ -35,7 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QString out, err;
     const Checked<send::Request> parsed = send::parseArguments(args, NoDefaults);
     if (!parsed) {
-        // One line naming what was wrong, status 2, nothing else.
         check(!parsed.message().contains(QLatin1Char('\n')));
         check(runLine(args, out, err) == send::BadUsage && out.isEmpty());
         check(err.startsWith(QLatin1String("quendra-send: ")));
@@ -46,8 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (parsed->mode != send::Request::Frame)
         return 0;
     check(!parsed->frame.isEmpty());
-    // A taken line would open a port; with --dry-run in front it gives the
-    // same frame, printed, and opens nothing.
     const QStringList dry = QStringList{QStringLiteral("--dry-run")} + args;
     const Checked<send::Request> again = send::parseArguments(dry, NoDefaults);
     // --verbose sends what it prints, so it does not go with --dry-run.

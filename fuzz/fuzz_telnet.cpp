@@ -1,7 +1,5 @@
-// What a terminal server sends back is read by TelnetReader: from a server
-// anywhere on the network, so it may be anything. However it is cut into
-// pieces it must read the same, hold no more than it promises, and what it
-// read, written out again, must read back the same.
+// What a terminal server anywhere on the network sends: however it is cut it
+// reads the same, holds no more than promised, and reads back when rewritten.
 #include "fuzz/check.h"
 #include "serial/TelnetReader.h"
 

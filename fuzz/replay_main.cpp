@@ -1,7 +1,5 @@
-// Outside the fuzzing build each target is a plain program that feeds it the
-// saved inputs named on its command line (files, or folders of files), so
-// the seeds and every input that once failed run as ordinary tests, with
-// the sanitizers in make test-asan.
+// Outside the fuzzing build: the saved inputs named (files or folders) fed to
+// the target, so seeds and past failures run as ordinary tests.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>

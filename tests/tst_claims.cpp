@@ -17,14 +17,12 @@ namespace {
 
 constexpr int StartMs = 10000; // only a broken program takes this long to take its port
 
-// A program started as user nobody: the system then keeps a claim for it as
-// it does for an operator.
+// The system keeps a claim for user nobody as it does for an operator.
 QStringList asNobody(const QStringList& command)
 {
     return QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + command;
 }
 
-// kill -9, and its end waited for.
 bool kill9(QProcess& process)
 {
     process.kill();
@@ -33,19 +31,15 @@ bool kill9(QProcess& process)
 
 } // namespace
 
-// A claim on a port counts only while a live program stands behind it: the
-// programs that can hold a device, alive and killed, and the open that comes
-// after them.
 class tst_Claims : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_folder; // the panel's copy and its quendra.ini
 
-    // Starts a program that takes device as kind says: a holder of the test's
-    // own (exclusive use only, the advisory lock only, Qt's serial port), or
-    // quendra-send, the panel or the bridge (with no broker to reach). True
-    // once it holds the device.
+    // A holder of the test's own (exclusive use only, the advisory lock only,
+    // Qt's serial port), quendra-send, the panel or the bridge (no broker to
+    // reach). True once it holds the device.
     bool startHolder(QProcess& holder, const QString& kind, const QString& device, bool nobody,
                      Pty* pty)
     {
@@ -84,9 +78,8 @@ class tst_Claims : public QObject
 private slots:
     void initTestCase() { QVERIFY(m_folder.isValid()); }
 
-    // Alive, each holder's claim refuses the port, naming it; killed, what it
-    // left behind (the exclusive-use mark stays on a pseudo-terminal) is no
-    // claim, and the port opens, marked again while open and cleared after.
+    // Alive, a holder is named; killed, the mark it left on the
+    // pseudo-terminal is no claim, and the port opens.
     void holders_data()
     {
         QTest::addColumn<QString>("kind");
@@ -127,11 +120,9 @@ private slots:
         QCOMPARE(exclusiveFlag(pty.devicePath()), 0);
     }
 
-    // As an operator (not root), whom the system itself refuses a marked
-    // device: a live holder is named; a killed one's mark is cleared by the
-    // emulator at the line's other end, so the next open goes through; on a
-    // pseudo-terminal whose other end does not, the refusal says what it may
-    // be, within half a second.
+    // As an operator, whom the system itself refuses a marked device: a
+    // killed holder's mark is cleared by the emulator at the other end; a
+    // line no one clears is refused saying what it may be.
     void notRoot_data()
     {
         QTest::addColumn<QString>("otherEnd"); // "emulator" or the test's own
@@ -173,9 +164,8 @@ private slots:
         stopChild(holder, StartMs);
     }
 
-    // Killed and started again on the same line, the panel (on the
-    // emulator's pty, as make run wires it) and the bridge take it again;
-    // stopped, they let go of it for quendra-send.
+    // Killed and started again on the emulator's pty (as make run wires it),
+    // then stopped, letting go of it for quendra-send.
     void killedAndStartedAgain_data()
     {
         QTest::addColumn<QString>("kind");

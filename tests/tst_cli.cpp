@@ -9,10 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// What a new user meets first on the command line of the three programs:
-// --version and --help without a display, one-line refusals with the exit
-// statuses scripts rely on, the man pages and the bash completion that must
-// list the same options as --help.
 class tst_Cli : public QObject
 {
     Q_OBJECT
@@ -23,8 +19,7 @@ class tst_Cli : public QObject
         QString out, err;
     };
 
-    // One of the built programs, with no display at all: a program that
-    // needed one would abort.
+    // With no display at all: a program that needed one would abort.
     static Result run(const QString& program, const QStringList& args)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -37,24 +32,14 @@ class tst_Cli : public QObject
 
     QTemporaryDir m_dir;
 
-    // What quendra-send says when device will not open; as the user nobody
-    // when the test runs as root, whom no permission stops.
+    // As the user nobody when the test runs as root, whom no permission stops.
     static QString refusalFor(const QString& device)
     {
         const QString send = QStringLiteral(QUENDRA_BIN_DIR "/quendra-send");
-        QStringList command{"setpriv",
-                            "--reuid=65534",
-                            "--regid=65534",
-                            "--clear-groups",
-                            send,
-                            "--port",
-                            device,
-                            "--uid",
-                            "1",
-                            "dp",
-                            "1"};
-        if (::geteuid() != 0)
-            command = command.mid(4);
+        QStringList command{send, "--port", device, "--uid", "1", "dp", "1"};
+        if (::geteuid() == 0)
+            command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} +
+                      command;
         return QString::fromUtf8(runToEnd(command.front(), command.mid(1), 30000).err);
     }
 
@@ -96,7 +81,7 @@ private slots:
             writeFile(m_dir.filePath(name), {});
     }
 
-    // One line on standard error; 2 for what the user gave, 3 for a port.
+    // 2 for what the user gave, 3 for a port.
     void refusals_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -134,9 +119,8 @@ private slots:
         QCOMPARE(r.out, QString());
     }
 
-    // --version and --help need no display. Every option --help lists is in
-    // the man page, and the completion offers it; the man page carries the
-    // programs' version.
+    // Every option --help lists is in the man page, which carries the
+    // programs' version, and the completion offers it.
     void helpVersionManPageAndCompletion_data()
     {
         QTest::addColumn<QString>("program");
@@ -163,8 +147,7 @@ private slots:
         options.removeDuplicates();
         QVERIFY(options.contains("--help") && options.contains("--version"));
 
-        // The page in the source tree reads as it is: no placeholder for the
-        // build to fill in.
+        // The page in the source tree has no placeholder for the build.
         const QString folder = program == "quendra-panel" ? "window" : "tools/" + program.mid(8);
         const QString source =
             QString::fromUtf8(readFile(QUENDRA_SOURCE_DIR "/" + folder + "/" + program + ".1"));
@@ -218,9 +201,8 @@ private slots:
         QCOMPARE(complete(programOfRow(), words), replies);
     }
 
-    // make run installs what building and running need, and no test tool;
-    // make test adds them and leaves ser2net's own service disabled. apt-get,
-    // dpkg-query, systemctl and sudo are stand-ins that record their words.
+    // make run installs no test tool; make test adds them and leaves ser2net's
+    // own service disabled. apt-get, dpkg-query, systemctl and sudo are stand-ins.
     void installsForLevel_data()
     {
         QTest::addColumn<QStringList>("present");
@@ -259,10 +241,8 @@ private slots:
             QVERIFY2(!words.contains(" " + name + " "), qPrintable(name + " installed: " + words));
     }
 
-    // A device the user may not open gets the way to the group that may; one
-    // that is missing, open to the user, or that no group may open gets no
-    // advice. Run as root, quendra-send runs as nobody against a device of
-    // root's; else against one of the user's own that shuts its owner out.
+    // Only a device the user may not open, but a group may, gets the way to
+    // that group. As root, quendra-send runs as nobody on a device of root's.
     void permissionHint_data()
     {
         QTest::addColumn<bool>("exists");

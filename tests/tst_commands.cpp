@@ -1,7 +1,6 @@
 #include "settings/modVariable.h"
 #include "tests/support/Panel.h"
 
-// Every button of the panel, heard from the module's side of the line.
 class tst_Commands : public QObject
 {
     Q_OBJECT
@@ -64,8 +63,7 @@ private slots:
         QCOMPARE(p.window->port().settings(), QString("9600,n,8,1"));
     }
 
-    // A send remembers the UID shown, also one it then refuses; configuring
-    // a module leaves it.
+    // A send remembers the UID shown, also one it refuses; configuring does not.
     void slaveIdRemembered()
     {
         Panel p;

@@ -126,8 +126,7 @@ private slots:
         QVERIFY(!state.isDim());
         QCOMPARE(shown(state), QByteArray("00 00 00 00 f4 84")); // kept through it all
     }
-    // A line of modules from --uid text: what each frame of a burst meant
-    // (the last frame's lines, then the warnings about the line), and which
+    // What the last frame of a burst meant, the line's warnings, and which
     // modules light any segment afterwards.
     void bus_data()
     {

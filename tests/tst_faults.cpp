@@ -100,8 +100,7 @@ private slots:
         p.press("cmdDP");
         QCOMPARE(fresh.read().toHex(' '), QByteArray("05 63 00"));
     }
-    // A device name from quendra.ini (like what a terminal server says) that
-    // looks like markup is shown as written in the real message box.
+    // A device name that looks like markup is shown as written in a real box.
     void messageShowsMarkupAsText()
     {
         const QString name = "/dev/<h1><font color=red>PORT OK</font></h1><img src='/tmp/x.png'>";

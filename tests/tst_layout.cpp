@@ -123,9 +123,8 @@ Image1 QLabel Frame6 24,24 104x124)");
         QCOMPARE(p.line().toHex(' '), QByteArray());
     }
 
-    // The pictures the window reads without guessing their format, and the
-    // menu bar's overflow icon that the panel's style reads only when drawn:
-    // each is there, and the deferred icon is the desktop style's own.
+    // The pictures, read without guessing their format, and the menu bar's
+    // overflow icon, read only when drawn, are there.
     void pictures()
     {
         Panel p;
@@ -145,8 +144,7 @@ Image1 QLabel Frame6 24,24 104x124)");
         QCOMPARE(deferred.pixmap(16).toImage(), own.pixmap(16).toImage());
     }
 
-    // Anything but a picture as the drawing program writes it is no picture,
-    // and is never read past its end.
+    // Anything but a picture as the drawing program writes it is no picture.
     void malformedPictures_data()
     {
         QTest::addColumn<QByteArray>("ppm");

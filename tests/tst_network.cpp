@@ -24,12 +24,10 @@ QString refusal(const Checked<void>& step)
     return step ? QString() : QStringLiteral("refused: ") + step.message();
 }
 
-// "text HI" to UID 5, as quendra-send and the panel send it.
-const QByteArray TextHi = QByteArray::fromHex("0562202020204849");
+const QByteArray TextHi = QByteArray::fromHex("0562202020204849"); // "text HI" to UID 5
 
-// How much a row may add to this process's memory: with nothing kept of a
-// flood, the frame and its copies. AddressSanitizer holds freed memory back
-// (256 MB by default) before it reuses it.
+// What a row may add to this process's memory: the frame and its copies.
+// AddressSanitizer holds 256 MB of freed memory back before it reuses it.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr qint64 GrowthLimitKb = qint64(384) * 1024;
 #else
@@ -38,8 +36,6 @@ constexpr qint64 GrowthLimitKb = qint64(64) * 1024;
 
 } // namespace
 
-// The network line against a real ser2net in front of pseudo-terminals, and
-// against servers that misbehave.
 class tst_Network : public QObject
 {
     Q_OBJECT
@@ -101,10 +97,8 @@ private slots:
         }
     }
 
-    // A question never answered fails the open in its time, naming it.
-    // ser2net takes every rate a pseudo-terminal does (any, through custom
-    // speeds) but stays silent on 1.5 stop bits, which Linux has not; a bare
-    // listener answers nothing at all.
+    // A question never answered fails the open in its time, naming it:
+    // ser2net stays silent on 1.5 stop bits, which Linux has not.
     void unanswered_data()
     {
         QTest::addColumn<bool>("silent"); // the bare listener, else ser2net
@@ -137,12 +131,9 @@ private slots:
     }
 
     // A frame, a pause of every length around the settle time, then the
-    // close, as quendra-send does: the close returns within its bound and
-    // the frame is on the device, each on a connection of its own: ser2net
-    // drops what it has not written yet when the client leaves (a few in a
-    // hundred were lost before the line made sure). Bytes a terminal would
-    // translate (CR NUL, CR LF, IAC) arrive as they are; each frame starts
-    // with its row's number, so a late one cannot pass for the next.
+    // close: within its bound, the frame on the device (ser2net drops what it
+    // has not written when the client leaves). CR NUL, CR LF and IAC arrive
+    // as they are; the row's number leads, so a late frame is not the next.
     void closeAfterPause_data()
     {
         QTest::addColumn<QString>("form");
@@ -174,18 +165,15 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(refusal(line.close()), QString());
-        // The settle, then the server's hang-up, each within its bound: a
-        // loaded machine may take the whole of them, never more.
+        // A loaded machine may take the whole settle and hang-up, never more.
         QVERIFY2(clock.elapsed() < NetworkLine::SettleLimitMs + NetworkLine::CloseTimeoutMs,
                  qPrintable(QString::number(clock.elapsed())));
         QVERIFY(!line.isOpen());
         QCOMPARE(pty(form).read(2000, pauseMs == 0 ? 50 : 20).toHex(' '), frame.toHex(' '));
     }
 
-    // Servers on their worst day, through the port object as the panel
-    // uses it (each frame confirmed): each either works or fails naming
-    // why, within its time, in bounded memory, and never reports a frame
-    // the server did not take as sent.
+    // Servers on their worst day, through the port as the panel uses it: it
+    // works or fails naming why, in time and bounded memory, never a loss as sent.
     void badDays_data()
     {
         QTest::addColumn<QString>("script");
@@ -282,8 +270,7 @@ private slots:
         }
     }
 
-    // The server goes away mid-session; the line says so once, and opens
-    // again once the server is back.
+    // The server goes away: the line says so once, and opens once it is back.
     void serverStopped_data()
     {
         QTest::addColumn<QString>("form");

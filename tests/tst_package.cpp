@@ -7,9 +7,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// The Debian package as a user receives it: built by CPack from this build,
-// checked by Debian's own tools, unpacked into a private root, and the
-// installed programs run from there.
+// The Debian package built by CPack, checked by Debian's tools, unpacked into
+// a private root, and the installed programs run from there.
 class tst_Package : public QObject
 {
     Q_OBJECT
@@ -18,19 +17,22 @@ class tst_Package : public QObject
     QString m_root = QFileInfo(m_work.path()).canonicalFilePath() + "/root";
     QString m_deb;
 
-    // What a program said on both outputs, marked when it failed.
     static QByteArray output(const QString& program, const QStringList& args)
     {
         const Finished f = runToEnd(program, args, 180000);
         return (f.status == 0 ? QByteArray() : "FAILED " + program.toUtf8() + "\n") + f.out + f.err;
+    }
+    static QByteArray pack(const QString& out)
+    {
+        return output(QUENDRA_CPACK,
+                      {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
     }
 
 private slots:
     void initTestCase()
     {
         const QString out = m_work.filePath("out");
-        const QByteArray log =
-            output(QUENDRA_CPACK, {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
+        const QByteArray log = pack(out);
         const QStringList debs = QDir(out).entryList({"*.deb"}, QDir::Files);
         QVERIFY2(debs.size() == 1, log.constData());
         m_deb = out + "/" + debs.front();
@@ -38,21 +40,17 @@ private slots:
         QCOMPARE(output("dpkg-deb", {"-I", m_deb, "conffiles"}),
                  QByteArray("/etc/quendra/quendra.ini\n"));
 
-        // The settings link is absolute, as Debian wants for a link from /usr
-        // to /etc; installed it names the machine's /etc. In the unpacked tree
-        // it is pointed at the same file inside the root, so that the
-        // programs here read the root's settings and not the machine's.
+        // The settings link is absolute, as Debian wants from /usr to /etc;
+        // unpacked, it is pointed inside the root, away from the machine's.
         const QString link = m_root + "/usr/lib/quendra/quendra.ini";
         QCOMPARE(QFileInfo(link).symLinkTarget(), QString("/etc/quendra/quendra.ini"));
         QVERIFY(QFile::remove(link));
         QVERIFY(QFile::link(m_root + "/etc/quendra/quendra.ini", link));
     }
 
-    // Debian's checks on the package and the files a desktop reads from it:
-    // each must pass without an error or a warning. Lintian's pedantic and
-    // informational tags count too where they name hardening or an icon: the
-    // programs read what network peers send, so they are built hardened, and
-    // software centres want an icon of 64 pixels or more.
+    // No error or warning; lintian's pedantic and informational tags count
+    // too where they name hardening (the programs read what peers send) or
+    // an icon (software centres want 64 pixels or more).
     void validates_data()
     {
         QTest::addColumn<QString>("program");
@@ -86,8 +84,7 @@ private slots:
                  said.constData());
     }
 
-    // A second package from the same sources, after every file it packs got a
-    // new time, is the same bytes: the times in it are the last commit's.
+    // Every file it packs given a new time, a second package is the same bytes.
     void reproducible()
     {
         const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -103,8 +100,7 @@ private slots:
                      qPrintable(path));
         }
         const QString out = m_work.filePath("again");
-        const QByteArray log =
-            output(QUENDRA_CPACK, {"--config", QUENDRA_BUILD_DIR "/CPackConfig.cmake", "-B", out});
+        const QByteArray log = pack(out);
         const QString second = out + "/" + QFileInfo(m_deb).fileName();
         QVERIFY2(QFile::exists(second), log.constData());
         QVERIFY2(readFile(m_deb) == readFile(second),
@@ -161,9 +157,8 @@ private slots:
         QVERIFY2(info.isFile(), qPrintable(path));
         if (path.startsWith("usr/lib/quendra/")) {
             QCOMPARE(info.isExecutable(), !path.endsWith(".so")); // libraries as Debian wants
-            // Every library it needs is found from where it lies; Qt Network
-            // comes only with the network line, loaded when a port needs it,
-            // and with the bridge, which serves the operator's page.
+            // Every library found from where it lies; Qt Network only with the
+            // network line (loaded when a port needs it) and the bridge.
             const QByteArray needs = output("ldd", {info.filePath()});
             QVERIFY2(!needs.contains("not found") && !needs.startsWith("FAILED") &&
                          needs.contains("libQt6Network") == (path.endsWith("quendra-network.so") ||
@@ -172,8 +167,7 @@ private slots:
         }
     }
 
-    // Started through its /usr/bin link, the sender reads the settings in
-    // /etc through the link beside its real executable.
+    // Through its /usr/bin link, the sender reads /etc's settings.
     void senderReadsSettingsThroughLink()
     {
         const QString launcher = m_root + "/usr/bin/quendra-send";
@@ -182,10 +176,8 @@ private slots:
         QCOMPARE(output(launcher, {"--dry-run", "dp", "3"}), QByteArray("2A 63 03\n"));
     }
 
-    // A network port from the installed layout: the sender loads the network
-    // line from lib/ beside its real executable and the frame reaches the
-    // server. Without that library the port fails to open, naming it, and
-    // nothing is sent.
+    // The sender loads the network line from lib/ beside its real executable;
+    // without it the port fails to open, naming it, and nothing is sent.
     void networkPortFromInstalledLayout_data()
     {
         QTest::addColumn<bool>("withLibrary");
@@ -202,8 +194,7 @@ private slots:
 
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        // The kernel takes the connection and its bytes while the test waits
-        // for the sender; they are read from the backlog once it has ended.
+        // Read from the kernel's backlog once the sender has ended.
         const Finished send =
             runToEnd(m_root + "/usr/bin/quendra-send",
                      {"--uid", "1", "--port",

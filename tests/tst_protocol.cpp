@@ -9,8 +9,6 @@
 
 using namespace protocol;
 
-// The bytes the module receives, and how a burst off the line splits into
-// frames, built without a window or a port.
 class tst_Protocol : public QObject
 {
     Q_OBJECT
@@ -96,8 +94,7 @@ private slots:
     // A code no module knows has no payload length (the splitter's rows cover the known ones).
     void unknownCodeHasNoPayloadLength() { QVERIFY(!payloadLength(0x41)); }
 
-    // Most significant byte first both ways; the range of a width is where
-    // encoding stops.
+    // Most significant byte first both ways; encoding stops at the width's range.
     void numbers_data()
     {
         QTest::addColumn<qint64>("value");
@@ -158,8 +155,7 @@ private slots:
         QTEST(bytes ? hexText(*bytes) : QString("none"), "bytes");
     }
 
-    // Outside text on a terminal: every control character an escape, other
-    // characters kept, cut at the limit with a marker.
+    // Every control character an escape, other characters kept, cut at the limit.
     void printable_data()
     {
         QTest::addColumn<QByteArray>("utf8");
@@ -176,18 +172,11 @@ private slots:
             "\\u2028x\\u202e");
         row("multibyte kept", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", -1,
             "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
-        row("broken UTF-8",
-            "a\xff\xc3"
-            "b",
-            -1,
-            "a\xef\xbf\xbd\xef\xbf\xbd"
-            "b");
+        row("broken UTF-8", "a\xff\xc3\x62", -1, "a\xef\xbf\xbd\xef\xbf\xbd\x62");
         row("cut", QByteArray(100, 'x'), 40, QByteArray(40, 'x') + "...");
         row("escapes count once", "\x01\x02\x03", 2, "\\x01\\x02...");
-        row("a character outside the basic plane counts once",
-            "ab\xf0\x9f\x98\x80"
-            "c",
-            3, "ab\xf0\x9f\x98\x80...");
+        row("a character outside the basic plane counts once", "ab\xf0\x9f\x98\x80\x63", 3,
+            "ab\xf0\x9f\x98\x80...");
     }
     void printable()
     {

@@ -17,8 +17,6 @@
 
 Q_DECLARE_METATYPE(send::ProgressFigures)
 
-// quendra-send's frames, scripts, refusals and sends, mostly in-process via
-// send::run.
 class tst_Send : public QObject
 {
     Q_OBJECT
@@ -34,17 +32,14 @@ class tst_Send : public QObject
     QTemporaryDir m_scripts;
     int m_scriptCount = 0;
 
-    // A script file of the test's own; its path appears in messages.
     QString writeScript(const QByteArray& text)
     {
         return writeFile(m_scripts.filePath(QStringLiteral("s%1.txt").arg(++m_scriptCount)), text);
     }
 
 private slots:
-    // In-process dry runs. One per command, against the bytes the panel sends
-    // for the same values; then mistakes, each one stderr line naming what
-    // was wrong. With a script (after --script): every frame with its line,
-    // or the first bad line named and nothing printed.
+    // Dry runs, one per command; then mistakes, each one stderr line naming
+    // what was wrong (with a script, its first bad line, and nothing printed).
     void run_data()
     {
         QTest::addColumn<QString>("args");      // '|' between words
@@ -59,6 +54,7 @@ private slots:
                                const QString& expected, int status = send::Sent) {
             QTest::newRow(name) << "--dry-run|" + QString(args) << script << expected << status;
         };
+        const int bad = send::BadUsage;
         row("--dry-run|--uid|5|text|\u00e9\u20ac B", "05 62 20 20 E9 80 20 42");
         row("--dry-run|--uid|255|dp|63", "FF 63 3F");
         row("--dry-run|--uid|1|long|305419896", "01 64 12 34 56 78");
@@ -72,40 +68,38 @@ private slots:
         row("--dry-run|--uid|7|long|--signed|0xFFFFFFFE", "07 65 FF FF FF FE");
         row("--dry-run|--uid|7|short|--signed|FE D4", "07 67 FE D4");
         row("--dry-run|--uid|7|text|--|-A", "07 62 20 20 20 20 2D 41");
-        row("--dry-run|raw|05:62:0a", "05 62 0A");
         row("--dry-run|config|--baud|38400|--new-uid=255", "1E 1E 09 FF");
-        row("", "no command given", send::BadUsage);
-        row("text|ABCDEFG", "longer than 6 characters", send::BadUsage);
-        row("dp|64", "dp: 64 is out of range 0 to 63", send::BadUsage);
-        row("config|--baud|4800|--new-uid|3", "is not 9600, 19200 or 38400", send::BadUsage);
-        row("--dry-run|dp|1", "no UID: give --uid", send::BadUsage);
+        row("", "no command given", bad);
+        row("text|ABCDEFG", "longer than 6 characters", bad);
+        row("dp|64", "dp: 64 is out of range 0 to 63", bad);
+        row("config|--baud|4800|--new-uid|3", "is not 9600, 19200 or 38400", bad);
+        row("--dry-run|dp|1", "no UID: give --uid", bad);
         // Control bytes, signs, blanks and overflow: what a careful reader refuses.
         row("--uid|5|text|A\tB",
             "text: \"A\\x09B\" holds the control character \\x09; send arbitrary bytes with raw",
-            send::BadUsage);
-        row("--uid|5|text|HI\x7f", "control character \\x7f", send::BadUsage);
-        row("raw|-1", "raw: \"-1\" is not hex bytes", send::BadUsage);
-        row("--uid|5|dp|+5", "dp: \"+5\" is not a whole number", send::BadUsage);
-        row("--uid|5|dp|-0", "dp: -0 is out of range 0 to 63", send::BadUsage);
-        row("--uid|+5|dp|1", "--uid \"+5\" is not a UID", send::BadUsage);
-        row("--uid|5|long|-0", "long: -0 is negative", send::BadUsage);
-        row("--uid|5|long|99999999999999999999", "out of range 0 to 4294967295", send::BadUsage);
-        row("--uid|5|short|0x10000000000000000", "does not fit in 2 bytes", send::BadUsage);
-        row("config|--baud| 9600|--new-uid|3", "--baud: \" 9600\" is not", send::BadUsage);
-        row("--uid|5|long| 12", "long: \" 12\" is not a number", send::BadUsage);
-        row("--uid|5|short|0x12 ", "short: \"0x12 \" is not a number", send::BadUsage);
-        row("--uid|5|long|12|\t", "long: \"12 \\x09\" is not a number", send::BadUsage);
+            bad);
+        row("--uid|5|text|HI\x7f", "control character \\x7f", bad);
+        row("raw|-1", "raw: \"-1\" is not hex bytes", bad);
+        row("--uid|5|dp|+5", "dp: \"+5\" is not a whole number", bad);
+        row("--uid|5|dp|-0", "dp: -0 is out of range 0 to 63", bad);
+        row("--uid|+5|dp|1", "--uid \"+5\" is not a UID", bad);
+        row("--uid|5|long|-0", "long: -0 is negative", bad);
+        row("--uid|5|long|99999999999999999999", "out of range 0 to 4294967295", bad);
+        row("--uid|5|short|0x10000000000000000", "does not fit in 2 bytes", bad);
+        row("config|--baud| 9600|--new-uid|3", "--baud: \" 9600\" is not", bad);
+        row("--uid|5|long| 12", "long: \" 12\" is not a number", bad);
+        row("--uid|5|short|0x12 ", "short: \"0x12 \" is not a number", bad);
+        row("--uid|5|long|12|\t", "long: \"12 \\x09\" is not a number", bad);
         QTest::newRow("a megabyte quoted cut short")
             << "text|" + QString(1 << 20, 'A') << QByteArray()
-            << "text: \"" + QString(40, 'A') + "...\" is longer than 6 characters"
-            << int(send::BadUsage);
+            << "text: \"" + QString(40, 'A') + "...\" is longer than 6 characters" << bad;
         // Refused before any port is known; what only a server decides is left to it.
-        row("--dry-run|--uid|1|--uid=2|dp|3", "--uid given twice", send::BadUsage);
+        row("--dry-run|--uid|1|--uid=2|dp|3", "--uid given twice", bad);
         row("--dry-run|--uid|1|--verbose|dp|3", "--dry-run and --verbose ask for opposite things",
-            send::BadUsage);
+            bad);
         row("--dry-run|--port|/dev/ttyS0|--settings|9600,n,8,1.5|--uid|1|dp|3", "stop bits 1.5",
-            send::BadUsage);
-        row("--dry-run|--settings|9600,n,8,1.5|--uid|1|dp|3", "stop bits 1.5", send::BadUsage);
+            bad);
+        row("--dry-run|--settings|9600,n,8,1.5|--uid|1|dp|3", "stop bits 1.5", bad);
         row("--dry-run|--port|rfc2217://127.0.0.1:1|--settings|9600,n,8,1.5|--uid|1|dp|3",
             "01 63 03");
 
@@ -119,7 +113,6 @@ private slots:
                "1: 05 65 FF FF FF FF\n2: 05 66 12 34\n");
         script("UTF-8 across lines", "text \xc3\xa9t\xc3\xa9\ndp 2", "--uid|1",
                "1: 01 62 20 20 20 E9 74 E9\n2: 01 63 02\n");
-        const int bad = send::BadUsage;
         script("bad value", "dp 1\ndp 2\ndp 64\n", "--uid|5", "3: dp: 64 is out of range 0 to 63",
                bad);
         script("--port in a line", "dp 1\n--port /dev/null dp 2\n", "--uid|5",
@@ -151,7 +144,6 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(int, status);
         QStringList words = args.split('|', Qt::SkipEmptyParts);
-        // A refusal about the script names it, then the line.
         QString prefix = "quendra-send: ";
         if (!script.isNull()) {
             words << "--script" << writeScript(script);
@@ -172,8 +164,7 @@ private slots:
         }
     }
 
-    // A device name goes to the terminal escaped, multibyte characters kept,
-    // also through the built program.
+    // A device name goes to the terminal escaped, multibyte characters kept.
     void portNameEscaped()
     {
         const auto [status, out, err] =
@@ -184,8 +175,7 @@ private slots:
             std::none_of(err.cbegin(), err.cend() - 1, [](char c) { return quint8(c) < 0x20; }));
     }
 
-    // A script line's words, split as a shell splits simple quoting: each
-    // word in brackets, or the refusal.
+    // A script line's words, split as a shell splits simple quoting.
     void scriptWords_data()
     {
         QTest::addColumn<QString>("line");
@@ -218,13 +208,11 @@ private slots:
         QCOMPARE(got, expected);
     }
 
-    // The line goes away during a pause: the script stops at the next frame,
-    // names its line and counts the frames that went out before it.
+    // The line goes away during a pause: the next frame's line is named.
     void scriptStopsAtAFailingLine()
     {
         Pty pty;
         const QString path = writeScript("uid 5\ndp 1\ndp 2\nwait 1500\ndp 3\ndp 4\n");
-        // Only the test holds the line's other end, so that closing it is felt.
         ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
         QProcess p;
         p.start(QUENDRA_SEND_PATH, {"--port", pty.devicePath(), "--script", path});
@@ -240,8 +228,7 @@ private slots:
                  qPrintable(err));
     }
 
-    // The progress line: counts, the rate, the times in minutes and hours,
-    // the time left rounded up.
+    // The times in minutes and hours, the time left rounded up.
     void progressLine_data()
     {
         QTest::addColumn<send::ProgressFigures>("figures");
@@ -262,19 +249,16 @@ private slots:
         QTEST(send::progressLine(figures), "expected");
     }
 
-    // Before the first frame the time left is the frames' own time at the
-    // line's settings and the script's pauses.
+    // Before the first frame: the frames' own time at the line's settings, and the pauses.
     void progressBeforeTheFirstFrame()
     {
-        QString text;
-        QTextStream err(&text);
+        QTextStream err(stderr);
         QCOMPARE(send::Progress(err, false, 100000, 60000, 3.125).figures(0).leftMs,
                  312500 + 60000);
     }
 
-    // A script that runs over a second shows its progress in place on a
-    // terminal, the last figures kept on their own line; none with --quiet,
-    // to a file or pipe, or for a shorter run.
+    // A run over a second shows its progress in place on a terminal, the last
+    // figures kept; none with --quiet, to a pipe, or for a shorter run.
     void progressOnATerminal_data()
     {
         QTest::addColumn<bool>("terminal");
@@ -321,8 +305,7 @@ private slots:
                  drawings.last().constData());
     }
 
-    // Each example --help shows is a command line that gives a frame, and
-    // the man page has an entry for every command.
+    // Each --help example gives a frame; the man page has every command.
     void commandTable()
     {
         QFile manPage(QUENDRA_SEND_MANPAGE);
@@ -344,10 +327,8 @@ private slots:
         }
     }
 
-    // COMn through the ini's "Ports": a device that is there, one that is
-    // not, a network port that is not checked, and the platform's default.
-    // A send with no options goes to CommPort through the same mapping, to
-    // SlaveID.
+    // COMn through the ini's "Ports" (present, absent, network, the platform's
+    // default); a send with no options goes to CommPort, to SlaveID.
     void listPorts_data()
     {
         QTest::addColumn<bool>("json");

@@ -22,17 +22,14 @@ constexpr int StartMs = 10000; // only a broken program takes this long to start
 } // namespace
 
 // Every program that holds a line, stopped by a signal at each point of a
-// run: it finishes the frame under way, lets the line go as it found it,
-// says what it did and ends with 128 + the signal, within the row's bound;
-// the next program then opens the same line.
+// run, ends within its bound, and the next program then opens the same line.
 class tst_Stop : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
 
-    // Sends the signal once the program has taken it over: whether it ended
-    // within bound ms of the signal, with 128 + the signal.
+    // Sends the signal once the program has taken it over.
     static bool stopsWithin(QProcess& p, int signal, int boundMs)
     {
         pollUntil(StartMs, [&] { return catches(p.processId(), signal); });
@@ -41,8 +38,7 @@ class tst_Stop : public QObject
                p.exitCode() == 128 + signal;
     }
 
-    // The line let go as it was found, and the next program on it takes it:
-    // its frame arrives.
+    // The line let go as it was found, for the next program.
     static void nextOpens(Pty& pty)
     {
         QCOMPARE(exclusiveFlag(pty.devicePath()), 0);
@@ -53,9 +49,6 @@ class tst_Stop : public QObject
     }
 
 private slots:
-    // quendra-send: on a pty or a scripted server, the point of the run the
-    // signal comes at, the longest the stop may take from the signal on, and
-    // what it says, FILE standing for the script (empty: counted).
     void send_data()
     {
         QTest::addColumn<QString>("server");    // its script; empty: a pty
@@ -63,7 +56,7 @@ private slots:
         QTest::addColumn<QString>("until");
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("boundMs");
-        QTest::addColumn<QString>("says");
+        QTest::addColumn<QString>("says"); // FILE: the script; empty: counted
         const QByteArray twoFrames = "dp 1\ndp 2\n";
         QTest::newRow("reading the script from standard input")
             << "" << QByteArray("-") << "reading" << SIGINT << 2000
@@ -100,14 +93,12 @@ private slots:
         QString file = "<stdin>";
         QStringList args{"--port", port, "--uid", "1"};
         if (script.isNull())
-            args << "dp"
-                 << "1";
+            args += QStringList{"dp", "1"};
         else if (script == "-")
-            args << "--script"
-                 << "-";
+            args += QStringList{"--script", "-"};
         else
-            args << "--script"
-                 << (file = writeFile(m_dir.filePath(QTest::currentDataTag()), script));
+            args += QStringList{"--script",
+                                file = writeFile(m_dir.filePath(QTest::currentDataTag()), script)};
         if (until == "waiting")
             args << "--verbose"; // each step said as it begins
         QProcess p;
@@ -157,8 +148,7 @@ private slots:
                      0);
     }
 
-    // A SIGHUP that the program was started to ignore (nohup) stays ignored:
-    // the run goes on to its end.
+    // A SIGHUP ignored from the start (nohup) stays ignored.
     void ignoredHangUp()
     {
         const Watchdog watchdog(3 * StartMs);
@@ -175,9 +165,8 @@ private slots:
         QCOMPARE(pty.read().toHex(' '), QByteArray("01 63 02"));
     }
 
-    // The panel closes as if its window were closed: a message box of the
-    // start-up first; with its port open, the port goes back as it was (rate
-    // included) and quendra-send takes it next.
+    // The panel closes as if its window were closed, a start-up message box
+    // up or not; its port goes back as it was, rate included.
     void panel_data()
     {
         QTest::addColumn<bool>("portOpens");
@@ -214,8 +203,7 @@ private slots:
     }
 
     // The emulator logs every frame it took, also those of a burst that has
-    // not ended (frames less than 5 ms apart), then says it stopped; on a
-    // port it lets the device go for the next program.
+    // not ended (frames less than 5 ms apart), then says it stopped.
     void emulator_data()
     {
         QTest::addColumn<bool>("onPort");

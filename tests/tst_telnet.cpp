@@ -28,8 +28,6 @@ QString describe(const std::vector<TelnetReader::Event>& events)
 
 } // namespace
 
-// How a port name is read; what a terminal server sends, read apart from any
-// connection; and the line's time limits.
 class tst_Telnet : public QObject
 {
     Q_OBJECT
@@ -79,8 +77,7 @@ private slots:
         }
     }
 
-    // COMn as a "Ports" key, and as --port or CommPort (bare numbers too);
-    // the range is the caller's to check.
+    // COMn as a "Ports" key, and as --port or CommPort (bare numbers too).
     void comPorts_data()
     {
         QTest::addColumn<QString>("text");

@@ -34,13 +34,10 @@ Finished runToEnd(const QString& program, const QStringList& args, int boundMs,
                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
                   const QByteArray& input = QByteArray());
 
-// Whether the process has taken over the signal (its handler installed), as
-// /proc/PID/status shows it: a signal sent from then on is the program's to
-// handle.
+// Whether the process has its handler for the signal installed.
 bool catches(qint64 pid, int signal);
 
-// Whether the process has the file open, whatever path it took (as
-// /proc/PID/fd shows it).
+// Whether the process has the file open, whatever path it took.
 bool holdsFile(qint64 pid, const QString& path);
 
 // Starts a copy of program in folder, with its libraries beside it and the
