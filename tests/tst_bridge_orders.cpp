@@ -326,6 +326,7 @@ private slots:
             << "--modules a:1"
             << QStringList{"--modules names modules to announce, but "
                            "--discovery is off"};
+        QTest::newRow("modules for the page") << "--web 8080 --modules a:1" << QStringList();
     }
 
     void warnings()

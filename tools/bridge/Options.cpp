@@ -295,7 +295,9 @@ QStringList configWarnings(const Config& config)
 {
     QStringList warnings;
     if (!config.discovery) {
-        if (!config.modules.isEmpty())
+        // The page shows a card for each listed module from the start, so
+        // with it the list does something even without discovery.
+        if (!config.modules.isEmpty() && config.web.address.isNull())
             warnings << QStringLiteral(
                 "--modules names modules to announce, but --discovery is off");
         return warnings;
