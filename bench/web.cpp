@@ -56,8 +56,7 @@ int main(int argc, char* argv[])
     MqttProbe probe;
     if (!probe.connect(broker.port(), {}, &why))
         fatal(why);
-    WebBridge bridge(QUENDRA_BRIDGE_PATH,
-                     {"--broker", broker.url(), "--client-id", "bench-web", "--line",
+    WebBridge bridge({"--broker", broker.url(), "--client-id", "bench-web", "--line",
                       "l=" + line.devicePath() + "@38400,n,8,1", "--modules", "l:5"});
     if (!bridge.serving(20000, &why))
         fatal(why);

@@ -72,6 +72,8 @@ public:
     // Waits until the broker has the message (QoS 1) or it has gone out.
     bool publish(const QString& topic, const QByteArray& payload, int qos = 1, bool retain = false);
     void publishMany(const QList<QPair<QString, QByteArray>>& messages, int qos = 0);
+    // QoS 1 and 2 publications the broker has acknowledged so far.
+    int acknowledged() const { return m_acks; }
 
     void clear();
     // Whether a message that matches has come since the last clear.
