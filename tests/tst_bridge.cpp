@@ -323,7 +323,7 @@ private slots:
         BridgeProcess bridge(lineArgs(m_broker.url(), line.devicePath(), "burst"));
         QVERIFY(bridge.hasStarted());
         QVERIFY(probe.waitFor("burst/l/status", "online", WaitMs));
-        const qint64 before = procStatusKb(bridge.processId(), "VmHWM");
+        [[maybe_unused]] const qint64 before = procStatusKb(bridge.processId(), "VmHWM");
         constexpr int Count = 100000;
         QList<QPair<QString, QByteArray>> messages;
         for (int i = 1; i <= Count; ++i)
@@ -339,7 +339,7 @@ private slots:
         const QByteArray last = QByteArray::fromHex("0562") + QByteArray::number(Count);
         const QByteArray got = readUntilEnd(line, last, 120000);
         QCOMPARE(got.right(8).toHex(' '), last.toHex(' '));
-        const qint64 after = procStatusKb(bridge.processId(), "VmHWM");
+        [[maybe_unused]] const qint64 after = procStatusKb(bridge.processId(), "VmHWM");
 #ifndef __SANITIZE_ADDRESS__ // which holds freed memory back
         QVERIFY2(after - before < qint64(16) * 1024, qPrintable(QString::number(after - before)));
 #endif
